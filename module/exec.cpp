@@ -1,0 +1,108 @@
+// The exec hook: runs the module body once per successful load.
+#include "module/code_objects.h"
+#include "module/hooks.h"
+#include "module/state.h"
+#include "module/strings.h"
+#include "module/version.h"
+#include "runtime/errors.h"
+#include "runtime/registry.h"
+
+namespace wsh {
+
+namespace {
+
+// Steps 3 to 9: the bookkeeping before the constant table exists. A failure
+// here carries no traceback entry of the module.
+int init_state(PyObject* module, ModuleState& st) {
+    st.module_dict = Ref::borrow(PyModule_GetDict(module));
+    if (!st.module_dict) return -1;
+    st.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
+    if (!st.builtins_module) return -1;
+    st.runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
+    if (!st.runtime_module) return -1;
+    if (PyObject_SetAttrString(module, "__builtins__", st.builtins_module.get()) < 0) return -1;
+    if (check_runtime_version() < 0) return -1;
+    st.empty_tuple = Ref::steal(PyTuple_New(0));
+    if (!st.empty_tuple) return -1;
+    st.empty_bytes = Ref::steal(PyBytes_FromStringAndSize("", 0));
+    if (!st.empty_bytes) return -1;
+    st.empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
+    if (!st.empty_str) return -1;
+    return init_strings(st);
+}
+
+int fetch_shared_types(PyObject* module, ModuleState& st) {
+    Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
+    if (!bases) return -1;
+    st.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
+        fetch_shared_type(nullptr, module, &common_metatype_spec, bases.get())));
+    return st.common_metatype ? 0 : -1;
+}
+
+// Stores the module under its full name unless an entry is there already:
+// 1 if stored here, 0 if left alone, -1 on failure.
+int register_module(PyObject* module) {
+    Ref modules = Ref::borrow(PyImport_GetModuleDict());
+    Ref key = Ref::borrow(str(s_module_name));
+    Ref existing = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
+    if (existing) return 0;
+    if (PyErr_Occurred()) return -1;
+    return PyDict_SetItem(modules.get(), key.get(), module) < 0 ? -1 : 1;
+}
+
+// A failed load must not leave a half-built module where a later import
+// would take it for a finished one.
+void unregister_module(PyObject* module) {
+    RaisedException pending = take_raised();
+    Ref modules = Ref::borrow(PyImport_GetModuleDict());
+    Ref key = Ref::borrow(str(s_module_name));
+    Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
+    if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
+    PyErr_Clear();
+    restore_raised(std::move(pending));
+}
+
+int fail_at(int line) {
+    add_traceback(init_function_name, line, source_file_name);
+    return -1;
+}
+
+// Steps 3 to 15.
+int run_module_body(PyObject* module) {
+    ModuleState& st = state();
+    if (init_state(module, st) < 0) return -1;
+    if (fetch_shared_types(module, st) < 0) return fail_at(1);
+    const int registered = register_module(module);
+    if (registered < 0) return fail_at(1);
+    // From here on a failure also undoes the registration made above.
+    auto fail_registered_at = [&](int line) {
+        fail_at(line);
+        if (registered == 1) unregister_module(module);
+        return -1;
+    };
+    if (make_code_objects(st) < 0) return fail_registered_at(1);
+    Ref test = Ref::steal(PyDict_New());
+    if (!test || PyDict_SetItem(st.module_dict.get(), str(s_test), test.get()) < 0) {
+        return fail_registered_at(1);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int module_exec(PyObject* module) {
+    LoadingStatics& ld = loading();
+    if (ld.module_object) {
+        if (ld.module_object.get() == module) return 0;
+        PyErr_SetString(PyExc_RuntimeError,
+                        "Module 'workspace_handler' has already been imported. Re-initialisation "
+                        "is not supported.");
+        return -1;
+    }
+    ld.module_object = Ref::borrow(module);
+    if (run_module_body(module) == 0) return 0;
+    ld.module_object.reset();
+    return -1;
+}
+
+}  // namespace wsh

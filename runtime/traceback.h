@@ -1,0 +1,30 @@
+// Traceback entries that name the module's source file and line.
+#pragma once
+
+#include <Python.h>
+
+namespace wsh {
+
+// Code objects made for traceback entries, one per source line, kept sorted
+// by line for a binary search. Grown by 64 entries at a time and never freed
+// while the process runs; each entry owns one reference to its code object.
+struct TracebackCodeCache {
+    struct Entry {
+        PyObject* code;
+        int line;
+    };
+    Entry* entries = nullptr;
+    int count = 0;
+    int capacity = 0;
+};
+
+// Appends an entry for `function_name` at `line` of `file_name` to the
+// traceback of the current exception. Never fails: if the entry cannot be
+// made, the error of that attempt becomes the pending exception.
+void add_traceback(const char* function_name, int line, const char* file_name);
+
+// The position of `line` in the cache: the index of its entry, or where an
+// entry for it belongs.
+int traceback_cache_position(const TracebackCodeCache& cache, int line);
+
+}  // namespace wsh
