@@ -9,8 +9,6 @@
 
 namespace wsh {
 
-namespace {
-
 // Steps 3 to 9: the bookkeeping before the constant table exists. A failure
 // here carries no traceback entry of the module.
 int init_state(PyObject* module, ModuleState& st) {
@@ -38,6 +36,8 @@ int fetch_shared_types(PyObject* module, ModuleState& st) {
         fetch_shared_type(nullptr, module, &common_metatype_spec, bases.get())));
     return st.common_metatype ? 0 : -1;
 }
+
+namespace {
 
 // Stores the module under its full name unless an entry is there already:
 // 1 if stored here, 0 if left alone, -1 on failure.

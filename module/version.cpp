@@ -22,9 +22,7 @@ std::uint32_t parse_version(const char* text) noexcept {
     return sum;
 }
 
-int check_runtime_version() {
-    std::uint32_t& runtime = loading().runtime_version;
-    if (runtime == 0) runtime = parse_version(Py_GetVersion());
+int warn_on_version_mismatch(std::uint32_t runtime) {
     constexpr std::uint32_t compiled = static_cast<std::uint32_t>(PY_MAJOR_VERSION) << 24 |
                                        static_cast<std::uint32_t>(PY_MINOR_VERSION) << 16;
     if ((runtime & 0xFFFF0000u) == compiled) return 0;
@@ -34,6 +32,12 @@ int check_runtime_version() {
                   PY_MAJOR_VERSION, PY_MINOR_VERSION, module_full_name, "does not match",
                   static_cast<int>(runtime >> 24), static_cast<int>((runtime >> 16) & 0xFF));
     return PyErr_WarnEx(nullptr, message, 1);
+}
+
+int check_runtime_version() {
+    std::uint32_t& runtime = loading().runtime_version;
+    if (runtime == 0) runtime = parse_version(Py_GetVersion());
+    return warn_on_version_mismatch(runtime);
 }
 
 }  // namespace wsh

@@ -1,0 +1,27 @@
+import importlib
+import os
+import sys
+
+import pytest
+
+from helpers import MODULE_NAME
+
+_module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
+if _module_dir and _module_dir not in sys.path:
+    sys.path.insert(0, _module_dir)
+
+
+@pytest.fixture(scope="session")
+def wh():
+    """The installed module, as a notebook server would import it."""
+    module = importlib.import_module(MODULE_NAME)
+    assert "site-packages" in module.__file__, module.__file__
+    return module
+
+
+@pytest.fixture(scope="session")
+def testmod():
+    """The test-only extension built from the same sources (never installed)."""
+    if not _module_dir:
+        pytest.fail("WSH_TEST_MODULE_DIR is not set: run the tests with tools/run-tests")
+    return importlib.import_module("_wsh_testmod")

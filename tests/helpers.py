@@ -1,0 +1,65 @@
+"""Shared test helpers: fresh-process scenarios and the leak check."""
+import gc
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+
+MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
+INIT_NAME = "init " + MODULE_NAME
+SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
+
+
+def run_scenario(code, *, expect_ok=True, extra_args=()):
+    """Runs `code` in a fresh interpreter (the module loads once per process).
+
+    Returns the completed process; with expect_ok the scenario must exit 0.
+    The scenario asserts what it needs itself, so a failure shows its
+    traceback here.
+    """
+    env = dict(os.environ)
+    module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
+    if module_dir:
+        env["PYTHONPATH"] = module_dir + os.pathsep + env.get("PYTHONPATH", "")
+    proc = subprocess.run(
+        [sys.executable, *extra_args, "-c", textwrap.dedent(code)],
+        cwd=tempfile.gettempdir(),  # never the checkout: its corvanix/ has no built module
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    if expect_ok:
+        assert proc.returncode == 0, f"scenario failed:\n{proc.stdout}\n{proc.stderr}"
+    return proc
+
+
+def _growth(fn, repeat):
+    gc.collect()
+    before = sys.getallocatedblocks()
+    for _ in range(repeat):
+        fn()
+    gc.collect()
+    return sys.getallocatedblocks() - before
+
+
+def assert_no_leaks(fn, *, repeat=400, rounds=3):
+    """Fails if calling `fn` keeps memory blocks alive.
+
+    After a warm-up, the smallest growth over several rounds must stay well
+    below one block per call: a reference leaked per call grows every round.
+    """
+    for _ in range(20):
+        fn()
+    growth = min(_growth(fn, repeat) for _ in range(rounds))
+    assert growth < repeat // 10, f"{growth} blocks kept over {repeat} calls"
+
+
+def raises_with(fn, exc_type):
+    """Calls `fn`, which must raise `exc_type`; returns the exception."""
+    try:
+        fn()
+    except exc_type as e:
+        return e
+    raise AssertionError(f"{fn} did not raise {exc_type.__name__}")

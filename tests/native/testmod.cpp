@@ -1,0 +1,44 @@
+#include "tests/native/testmod.h"
+
+#include "module/code_objects.h"
+#include "module/hooks.h"
+#include "module/state.h"
+#include "runtime/compat.h"
+
+namespace wsh::testmod {
+
+namespace {
+
+PyMethodDef* const method_tables[] = {
+    frame_methods,
+    registry_methods,
+};
+
+// The test module's own copy of the module state, filled like the real
+// module's exec hook does (it is a separate shared object).
+int testmod_exec(PyObject* module) {
+    ModuleState& st = state();
+    if (init_state(module, st) < 0) return -1;
+    if (fetch_shared_types(module, st) < 0) return -1;
+    if (make_code_objects(st) < 0) return -1;
+    for (PyMethodDef* table : method_tables) {
+        if (PyModule_AddFunctions(module, table) < 0) return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot testmod_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(testmod_exec)},
+    {0, nullptr},
+};
+
+PyModuleDef testmod_def = {
+    PyModuleDef_HEAD_INIT, "_wsh_testmod", nullptr, 0, nullptr, testmod_slots,
+    nullptr,               nullptr,        nullptr,
+};
+
+}  // namespace
+
+}  // namespace wsh::testmod
+
+WSH_MODULE_INIT PyInit__wsh_testmod() { return PyModuleDef_Init(&wsh::testmod::testmod_def); }

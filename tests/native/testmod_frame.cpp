@@ -1,0 +1,105 @@
+// Internals of the module frame: constant table, code objects, version
+// check and traceback entries.
+#include "module/state.h"
+#include "module/version.h"
+#include "runtime/traceback.h"
+#include "tests/native/testmod.h"
+
+namespace wsh::testmod {
+
+namespace {
+
+PyObject* strings(PyObject*, PyObject*) {
+    Ref list = Ref::steal(PyList_New(string_count));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < string_count; ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), state().strings[i].new_ref());
+    }
+    return list.release();
+}
+
+PyObject* string_stream_info(PyObject*, PyObject*) {
+    Ref lengths = Ref::steal(PyBytes_FromStringAndSize(
+        reinterpret_cast<const char*>(string_lengths), static_cast<Py_ssize_t>(string_count)));
+    if (!lengths) return nullptr;
+    return Py_BuildValue("y#Nn", reinterpret_cast<const char*>(string_stream),
+                         static_cast<Py_ssize_t>(sizeof string_stream), lengths.release(),
+                         static_cast<Py_ssize_t>(string_data_size));
+}
+
+PyObject* code_objects(PyObject*, PyObject*) {
+    ModuleState& st = state();
+    return PyTuple_Pack(3, st.code_finish_with_result.get(), st.code_get.get(),
+                        st.code_post.get());
+}
+
+PyObject* parse_version_text(PyObject*, PyObject* arg) {
+    const char* text = PyUnicode_AsUTF8(arg);
+    if (text == nullptr) return nullptr;
+    return PyLong_FromUnsignedLong(parse_version(text));
+}
+
+PyObject* warn_version(PyObject*, PyObject* arg) {
+    const unsigned long packed = PyLong_AsUnsignedLong(arg);
+    if (packed == static_cast<unsigned long>(-1) && PyErr_Occurred()) return nullptr;
+    if (warn_on_version_mismatch(static_cast<std::uint32_t>(packed)) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// raise_with_traceback(exception, function_name, line): raises the exception
+// with one entry added.
+PyObject* raise_with_traceback(PyObject*, PyObject* args) {
+    PyObject* exception;
+    const char* function_name;
+    int line;
+    if (!PyArg_ParseTuple(args, "Osi", &exception, &function_name, &line)) return nullptr;
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+    add_traceback(function_name, line, source_file_name);
+    return nullptr;
+}
+
+// An entry requested with nothing pending, as after a callee that returned
+// null without an exception.
+PyObject* traceback_without_exception(PyObject*, PyObject* args) {
+    const char* function_name;
+    int line;
+    if (!PyArg_ParseTuple(args, "si", &function_name, &line)) return nullptr;
+    add_traceback(function_name, line, source_file_name);
+    return nullptr;
+}
+
+PyObject* traceback_cache(PyObject*, PyObject*) {
+    const TracebackCodeCache& cache = state().traceback_code_cache;
+    Ref entries = Ref::steal(PyList_New(cache.count));
+    if (!entries) return nullptr;
+    for (int i = 0; i < cache.count; ++i) {
+        PyObject* item = Py_BuildValue("iO", cache.entries[i].line, cache.entries[i].code);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(entries.get(), i, item);
+    }
+    return Py_BuildValue("iN", cache.capacity, entries.release());
+}
+
+PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
+    const long line = PyLong_AsLong(arg);
+    if (line == -1 && PyErr_Occurred()) return nullptr;
+    return PyLong_FromLong(
+        traceback_cache_position(state().traceback_code_cache, static_cast<int>(line)));
+}
+
+}  // namespace
+
+PyMethodDef frame_methods[] = {
+    {"strings", strings, METH_NOARGS, nullptr},
+    {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
+    {"code_objects", code_objects, METH_NOARGS, nullptr},
+    {"parse_version", parse_version_text, METH_O, nullptr},
+    {"warn_version", warn_version, METH_O, nullptr},
+    {"raise_with_traceback", raise_with_traceback, METH_VARARGS, nullptr},
+    {"traceback_without_exception", traceback_without_exception, METH_VARARGS, nullptr},
+    {"traceback_cache", traceback_cache, METH_NOARGS, nullptr},
+    {"traceback_cache_position", traceback_cache_position_of, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace wsh::testmod

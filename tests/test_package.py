@@ -1,0 +1,55 @@
+"""The built package: where the module lands, what it exports, its constant table."""
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+import zlib
+
+import pytest
+
+
+def test_installed_inside_the_package_tree(wh):
+    suffix = sysconfig.get_config_var("EXT_SUFFIX")
+    expected_tail = os.path.join("corvanix", "server", "handlers", "zorvik", "workspace_handler" + suffix)
+    assert wh.__file__.endswith(expected_tail)
+    assert wh.__name__ == "corvanix.server.handlers.zorvik.workspace_handler"
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="nm is not installed")
+def test_exports_only_the_module_entry(wh):
+    out = subprocess.run(
+        ["nm", "-D", "--defined-only", wh.__file__], check=True, capture_output=True, text=True
+    ).stdout
+    symbols = {line.split()[-1] for line in out.splitlines() if line.strip()}
+    assert symbols == {"PyInit_workspace_handler"}
+
+
+def test_constant_table_stream(testmod):
+    stream, lengths, size = testmod.string_stream_info()
+    assert stream[:2] == b"\x78\xda"  # zlib, best compression
+    assert len(lengths) == 93 and sum(lengths) == size == 1637
+    assert len(zlib.decompress(stream)) == 1637
+    assert list(lengths[90:]) == [177, 85, 225]
+
+
+def test_constant_table_entries(testmod):
+    entries = testmod.strings()
+    assert len(entries) == 93
+    assert all(type(e) is str for e in entries[:90])
+    assert [len(e) for e in entries[90:]] == [177, 85, 225]
+    assert all(type(e) is bytes for e in entries[90:])
+    assert entries[0] == "." and entries[1] == "Content-Length"
+    assert entries[8] == " is required in the body of the request."
+    assert entries[9] == "corvanix/server/handlers/zorvik/workspace_handler.py"
+    assert len(entries[9]) == 52
+    assert entries[10] == "APIHandler" and entries[89] == "workspaces"
+    assert entries[60] == "corvanix.server.handlers.zorvik.workspace_handler"
+    # identifiers are interned: the interpreter's own copy is the entry itself
+    for e in entries[10:90]:
+        assert sys.intern("".join(e)) is e
+    # the whole table decodes back to the stored stream
+    stream, lengths, _ = testmod.string_stream_info()
+    joined = b"".join(e.encode("utf-8") if isinstance(e, str) else e for e in entries)
+    assert joined == zlib.decompress(stream)
+    assert [len(e.encode("utf-8")) if isinstance(e, str) else len(e) for e in entries] == list(lengths)

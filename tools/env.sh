@@ -1,0 +1,33 @@
+# Shared set-up of the two project commands: finds the interpreter, creates
+# the virtual environment and installs the package into it.
+#   PYTHON=/path/to/python3.8   the interpreter (default: pyenv's newest 3.8)
+#   VENV=.venv-3.8              where the environment lives
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+find_python() {
+    if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
+    local root candidate
+    root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
+    candidate=$(ls -d "$root"/versions/3.8.*/bin/python3.8 2>/dev/null | sort -V | tail -n 1 || true)
+    if [ -n "$candidate" ]; then echo "$candidate"; return; fi
+    command -v python3.8 || { echo "no CPython 3.8 found; set PYTHON=" >&2; exit 2; }
+}
+
+PYTHON=$(find_python)
+VENV=${VENV:-$ROOT/.venv-$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
+
+ensure_venv() {
+    if [ ! -x "$VENV/bin/python" ]; then
+        "$PYTHON" -m venv "$VENV"
+        "$VENV/bin/python" -m pip install --quiet --upgrade pip
+    fi
+}
+
+# Installs the package (and the given extras) from this checkout.
+install_package() {
+    local extras=${1:-}
+    ensure_venv
+    "$VENV/bin/python" -m pip install --quiet "$ROOT${extras:+[$extras]}"
+}
