@@ -2,6 +2,7 @@
 # the virtual environment and installs the package into it.
 #   PYTHON=/path/to/python3.8   the interpreter (default: pyenv's newest 3.8)
 #   VENV=.venv-3.8              where the environment lives
+#   BUILD_ROOT=build            where the build trees live
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,6 +17,8 @@ find_python() {
 }
 
 PYTHON=$(find_python)
+# Build trees (the wheel's and the test module's) live under BUILD_ROOT.
+BUILD_ROOT=${BUILD_ROOT:-$ROOT/build}
 VENV=${VENV:-$ROOT/.venv-$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
 
 ensure_venv() {
@@ -29,5 +32,6 @@ ensure_venv() {
 install_package() {
     local extras=${1:-}
     ensure_venv
-    "$VENV/bin/python" -m pip install --quiet "$ROOT${extras:+[$extras]}"
+    "$VENV/bin/python" -m pip install --quiet \
+        --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" "$ROOT${extras:+[$extras]}"
 }

@@ -1,0 +1,50 @@
+// The module's function type ("cython_function_or_method"): native methods
+// that behave like Python functions where Python code looks.
+#pragma once
+
+#include <Python.h>
+
+namespace wsh {
+
+// Binding flags of a function object.
+inline constexpr int BINDING_STATIC = 1;
+inline constexpr int BINDING_NATIVE_METHOD = 4;
+inline constexpr int BINDING_COROUTINE = 8;
+
+// The record begins with the interpreter's built-in function record, so code
+// that reads a built-in function's definition and self reads the same fields.
+struct BindingFunction {
+    PyCFunctionObject base;  // m_ml, m_self (not counted), m_module, m_weakreflist, vectorcall
+    PyObject* instance_dict;
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* doc;
+    PyObject* globals;
+    PyObject* code;
+    PyObject* closure;
+    PyObject* defining_class;
+    PyObject* defaults_holder;
+    int flags;
+    PyObject* defaults;
+    PyObject* kwdefaults;
+    PyObject* (*defaults_provider)(PyObject* function);
+    PyObject* annotations;
+    PyObject* coroutine_marker;
+};
+
+// True when the instance is handed to the entry point from the arguments.
+inline bool takes_instance_from_arguments(int flags) {
+    return (flags & (BINDING_STATIC | BINDING_NATIVE_METHOD)) == BINDING_NATIVE_METHOD;
+}
+
+// The function type's specification, registered through fetch_shared_type.
+extern PyType_Spec function_type_spec;
+
+// A new function object of `function_type` (ModuleState), or null with an
+// exception set. `qualname` and `globals` are required; `closure`,
+// `module_name` and `code` may be null.
+PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
+                          PyObject* closure, PyObject* module_name, PyObject* globals,
+                          PyObject* code);
+
+}  // namespace wsh
