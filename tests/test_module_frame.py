@@ -221,3 +221,8 @@ class TestVersionCheck:
             warnings.simplefilter("error")
             with pytest.raises(RuntimeWarning, match="does not match runtime version 4.0"):
                 testmod.warn_version(4 << 24)
+
+
+def test_import_under_warnings_as_errors_on_the_compiled_version():
+    # the running interpreter is the one the module was built for: no warning
+    run_scenario(f"import {MODULE_NAME} as m; assert m.__test__ == {{}}", extra_args=("-W", "error"))
