@@ -21,7 +21,7 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
     env = dict(os.environ)
     module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
     if module_dir:
-        env["PYTHONPATH"] = module_dir + os.pathsep + env.get("PYTHONPATH", "")
+        env["PYTHONPATH"] = os.path.abspath(module_dir) + os.pathsep + env.get("PYTHONPATH", "")
     proc = subprocess.run(
         [sys.executable, *extra_args, "-c", textwrap.dedent(code)],
         cwd=tempfile.gettempdir(),  # never the checkout: its corvanix/ has no built module
