@@ -1,6 +1,7 @@
 // The exec hook: runs the module body once per successful load.
 #include "module/code_objects.h"
 #include "module/hooks.h"
+#include "module/import_statements.h"
 #include "module/state.h"
 #include "module/strings.h"
 #include "module/version.h"
@@ -81,6 +82,8 @@ int run_module_body(PyObject* module) {
         return -1;
     };
     if (make_code_objects(st) < 0) return fail_registered_at(1);
+    int failed_line = 0;
+    if (run_import_statements(st, &failed_line) < 0) return fail_registered_at(failed_line);
     Ref test = Ref::steal(PyDict_New());
     if (!test || PyDict_SetItem(st.module_dict.get(), str(s_test), test.get()) < 0) {
         return fail_registered_at(1);

@@ -6,6 +6,9 @@ import pytest
 
 from helpers import MODULE_NAME
 
+# Jupyter's own choice of data directories, without its migration warning.
+os.environ.setdefault("JUPYTER_PLATFORM_DIRS", "1")
+
 _module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
 if _module_dir and _module_dir not in sys.path:
     sys.path.insert(0, _module_dir)

@@ -10,6 +10,27 @@ MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
 INIT_NAME = "init " + MODULE_NAME
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 
+# Scenario prelude that drives the create and exec hooks the way the import
+# system does, through the exported entry: create(spec), execute(module).
+HOOKS = """
+import ctypes, importlib.util, sys, types
+origin = importlib.util.find_spec("corvanix.server.handlers.zorvik").submodule_search_locations[0]
+import glob, os
+path = glob.glob(os.path.join(origin, "workspace_handler.*.so"))[0]
+lib = ctypes.PyDLL(path)
+lib.PyInit_workspace_handler.restype = ctypes.c_void_p
+definition = lib.PyInit_workspace_handler()
+api = ctypes.pythonapi
+api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
+api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
+api.PyModule_ExecDef.restype = ctypes.c_int
+api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
+def create(spec):
+    return api.PyModule_FromDefAndSpec2(definition, spec, 1013)
+def execute(module):
+    return api.PyModule_ExecDef(module, definition)
+"""
+
 
 def run_scenario(code, *, expect_ok=True, extra_args=()):
     """Runs `code` in a fresh interpreter (the module loads once per process).

@@ -5,27 +5,8 @@ import warnings
 
 import pytest
 
-from helpers import INIT_NAME, MODULE_NAME, SOURCE_FILE, run_scenario
+from helpers import HOOKS, INIT_NAME, MODULE_NAME, run_scenario
 
-# Drives the hooks the way the import system does, through the exported entry.
-HOOKS = """
-import ctypes, importlib.util, sys, types
-origin = importlib.util.find_spec("corvanix.server.handlers.zorvik").submodule_search_locations[0]
-import glob, os
-path = glob.glob(os.path.join(origin, "workspace_handler.*.so"))[0]
-lib = ctypes.PyDLL(path)
-lib.PyInit_workspace_handler.restype = ctypes.c_void_p
-definition = lib.PyInit_workspace_handler()
-api = ctypes.pythonapi
-api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
-api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
-api.PyModule_ExecDef.restype = ctypes.c_int
-api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
-def create(spec):
-    return api.PyModule_FromDefAndSpec2(definition, spec, 1013)
-def execute(module):
-    return api.PyModule_ExecDef(module, definition)
-"""
 
 
 def test_state_after_import(wh):
@@ -225,4 +206,5 @@ class TestVersionCheck:
 
 def test_import_under_warnings_as_errors_on_the_compiled_version():
     # the running interpreter is the one the module was built for: no warning
-    run_scenario(f"import {MODULE_NAME} as m; assert m.__test__ == {{}}", extra_args=("-W", "error"))
+    run_scenario(f"import {MODULE_NAME} as m; assert m.__test__ == {{}}",
+                 extra_args=("-W", "error::RuntimeWarning"))
