@@ -6,6 +6,7 @@
 #include "module/strings.h"
 #include "module/version.h"
 #include "runtime/errors.h"
+#include "runtime/function.h"
 #include "runtime/registry.h"
 
 namespace wsh {
@@ -35,7 +36,11 @@ int fetch_shared_types(PyObject* module, ModuleState& st) {
     if (!bases) return -1;
     st.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
         fetch_shared_type(nullptr, module, &common_metatype_spec, bases.get())));
-    return st.common_metatype ? 0 : -1;
+    if (!st.common_metatype) return -1;
+    st.function_type = Ref::steal(reinterpret_cast<PyObject*>(
+        fetch_shared_type(reinterpret_cast<PyTypeObject*>(st.common_metatype.get()), module,
+                          &function_type_spec, nullptr)));
+    return st.function_type ? 0 : -1;
 }
 
 namespace {

@@ -40,6 +40,15 @@ namespace wsh::compat {
 
 inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_TYPE(obj) = type; }
 
+// Entry-point signatures of the fast conventions. The one with the defining
+// class has the layout later interpreters publish as PyCMethod.
+using fastcall_keywords_entry = _PyCFunctionFastWithKeywords;
+using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, size_t,
+                                   PyObject*);
+
+// The positional count of a fast call, without the arguments-offset flag.
+inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
+
 }  // namespace wsh::compat
 
 // The module entry is the one symbol the shared object exports; everything

@@ -12,6 +12,7 @@ namespace {
 PyMethodDef* const method_tables[] = {
     frame_methods,
     registry_methods,
+    function_methods,
 };
 
 // The test module's own copy of the module state, filled like the real

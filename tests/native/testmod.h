@@ -9,5 +9,6 @@ namespace wsh::testmod {
 // One method table per concern; each ends with a null entry.
 extern PyMethodDef frame_methods[];
 extern PyMethodDef registry_methods[];
+extern PyMethodDef function_methods[];
 
 }  // namespace wsh::testmod

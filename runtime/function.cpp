@@ -1,0 +1,180 @@
+// The function type: record life cycle (creation, garbage collection,
+// deallocation), binding, representation and pickling.
+#include "runtime/function.h"
+
+#include <structmember.h>
+
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "module/state.h"
+#include "runtime/function_slots.h"
+#include "runtime/ref.h"
+
+namespace wsh {
+
+namespace {
+
+// Moves a field out of the record and releases it, so the record never
+// points at an object that is being destroyed.
+void clear_field(PyObject*& field) { Ref old = Ref::steal(std::exchange(field, nullptr)); }
+
+// A type made from a specification inherits object.__new__, which would
+// build a record without any of the fields creation fills in.
+PyObject* function_new(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "Cannot instantiate Cython internal types");
+    return nullptr;
+}
+
+int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    BindingFunction* op = as_function(self);
+    // m_self is the function itself and holds no reference.
+    Py_VISIT(op->closure);
+    Py_VISIT(op->base.m_module);
+    Py_VISIT(op->instance_dict);
+    Py_VISIT(op->doc);
+    Py_VISIT(op->globals);
+    Py_VISIT(op->defining_class);
+    Py_VISIT(op->defaults);
+    Py_VISIT(op->kwdefaults);
+    Py_VISIT(op->coroutine_marker);
+    Py_VISIT(op->defaults_holder);
+    // Writable from Python, so they can close a cycle too (a str subclass
+    // instance carries a __dict__).
+    Py_VISIT(op->annotations);
+    Py_VISIT(op->name);
+    Py_VISIT(op->qualname);
+    return 0;
+}
+
+int function_clear(PyObject* self) {
+    BindingFunction* op = as_function(self);
+    clear_field(op->closure);
+    clear_field(op->base.m_module);
+    clear_field(op->instance_dict);
+    clear_field(op->name);
+    clear_field(op->qualname);
+    clear_field(op->doc);
+    clear_field(op->globals);
+    clear_field(op->code);
+    clear_field(op->defining_class);
+    clear_field(op->defaults);
+    clear_field(op->kwdefaults);
+    clear_field(op->annotations);
+    clear_field(op->coroutine_marker);
+    clear_field(op->defaults_holder);
+    return 0;
+}
+
+void function_dealloc(PyObject* self) {
+    // Every instance of a heap type holds a reference to its type; the
+    // record's memory goes first, the type's reference last.
+    Ref type = Ref::steal(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+    PyObject_GC_UnTrack(self);
+    if (as_function(self)->base.m_weakreflist != nullptr) PyObject_ClearWeakRefs(self);
+    function_clear(self);
+    PyObject_GC_Del(self);
+}
+
+PyObject* function_repr(PyObject* self) {
+    PyObject* qualname = as_function(self)->qualname;
+    // A record cleared by the collector can still be reached from a finaliser.
+    if (qualname == nullptr) qualname = str(s_question);
+    return PyUnicode_FromFormat("<cyfunction %U at %p>", qualname, self);
+}
+
+// Fetched from an instance, the function becomes a method bound to it.
+PyObject* function_descr_get(PyObject* self, PyObject* instance, PyObject* /*owner*/) {
+    if (instance == nullptr) return Ref::borrow(self).release();
+    return PyMethod_New(self, instance);
+}
+
+// Pickling stores a reference to the global of this qualified name in the
+// function's __module__.
+PyObject* function_reduce(PyObject* self, PyObject*, PyObject*) {
+    PyObject* qualname = as_function(self)->qualname;
+    return Ref::borrow(qualname != nullptr ? qualname : Py_None).release();
+}
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function_reduce)),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The three offset entries are read by the registry's fix-ups, which give
+// the type its dictionary, fast-call entry and weak-reference list.
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(BindingFunction, base.m_module), 0, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(BindingFunction, instance_dict), READONLY, nullptr},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(BindingFunction, base.vectorcall), READONLY,
+     nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(BindingFunction, base.m_weakreflist), READONLY,
+     nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_type_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(function_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(function_call)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_methods, function_methods},
+    {Py_tp_members, function_members},
+    {Py_tp_getset, function_getset},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+    {0, nullptr},
+};
+
+// Immutable (0x100) and no-instantiation (0x80) are carried for interpreters
+// that act on them; the metaclass gives both behaviours everywhere. The
+// fast-call flag is not here: the registry's fix-ups set it together with the
+// entry's offset.
+constexpr unsigned long function_flag_immutable = 0x100;
+constexpr unsigned long function_flag_no_instantiation = 0x80;
+
+}  // namespace
+
+PyType_Spec function_type_spec = {
+    "_cython_3_2_4amsendbackport.cython_function_or_method",
+    sizeof(BindingFunction),
+    0,
+    static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG |
+                              Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR |
+                              Py_TPFLAGS_BASETYPE | function_flag_immutable |
+                              function_flag_no_instantiation),
+    function_type_slots,
+};
+
+PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
+                          PyObject* closure, PyObject* module_name, PyObject* globals,
+                          PyObject* code) {
+    if (method_def == nullptr || qualname == nullptr || globals == nullptr) {
+        PyErr_BadInternalCall();
+        return nullptr;
+    }
+    auto* type = reinterpret_cast<PyTypeObject*>(state().function_type.get());
+    Ref self = Ref::steal(reinterpret_cast<PyObject*>(PyObject_GC_New(BindingFunction, type)));
+    if (!self) return nullptr;
+    BindingFunction* op = as_function(self.get());
+    // The allocator leaves the record as it found it: no path may see (or
+    // deallocation release) what was there before.
+    std::memset(reinterpret_cast<char*>(op) + sizeof(PyObject), 0,
+                sizeof(BindingFunction) - sizeof(PyObject));
+    op->flags = flags;
+    op->base.m_ml = method_def;
+    op->base.m_self = self.get();
+    op->qualname = Ref::borrow(qualname).release();
+    op->globals = Ref::borrow(globals).release();
+    op->base.m_module = Ref::borrow(module_name).release();
+    op->closure = Ref::borrow(closure).release();
+    op->code = Ref::borrow(code).release();
+    if (select_vectorcall(method_def, &op->base.vectorcall) < 0) return nullptr;
+    PyObject_GC_Track(self.get());
+    return self.release();
+}
+
+}  // namespace wsh
