@@ -2,6 +2,7 @@
 #include "module/code_objects.h"
 #include "module/hooks.h"
 #include "module/import_statements.h"
+#include "module/keyword_names.h"
 #include "module/state.h"
 #include "module/strings.h"
 #include "module/version.h"
@@ -77,6 +78,7 @@ int fail_at(int line) {
 int run_module_body(PyObject* module) {
     ModuleState& st = state();
     if (init_state(module, st) < 0) return -1;
+    if (init_keyword_names(st) < 0) return fail_at(1);
     if (fetch_shared_types(module, st) < 0) return fail_at(1);
     const int registered = register_module(module);
     if (registered < 0) return fail_at(1);

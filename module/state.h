@@ -36,6 +36,12 @@ struct ModuleState {
     Ref code_get;
     Ref code_post;
     Ref strings[string_count];
+    // Keyword names of the bodies' keyword calls, e.g. set_header(name=, value=).
+    Ref keywords_name_value;
+    Ref keywords_status_code;
+    Ref keywords_status_code_result;
+    Ref keywords_workspace_id;
+    Ref keywords_error_str;
     Ref common_metatype;
     Ref function_type;
     TracebackCodeCache traceback_code_cache;

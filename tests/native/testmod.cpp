@@ -2,6 +2,7 @@
 
 #include "module/code_objects.h"
 #include "module/hooks.h"
+#include "module/keyword_names.h"
 #include "module/state.h"
 #include "runtime/compat.h"
 
@@ -13,6 +14,13 @@ PyMethodDef* const method_tables[] = {
     frame_methods,
     registry_methods,
     function_methods,
+    calls_methods,
+    lookup_methods,
+    exceptions_methods,
+    unpack_methods,
+    text_methods,
+    argparse_methods,
+    standin_function_methods,
 };
 
 // The test module's own copy of the module state, filled like the real
@@ -20,6 +28,7 @@ PyMethodDef* const method_tables[] = {
 int testmod_exec(PyObject* module) {
     ModuleState& st = state();
     if (init_state(module, st) < 0) return -1;
+    if (init_keyword_names(st) < 0) return -1;
     if (fetch_shared_types(module, st) < 0) return -1;
     if (make_code_objects(st) < 0) return -1;
     for (PyMethodDef* table : method_tables) {

@@ -10,5 +10,18 @@ namespace wsh::testmod {
 extern PyMethodDef frame_methods[];
 extern PyMethodDef registry_methods[];
 extern PyMethodDef function_methods[];
+extern PyMethodDef calls_methods[];
+extern PyMethodDef lookup_methods[];
+extern PyMethodDef exceptions_methods[];
+extern PyMethodDef unpack_methods[];
+extern PyMethodDef text_methods[];
+extern PyMethodDef argparse_methods[];
+extern PyMethodDef standin_function_methods[];
+
+// An entry point of another signature as a method table's PyCFunction.
+template <typename Entry>
+PyCFunction method_entry(Entry entry) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+}
 
 }  // namespace wsh::testmod

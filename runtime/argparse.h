@@ -1,0 +1,65 @@
+// Binding a method's fast-call arguments to its parameters by Python's
+// rules, with the interpreter's messages.
+//
+// Every parameter of the module's methods is positional-or-keyword and
+// required; none has a default and none collects extra arguments.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <span>
+#include <utility>
+
+#include "module/state.h"
+#include "runtime/ref.h"
+
+namespace wsh {
+
+struct MethodSignature {
+    std::span<const StringId> parameters;  // interned constant-table names, in order
+    const char* plain_name;                // in messages: "get() takes ..."
+    const char* traceback_name;            // module-qualified dotted name
+    int def_line;                          // the line of the method's `def`
+};
+
+// Matches an exact-str keyword against the parameters by hash, length,
+// character width and code units: 1 with its index, 0 when none has that
+// name, -1 with an exception set (also when it names a parameter before
+// `first_keyword_parameter`, which was given by position).
+int match_keyword_str(PyObject* key, std::span<const StringId> parameter_names,
+                      Py_ssize_t first_keyword_parameter, Py_ssize_t* index_out,
+                      const char* function_name);
+
+// Stores new references to the keyword values into the slots of `values`
+// that their names select; slots below `positional_count` are filled
+// already. 0, or -1 with an exception set (filled slots stay filled).
+int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
+                   std::span<const StringId> parameter_names, Ref* values,
+                   Py_ssize_t positional_count, Py_ssize_t keyword_count,
+                   const char* function_name);
+
+// Fills values[0..N) (empty on entry) from a fast call's arguments. On
+// failure releases them, adds the method's traceback entry at its `def`
+// line and returns -1.
+int bind_arguments(const MethodSignature& signature, PyObject* const* args, std::size_t nargsf,
+                   PyObject* keyword_names, Ref* values);
+
+// The fast-call entry of a method: binds the arguments and calls `body`
+// with the function and one value per parameter. The body adds its own
+// traceback entries; the bound values are held until it returns.
+template <const MethodSignature& signature, auto body>
+PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* keyword_names) {
+    constexpr std::size_t count = signature.parameters.size();
+    Ref values[count];
+    if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names, values) <
+        0) {
+        return nullptr;
+    }
+    return [&]<std::size_t... i>(std::index_sequence<i...>) {
+        return body(function, values[i].get()...);
+    }(std::make_index_sequence<count>());
+}
+
+}  // namespace wsh

@@ -1,0 +1,164 @@
+#include "runtime/call.h"
+
+#include <array>
+#include <cstring>
+
+#include "module/state.h"
+#include "runtime/compat.h"
+#include "runtime/exceptions.h"
+#include "runtime/function.h"
+#include "runtime/ref.h"
+
+namespace wsh {
+
+namespace {
+
+constexpr const char recursion_text[] = " while calling a Python object";
+
+Py_ssize_t positional_count(std::size_t nargsf) {
+    return static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
+}
+
+PyObject* check_null_result(PyObject* result) {
+    if (result == nullptr && !PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "NULL result without error in PyObject_Call");
+    }
+    return result;
+}
+
+PyTypeObject* function_type() {
+    return reinterpret_cast<PyTypeObject*>(state().function_type.get());
+}
+
+// The entry-point convention, with the bits that only qualify it masked off.
+int call_convention(PyObject* function) {
+    constexpr int convention_bits =
+        METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
+    return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
+}
+
+// Whether `callable` may be called through its definition's entry point
+// with the given convention: built-in functions, and function objects of our
+// type whose instance does not come from the arguments (a method of a native
+// class from another module sharing the type would otherwise receive the
+// function object as its instance).
+bool direct_call_allowed(PyObject* callable, int convention) {
+    PyTypeObject* type = Py_TYPE(callable);
+    PyTypeObject* ours = function_type();
+    if (ours != nullptr && is_subtype(type, ours)) {
+        return call_convention(callable) == convention &&
+               !takes_instance_from_arguments(reinterpret_cast<BindingFunction*>(callable)->flags);
+    }
+    // Only the built-in function type itself: a subtype from elsewhere may
+    // hand its entry point something else first.
+    return type == &PyCFunction_Type && call_convention(callable) == convention;
+}
+
+// Positional values with one spare slot in front, so a callee may use the
+// arguments-offset flag without touching the caller's array.
+constexpr std::size_t unbound_capacity = 8;
+
+struct UnboundValues {
+    std::array<PyObject*, unbound_capacity> slots;
+    PyObject* const* values() const { return slots.data() + 1; }
+};
+
+// The instance of a bound method in front of `count` values; false when the
+// values do not fit.
+bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* values,
+                      std::size_t count) {
+    if (count + 2 > unbound_capacity) return false;
+    out.slots[0] = nullptr;
+    out.slots[1] = instance;
+    if (count != 0) std::memcpy(out.slots.data() + 2, values, count * sizeof(PyObject*));
+    return true;
+}
+
+}  // namespace
+
+PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                      PyObject* keyword_names) {
+    vectorcallfunc entry = compat::vectorcall_function(callable);
+    if (entry == nullptr) {
+        return compat::make_tp_call(callable, values, positional_count(nargsf), keyword_names);
+    }
+    return compat::check_function_result(callable, entry(callable, values, nargsf, keyword_names));
+}
+
+PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
+    ternaryfunc call = Py_TYPE(callable)->tp_call;
+    if (call == nullptr) return PyObject_Call(callable, args, kwargs);
+    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
+    PyObject* result = call(callable, args, kwargs);
+    Py_LeaveRecursiveCall();
+    return check_null_result(result);
+}
+
+PyObject* call_one_arg(PyObject* function, PyObject* arg) {
+    auto* record = reinterpret_cast<PyCFunctionObject*>(function);
+    PyTypeObject* ours = function_type();
+    // Our type's fast entry always passes m_self; a built-in's passes null
+    // for a static definition.
+    const bool static_def = (record->m_ml->ml_flags & METH_STATIC) != 0;
+    const bool ours_given = ours != nullptr && is_subtype(Py_TYPE(function), ours);
+    PyObject* first = static_def && !ours_given ? nullptr : record->m_self;
+    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
+    PyObject* result = record->m_ml->ml_meth(first, arg);
+    Py_LeaveRecursiveCall();
+    return check_null_result(result);
+}
+
+PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                         PyObject* kwargs) {
+    const Py_ssize_t nargs = positional_count(nargsf);
+    if (nargs == 0 && kwargs != nullptr) {
+        return call_object(callable, state().empty_tuple.get(), kwargs);
+    }
+    if (kwargs == nullptr) {
+        if (nargs == 0 && direct_call_allowed(callable, METH_NOARGS)) {
+            return call_one_arg(callable, nullptr);
+        }
+        if (nargs == 1 && direct_call_allowed(callable, METH_O)) {
+            return call_one_arg(callable, values[0]);
+        }
+        if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
+            return entry(callable, values, nargsf, nullptr);
+        }
+        if (nargs == 0) return call_object(callable, state().empty_tuple.get(), nullptr);
+    }
+    Ref args = Ref::steal(PyTuple_New(nargs));
+    if (!args) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyTuple_SET_ITEM(args.get(), i, Ref::borrow(values[i]).release());
+    }
+    return call_object(callable, args.get(), kwargs);
+}
+
+PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names) {
+    Ref attribute = Ref::steal(PyObject_GetAttr(values[0], name));
+    if (!attribute) return nullptr;
+    const std::size_t keyword_count = static_cast<std::size_t>(PyTuple_GET_SIZE(keyword_names));
+    UnboundValues unbound;
+    if (PyMethod_Check(attribute.get()) &&
+        prepend_instance(unbound, PyMethod_GET_SELF(attribute.get()), values + 1, keyword_count)) {
+        // `attribute` keeps the function and the instance alive meanwhile.
+        return call_vector(PyMethod_GET_FUNCTION(attribute.get()), unbound.values(),
+                           1 | compat::vectorcall_offset_flag, keyword_names);
+    }
+    return call_vector(attribute.get(), values + 1, compat::vectorcall_offset_flag, keyword_names);
+}
+
+PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargsf) {
+    Ref attribute = Ref::steal(PyObject_GetAttr(values[0], name));
+    if (!attribute) return nullptr;
+    const std::size_t count = static_cast<std::size_t>(positional_count(nargsf)) - 1;
+    UnboundValues unbound;
+    if (PyMethod_Check(attribute.get()) &&
+        prepend_instance(unbound, PyMethod_GET_SELF(attribute.get()), values + 1, count)) {
+        return call_fast_dict(PyMethod_GET_FUNCTION(attribute.get()), unbound.values(),
+                              (count + 1) | compat::vectorcall_offset_flag, nullptr);
+    }
+    return call_fast_dict(attribute.get(), values + 1, nargsf - 1, nullptr);
+}
+
+}  // namespace wsh

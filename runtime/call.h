@@ -1,0 +1,43 @@
+// Calling objects and methods with Python's semantics, short-cutting the
+// common cases so that no argument tuple is built where the callee can do
+// without one.
+//
+// A count `nargsf` may carry the arguments-offset flag, which lets the callee
+// use the slot just before the first value; the positional count is the count
+// with that bit masked off.
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+
+namespace wsh {
+
+// The fast protocol: the callee's fast-call entry (result checked) or its
+// call slot with a tuple and dict made from the vector.
+PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                      PyObject* keyword_names);
+
+// The call slot with an argument tuple and a keyword dict (or null), under
+// the recursion guard.
+PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs);
+
+// The entry point of a METH_O or METH_NOARGS built-in function or function
+// object of our type, called directly with what its own fast entry would
+// pass first. `arg` is null for METH_NOARGS.
+PyObject* call_one_arg(PyObject* function, PyObject* arg);
+
+// The common call: values plus an optional keyword dict, by the cheapest
+// path the callee allows.
+PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                         PyObject* kwargs);
+
+// values[0] is the object; values[1..] are the values of `keyword_names`.
+// Calls attribute `name` of the object with those keyword arguments only.
+PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names);
+
+// values[0] is the object; calls its attribute `name` with values[1..] as
+// positional arguments (the positional count of `nargsf` includes the object).
+PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargsf);
+
+}  // namespace wsh

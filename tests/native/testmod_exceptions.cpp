@@ -1,0 +1,108 @@
+// Exception matching and moving exceptions between the thread's slots.
+#include "runtime/call.h"
+#include "runtime/exceptions.h"
+#include "tests/native/testmod.h"
+
+namespace wsh::testmod {
+
+namespace {
+
+PyObject* as_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False).release(); }
+
+PyTypeObject* type_arg(PyObject* obj) {
+    if (PyType_Check(obj)) return reinterpret_cast<PyTypeObject*>(obj);
+    PyErr_SetString(PyExc_TypeError, "expected a type");
+    return nullptr;
+}
+
+// exception_matches(pending_type, clause): `pending_type` (None for nothing
+// pending) is installed as the pending exception as it is, unnormalised.
+PyObject* t_exception_matches(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "exception_matches(pending_type, clause)");
+        return nullptr;
+    }
+    PyThreadState* thread = PyThreadState_Get();
+    if (args[0] != Py_None) restore_error(thread, {Ref::borrow(args[0]), Ref(), Ref()});
+    const bool match = exception_matches(args[1]);
+    restore_error(thread, {});
+    return as_bool(match);
+}
+
+PyObject* t_given_exception_matches(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "given_exception_matches(type, clause)");
+        return nullptr;
+    }
+    return as_bool(given_exception_matches(args[0], args[1]));
+}
+
+PyObject* t_exception_matches_tuple(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyTuple_Check(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "exception_matches_tuple(type, tuple)");
+        return nullptr;
+    }
+    return as_bool(exception_matches_tuple(args[0], args[1]));
+}
+
+// is_subtype(A, B) / is_either_subtype(A, B1, B2); `unready` compares
+// through the base chain as for a type whose MRO is not set yet.
+PyObject* t_is_subtype(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs < 2 || nargs > 3) {
+        PyErr_SetString(PyExc_TypeError, "is_subtype(A, B[, B2])");
+        return nullptr;
+    }
+    PyTypeObject* types[3] = {};
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        if ((types[i] = type_arg(args[i])) == nullptr) return nullptr;
+    }
+    return as_bool(nargs == 2 ? is_subtype(types[0], types[1])
+                              : is_either_subtype(types[0], types[1], types[2]));
+}
+
+// The same tests with the MRO of A hidden, as for a type not readied yet.
+PyObject* t_is_subtype_unready(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs < 2 || nargs > 3 || type_arg(args[0]) == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "is_subtype_unready(A, B[, B2])");
+        return nullptr;
+    }
+    auto* type = reinterpret_cast<PyTypeObject*>(args[0]);
+    PyObject* mro = std::exchange(type->tp_mro, nullptr);
+    PyObject* result = t_is_subtype(module, args, nargs);
+    type->tp_mro = mro;
+    return result;
+}
+
+// except_block(type, value, fn[, traceback]): raises the triple as it is
+// (unnormalised), enters an `except` block for it, calls fn() inside and
+// leaves the block. Returns (caught type, caught value, fn's result).
+PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 3 && nargs != 4) {
+        PyErr_SetString(PyExc_TypeError, "except_block(type, value, fn[, traceback])");
+        return nullptr;
+    }
+    PyThreadState* thread = PyThreadState_Get();
+    RaisedException saved = save_handled_exception(thread);
+    restore_error(thread, {Ref::borrow(args[0]), Ref::borrow(args[1]),
+                           Ref::borrow(nargs == 4 ? args[3] : nullptr)});
+    RaisedException caught;
+    if (take_exception(thread, caught) < 0) return nullptr;
+    Ref inside = Ref::steal(call_fast_dict(args[2], nullptr, 0, nullptr));
+    reset_handled_exception(thread, std::move(saved));
+    if (!inside) return nullptr;
+    return PyTuple_Pack(3, caught.type.get(), caught.value.get(), inside.get());
+}
+
+}  // namespace
+
+PyMethodDef exceptions_methods[] = {
+    {"exception_matches", method_entry(t_exception_matches), METH_FASTCALL, nullptr},
+    {"given_exception_matches", method_entry(t_given_exception_matches), METH_FASTCALL, nullptr},
+    {"exception_matches_tuple", method_entry(t_exception_matches_tuple), METH_FASTCALL, nullptr},
+    {"is_subtype", method_entry(t_is_subtype), METH_FASTCALL, nullptr},
+    {"is_subtype_unready", method_entry(t_is_subtype_unready), METH_FASTCALL, nullptr},
+    {"except_block", method_entry(t_except_block), METH_FASTCALL, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace wsh::testmod

@@ -1,0 +1,188 @@
+"""Calls: the fast protocol, the guarded call slot, the direct entry points
+of built-ins and function objects, and method calls by name."""
+import inspect
+import sys
+import types
+
+import pytest
+
+from helpers import assert_no_leaks, raises_with
+
+
+def record(*args, **kwargs):
+    return args, kwargs
+
+
+class NoFastEntry:
+    """Instances are called through the type's call slot only."""
+
+    def __call__(self, *args, **kwargs):
+        return "slot", args, kwargs
+
+
+class Target:
+    def __init__(self, tag):
+        self.tag = tag
+
+    def keywords(self, *, name, value):
+        return self.tag, name, value
+
+    def positional(self, *args):
+        return (self.tag,) + args
+
+
+def test_call_vector_fast_entry_and_call_slot(testmod):
+    assert testmod.call_vector(record, (1, 2, 3), ("k",)) == ((1, 2), {"k": 3})
+    assert testmod.call_vector(NoFastEntry(), (1, 2), ("k",)) == ("slot", (1,), {"k": 2})
+    e = raises_with(lambda: testmod.call_vector(5, (), None), TypeError)
+    assert str(e) == "'int' object is not callable"
+
+
+def test_call_object(testmod):
+    assert testmod.call_object(record, (1,), {"k": 2}) == ((1,), {"k": 2})
+    assert testmod.call_object(NoFastEntry(), ()) == ("slot", (), {})
+    e = raises_with(lambda: testmod.call_object(5, ()), TypeError)
+    assert str(e) == "'int' object is not callable"
+
+
+def overflow(call, frames):
+    """Runs `call()` below `frames` Python frames; the RecursionError or None."""
+    def nested(n):
+        return nested(n - 1) if n else call()
+
+    try:
+        nested(frames)
+    except RecursionError as e:
+        return e
+    return None
+
+
+def frames_to_overflow(call):
+    """The fewest Python frames in front of `call()` (from here) that make it
+    overflow, and the error raised then."""
+    for n in range(sys.getrecursionlimit()):
+        error = overflow(call, n)
+        if error is not None:
+            return n, error
+    raise AssertionError("no overflow")
+
+
+@pytest.fixture
+def low_recursion_limit():
+    saved = sys.getrecursionlimit()
+    sys.setrecursionlimit(len(inspect.stack(0)) + 200)
+    yield
+    sys.setrecursionlimit(saved)
+
+
+def test_recursion_guard(testmod, low_recursion_limit):
+    # The stand-in function's fast entry has no guard of its own, so any
+    # extra level (and the error at it) is the operation's guard.
+    _, function = testmod.call_standin(4, 0, False, 1)
+    cases = [
+        # (guarded call, the same entry convention without the operation)
+        (lambda: testmod.call_object(function, (1,)), lambda: testmod.call_vector(function, (1,))),
+        (lambda: testmod.call_standin(0, 0, True, 1), lambda: testmod.call_standin(4, 0, False, 1)),
+    ]
+    for guarded, unguarded in cases:
+        frames, e = frames_to_overflow(guarded)
+        assert frames == frames_to_overflow(unguarded)[0] - 1
+        assert str(e) == "maximum recursion depth exceeded while calling a Python object"
+
+
+def test_call_one_arg_passes_self(testmod):
+    items = []
+    assert testmod.call_one_arg(items.append, 4) is None
+    assert testmod.call_one_arg(items.copy) == [4]
+    assert items == [4]
+
+
+def test_call_fast_dict_paths(testmod):
+    items = [1]
+    assert testmod.call_fast_dict(record, k=1) == ((), {"k": 1})  # no values, a dict
+    assert testmod.call_fast_dict(items.copy) == [1]  # METH_NOARGS, direct
+    assert testmod.call_fast_dict(items.append, 2) is None  # METH_O, direct
+    assert items == [1, 2]
+    assert testmod.call_fast_dict(record, 1, 2) == ((1, 2), {})  # fast entry
+    assert testmod.call_fast_dict(NoFastEntry()) == ("slot", (), {})  # call slot, empty tuple
+    assert testmod.call_fast_dict(NoFastEntry(), 1, 2, k=3) == ("slot", (1, 2), {"k": 3})
+    assert testmod.call_fast_dict(dict, [(1, 2)], k=3) == {1: 2, "k": 3}
+    assert testmod.call_fast_dict(len, [1, 2, 3]) == 3
+    e = raises_with(lambda: testmod.call_fast_dict(items.append, 1, 2), TypeError)
+    assert "takes exactly one argument (2 given)" in str(e)
+
+
+# (binding flags, definition, direct entry expected): definition 0 is METH_O,
+# 1 METH_NOARGS. A method of a native class ((flags & 5) == 4) takes its
+# instance from the values, so only its own fast entry may be used.
+@pytest.mark.parametrize(
+    "flags, definition, args, direct",
+    [
+        (0, 0, ("x",), True),
+        (1, 0, ("x",), True),
+        (5, 0, ("x",), True),
+        (4, 0, ("x",), False),
+        (0, 1, (), True),
+        (4, 1, (), False),
+        (0, 0, ("x", "y"), False),
+    ],
+)
+def test_call_fast_dict_honours_binding_flags(testmod, flags, definition, args, direct):
+    result, function = testmod.call_standin(flags, definition, False, *args)
+    if direct:
+        assert result == ("direct", function, args[0] if args else None)
+    else:
+        assert result == ("vectorcall", args)
+
+
+def test_call_one_arg_passes_our_functions_self_even_when_static(testmod):
+    result, function = testmod.call_standin(0, 2, True, "x")
+    assert result == ("direct", function, "x")
+
+
+def test_call_method_keywords(testmod):
+    assert testmod.call_method_keywords(Target("a"), "keywords", name=1, value=2) == ("a", 1, 2)
+    # The bound method's own instance is used, not the object it was found on.
+    obj = Target("a")
+    obj.keywords = types.MethodType(Target.keywords, Target("b"))
+    assert testmod.call_method_keywords(obj, "keywords", value=2, name=1) == ("b", 1, 2)
+    d = {}
+    testmod.call_method_keywords(d, "update", k=1)  # a built-in method, no bound method
+    assert d == {"k": 1}
+    e = raises_with(lambda: testmod.call_method_keywords(Target("a"), "keywords", name=1), TypeError)
+    assert "value" in str(e)
+    raises_with(lambda: testmod.call_method_keywords(Target("a"), "missing", name=1), AttributeError)
+
+
+def test_call_method_by_name(testmod):
+    assert testmod.call_method_by_name(Target("a"), "positional", 1, 2) == ("a", 1, 2)
+    obj = Target("a")
+    obj.positional = types.MethodType(Target.positional, Target("b"))
+    assert testmod.call_method_by_name(obj, "positional") == ("b",)
+    many = tuple(range(12))  # more values than the short cut's room
+    assert testmod.call_method_by_name(Target("a"), "positional", *many) == ("a",) + many
+    items = []
+    testmod.call_method_by_name(items, "append", 7)
+    assert items == [7]
+    raises_with(lambda: testmod.call_method_by_name(Target("a"), "missing"), AttributeError)
+
+
+def test_calls_do_not_leak(testmod):
+    target = Target("a")
+    bound_elsewhere = Target("c")
+    bound_elsewhere.positional = types.MethodType(Target.positional, target)
+
+    def calls():
+        testmod.call_vector(record, (1, [2]), ("k",))
+        testmod.call_object(record, ([1],), {"k": [2]})
+        testmod.call_fast_dict(NoFastEntry(), [1], k=[2])
+        testmod.call_fast_dict(dict, [(1, 2)])
+        testmod.call_method_keywords(target, "keywords", name=[1], value=[2])
+        testmod.call_method_by_name(bound_elsewhere, "positional", [1])
+        testmod.call_standin(4, 0, False, [1])
+        testmod.call_standin(0, 0, False, [1])
+        raises_with(lambda: testmod.call_method_keywords(target, "keywords", name=[1]), TypeError)
+        raises_with(lambda: testmod.call_method_by_name(target, "missing", [1]), AttributeError)
+        raises_with(lambda: testmod.call_object(5, ([1],)), TypeError)
+
+    assert_no_leaks(calls)
