@@ -1,4 +1,5 @@
 // The exec hook: runs the module body once per successful load.
+#include "module/class_def.h"
 #include "module/code_objects.h"
 #include "module/hooks.h"
 #include "module/import_statements.h"
@@ -91,6 +92,7 @@ int run_module_body(PyObject* module) {
     if (make_code_objects(st) < 0) return fail_registered_at(1);
     int failed_line = 0;
     if (run_import_statements(st, &failed_line) < 0) return fail_registered_at(failed_line);
+    if (define_handler_class(st, &failed_line) < 0) return fail_registered_at(failed_line);
     Ref test = Ref::steal(PyDict_New());
     if (!test || PyDict_SetItem(st.module_dict.get(), str(s_test), test.get()) < 0) {
         return fail_registered_at(1);

@@ -135,6 +135,14 @@ using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, s
 // The positional count of a fast call, without the arguments-offset flag.
 inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
 
+// A dictionary store with the key's precomputed hash: 0, or -1.
+inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t hash) {
+    return _PyDict_SetItem_KnownHash(dict, key, value, hash);
+}
+
+// Sets the item count of a variable-size object (a list growing in place).
+inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SIZE(obj) = size; }
+
 }  // namespace wsh::compat
 
 // The module entry is the one symbol the shared object exports; everything

@@ -1,0 +1,33 @@
+#include "handler/answer.h"
+
+#include "runtime/call.h"
+#include "runtime/lookup.h"
+
+namespace wsh {
+
+int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) {
+    // Writable: the callee may borrow the slot before the keyword values.
+    PyObject* args[] = {self, status_code, result};
+    Ref answered = Ref::steal(call_method_keywords(
+        str(s_finish_with_result), args, state().keywords_status_code_result.get()));
+    return answered ? 0 : -1;
+}
+
+Ref http_status(StringId member, GlobalSite site) {
+    Ref http_status = Ref::steal(get_module_global(str(s_HTTPStatus), state().global_lookup_cache[site]));
+    if (!http_status) return http_status;
+    return Ref::steal(PyObject_GetAttr(http_status.get(), str(member)));
+}
+
+Ref one_key_dict(StringId key, PyObject* value) {
+    Ref dict = Ref::steal(PyDict_New());
+    if (dict && PyDict_SetItem(dict.get(), str(key), value) < 0) dict.reset();
+    return dict;
+}
+
+Ref text_of(PyObject* value) {
+    if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
+    return Ref::steal(PyObject_Str(value));
+}
+
+}  // namespace wsh

@@ -1,0 +1,24 @@
+// Pieces shared by the request methods' answers.
+#pragma once
+
+#include <Python.h>
+
+#include "module/state.h"
+#include "runtime/ref.h"
+
+namespace wsh {
+
+// The result answer: self._finish_with_result(status_code=..., result=...),
+// its return value dropped. 0, or -1 with an exception set.
+int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
+
+// The member `member` of the module global HTTPStatus, read at `site`.
+Ref http_status(StringId member, GlobalSite site);
+
+// A new dictionary with the one entry key -> value.
+Ref one_key_dict(StringId key, PyObject* value);
+
+// str(value): an exact str is used as it is.
+Ref text_of(PyObject* value);
+
+}  // namespace wsh

@@ -1,0 +1,75 @@
+// GET: the workspaces the user has joined, as a JSON list.
+#include "handler/answer.h"
+#include "handler/bodies.h"
+#include "handler/params.h"
+#include "handler/sibling_failure.h"
+#include "runtime/call.h"
+#include "runtime/list.h"
+#include "runtime/lookup.h"
+#include "runtime/traceback.h"
+
+namespace wsh {
+
+namespace {
+
+constexpr SiblingFailureClauses get_clauses = {
+    get_signature.traceback_name,
+    50, 51, 52, 54, 55, 56, 58, 59,
+    site_get_requests_connection, site_get_requests_request, site_get_status_bad_gateway,
+    site_get_parse, site_get_status_internal_error,
+};
+
+PyObject* fail(int line) {
+    add_traceback(get_signature.traceback_name, line, source_file_name);
+    return nullptr;
+}
+
+// get_joined_workspaces(): exactly a list or None, else null with the
+// exception pending.
+Ref fetch_joined_workspaces() {
+    Ref fetch = Ref::steal(get_module_global(str(s_get_joined_workspaces),
+                                             state().global_lookup_cache[site_get_fetch]));
+    if (!fetch) return fetch;
+    Ref joined = Ref::steal(call_fast_dict(fetch.get(), nullptr, 0, nullptr));
+    if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "list",
+                     Py_TYPE(joined.get())->tp_name);
+        joined.reset();
+    }
+    return joined;
+}
+
+// [workspace.to_dict() for workspace in joined_workspaces]. The length is
+// read again before every element: to_dict() may change the list.
+Ref workspace_dicts(PyObject* joined) {
+    Ref workspaces = Ref::steal(PyList_New(0));
+    if (!workspaces) return workspaces;
+    if (joined == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
+        return Ref();
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(joined); ++i) {
+        Ref workspace = Ref::borrow(PyList_GET_ITEM(joined, i));
+        PyObject* args[] = {workspace.get()};
+        Ref dict = Ref::steal(call_method_by_name(str(s_to_dict), args, 1));
+        if (!dict || list_append(workspaces.get(), dict.get()) < 0) return Ref();
+    }
+    return workspaces;
+}
+
+}  // namespace
+
+PyObject* get_body(PyObject*, PyObject* self) {
+    PyThreadState* thread = PyThreadState_Get();
+    RaisedException saved = save_handled_exception(thread);
+    Ref joined = fetch_joined_workspaces();
+    if (!joined) return answer_sibling_failure(thread, self, get_clauses, std::move(saved));
+
+    Ref workspaces = workspace_dicts(joined.get());
+    if (!workspaces) return fail(62);
+    Ref status = http_status(s_OK, site_get_status_ok);
+    if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) return fail(64);
+    Py_RETURN_NONE;
+}
+
+}  // namespace wsh

@@ -1,0 +1,130 @@
+// POST: makes the workspace named by the body's "workspace_id" the joined one.
+#include "handler/answer.h"
+#include "handler/bodies.h"
+#include "handler/params.h"
+#include "handler/sibling_failure.h"
+#include "runtime/call.h"
+#include "runtime/compat.h"
+#include "runtime/exceptions.h"
+#include "runtime/lookup.h"
+#include "runtime/traceback.h"
+
+namespace wsh {
+
+namespace {
+
+constexpr SiblingFailureClauses post_clauses = {
+    post_signature.traceback_name,
+    83, 84, 85, 87, 88, 89, 91, 92,
+    site_post_requests_connection, site_post_requests_request, site_post_status_bad_gateway,
+    site_post_parse, site_post_status_internal_error,
+};
+
+PyObject* fail(int line) {
+    add_traceback(post_signature.traceback_name, line, source_file_name);
+    return nullptr;
+}
+
+// self.get_json_body(): exactly a dict or None.
+Ref read_body(PyObject* self) {
+    PyObject* args[] = {self};
+    Ref data = Ref::steal(call_method_by_name(str(s_get_json_body), args, 1));
+    if (data && data.get() != Py_None && !PyDict_CheckExact(data.get())) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "dict",
+                     Py_TYPE(data.get())->tp_name);
+        data.reset();
+    }
+    return data;
+}
+
+// data["workspace_id"], as an int or None.
+Ref read_workspace_id(PyObject* data) {
+    if (data == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+        return Ref();
+    }
+    PyObject* key = str(s_workspace_id);
+    // Held while converting: __int__ may change the dictionary.
+    Ref value = Ref::borrow(compat::dict_get_known_hash(data, key, compat::str_cached_hash(key)));
+    if (!value) {
+        if (!PyErr_Occurred()) {
+            Ref args = Ref::steal(PyTuple_Pack(1, key));
+            if (args) PyErr_SetObject(PyExc_KeyError, args.get());
+        }
+        return value;
+    }
+    if (value.get() == Py_None || PyLong_CheckExact(value.get())) return value;
+    if (PyNumber_Check(value.get())) return Ref::steal(PyNumber_Long(value.get()));
+    PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", "int",
+                 Py_TYPE(value.get())->tp_name);
+    return Ref();
+}
+
+// format(exp.args[0], "") followed by " is required in the body of the request."
+Ref missing_field_text(PyObject* exp) {
+    Ref args = Ref::steal(PyObject_GetAttr(exp, str(s_args)));
+    if (!args) return args;
+    Ref first = Ref::steal(PySequence_GetItem(args.get(), 0));
+    if (!first) return first;
+    PyObject* text = PyObject_Format(first.get(), state().empty_str.get());
+    if (text == nullptr) return Ref();
+    // Appends in place only to a string nothing else can see.
+    PyUnicode_Append(&text, str(s_is_required_suffix));
+    return Ref::steal(text);
+}
+
+PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
+    Ref status = http_status(s_BAD_REQUEST, site_post_status_bad_request);
+    if (!status) return fail(77);
+    Ref body = Ref::steal(PyDict_New());
+    if (!body) return fail(78);
+    Ref text = missing_field_text(exp);
+    if (!text || PyDict_SetItem(body.get(), str(s_message), text.get()) < 0) return fail(78);
+    if (make_result_answer(self, status.get(), body.get()) < 0) return fail(76);
+    Py_RETURN_NONE;
+}
+
+int set_joined(PyObject* workspace_id) {
+    Ref set_joined = Ref::steal(get_module_global(
+        str(s_set_joined_workspace), state().global_lookup_cache[site_post_set_joined]));
+    if (!set_joined) return -1;
+    PyObject* args[] = {nullptr, workspace_id};
+    Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                      state().keywords_workspace_id.get()));
+    return done ? 0 : -1;
+}
+
+}  // namespace
+
+PyObject* post_body(PyObject*, PyObject* self) {
+    Ref data = read_body(self);
+    if (!data) return fail(71);
+    PyThreadState* thread = PyThreadState_Get();
+
+    RaisedException saved = save_handled_exception(thread);
+    Ref workspace_id = read_workspace_id(data.get());
+    if (!workspace_id) {
+        if (!exception_matches(PyExc_KeyError)) return fail(74);
+        add_traceback(post_signature.traceback_name, 74, source_file_name);
+        RaisedException caught;
+        if (take_exception(thread, caught) < 0) return fail(75);
+        PyObject* answered = answer_missing_field(self, caught.value.get());
+        caught = RaisedException();
+        reset_handled_exception(thread, std::move(saved));
+        return answered;
+    }
+
+    saved = save_handled_exception(thread);
+    if (set_joined(workspace_id.get()) < 0) {
+        return answer_sibling_failure(thread, self, post_clauses, std::move(saved));
+    }
+    saved = RaisedException();
+
+    Ref status = http_status(s_OK, site_post_status_ok);
+    if (!status) return fail(95);
+    Ref body = one_key_dict(s_success, Py_True);
+    if (!body || make_result_answer(self, status.get(), body.get()) < 0) return fail(95);
+    Py_RETURN_NONE;
+}
+
+}  // namespace wsh
