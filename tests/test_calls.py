@@ -13,6 +13,19 @@ def record(*args, **kwargs):
     return args, kwargs
 
 
+BINDING_STATIC = 1
+BINDING_NATIVE_METHOD = 4
+
+INST = object()  # an instance handed to a method of a native class
+F = object()  # stands for the function object in expected results
+
+
+def make(testmod, kind, flags=0):
+    """A function object of the echoing definition `kind` (see
+    tests/native/testmod_function.cpp)."""
+    return testmod.make_function(kind, "Q." + kind, flags=flags)
+
+
 class NoFastEntry:
     """Instances are called through the type's call slot only."""
 
@@ -76,17 +89,17 @@ def low_recursion_limit():
 
 
 def test_recursion_guard(testmod, low_recursion_limit):
-    # The stand-in function's fast entry has no guard of its own, so any
-    # extra level (and the error at it) is the operation's guard.
-    _, function = testmod.call_standin(4, 0, False, 1)
-    cases = [
-        # (guarded call, the same entry convention without the operation)
-        (lambda: testmod.call_object(function, (1,)), lambda: testmod.call_vector(function, (1,))),
-        (lambda: testmod.call_standin(0, 0, True, 1), lambda: testmod.call_standin(4, 0, False, 1)),
+    # A function object's fast entry has no guard of its own, so any extra
+    # level (and the error at it) is the operation's guard.
+    function = make(testmod, "o")
+    unguarded_frames = frames_to_overflow(lambda: testmod.call_vector(function, (1,)))[0]
+    guarded_calls = [
+        lambda: testmod.call_object(function, (1,)),
+        lambda: testmod.call_one_arg(function, 1),
     ]
-    for guarded, unguarded in cases:
+    for guarded in guarded_calls:
         frames, e = frames_to_overflow(guarded)
-        assert frames == frames_to_overflow(unguarded)[0] - 1
+        assert frames == unguarded_frames - 1
         assert str(e) == "maximum recursion depth exceeded while calling a Python object"
 
 
@@ -112,32 +125,45 @@ def test_call_fast_dict_paths(testmod):
     assert "takes exactly one argument (2 given)" in str(e)
 
 
-# (binding flags, definition, direct entry expected): definition 0 is METH_O,
-# 1 METH_NOARGS. A method of a native class ((flags & 5) == 4) takes its
-# instance from the values, so only its own fast entry may be used.
+# (kind, binding flags, values, expected with F standing for the function or
+# a TypeError's message, direct entry expected). The direct entry hands the
+# definition m_self, the function itself. A method of a native class
+# ((flags & 5) == 4) takes its instance from the values, so only its own fast
+# entry may be used: with a single value that value becomes the instance.
 @pytest.mark.parametrize(
-    "flags, definition, args, direct",
+    "kind, flags, args, expected, direct",
     [
-        (0, 0, ("x",), True),
-        (1, 0, ("x",), True),
-        (5, 0, ("x",), True),
-        (4, 0, ("x",), False),
-        (0, 1, (), True),
-        (4, 1, (), False),
-        (0, 0, ("x", "y"), False),
+        ("o", 0, ("x",), ("o", F, "x"), True),
+        ("o", BINDING_STATIC, ("x",), ("o", F, "x"), True),
+        ("o", BINDING_STATIC | BINDING_NATIVE_METHOD, ("x",), ("o", F, "x"), True),
+        ("o", BINDING_NATIVE_METHOD, ("x",), "o() takes exactly one argument (0 given)", False),
+        ("o", BINDING_NATIVE_METHOD, (INST, "x"), ("o", INST, "x"), False),
+        ("noargs", 0, (), ("noargs", F, None), True),
+        ("noargs", BINDING_NATIVE_METHOD, (), "noargs() needs an argument", False),
+        ("noargs", BINDING_NATIVE_METHOD, (INST,), ("noargs", INST, None), False),
+        ("o", 0, ("x", "y"), "o() takes exactly one argument (2 given)", False),
     ],
 )
-def test_call_fast_dict_honours_binding_flags(testmod, flags, definition, args, direct):
-    result, function = testmod.call_standin(flags, definition, False, *args)
-    if direct:
-        assert result == ("direct", function, args[0] if args else None)
-    else:
-        assert result == ("vectorcall", args)
+def test_call_fast_dict_honours_binding_flags(
+    testmod, low_recursion_limit, kind, flags, args, expected, direct
+):
+    function = make(testmod, kind, flags)
+    call = lambda: testmod.call_fast_dict(function, *args)
+    if isinstance(expected, str):
+        assert str(raises_with(call, TypeError)) == expected
+        return
+    assert call() == tuple(function if item is F else item for item in expected)
+    # Only the direct entry runs under call_one_arg's recursion guard. A
+    # fastcall definition never qualifies for it, so its frames are those of
+    # a fast entry reached by the same call.
+    fastcall = make(testmod, "fastcall_keywords")
+    fast_entry_frames = frames_to_overflow(lambda: testmod.call_fast_dict(fastcall, *args))[0]
+    assert frames_to_overflow(call)[0] == fast_entry_frames - (1 if direct else 0)
 
 
 def test_call_one_arg_passes_our_functions_self_even_when_static(testmod):
-    result, function = testmod.call_standin(0, 2, True, "x")
-    assert result == ("direct", function, "x")
+    function = make(testmod, "o_static")
+    assert testmod.call_one_arg(function, "x") == ("o", function, "x")
 
 
 def test_call_method_keywords(testmod):
@@ -171,6 +197,9 @@ def test_calls_do_not_leak(testmod):
     target = Target("a")
     bound_elsewhere = Target("c")
     bound_elsewhere.positional = types.MethodType(Target.positional, target)
+    native_method = make(testmod, "o", BINDING_NATIVE_METHOD)
+    plain = make(testmod, "o")
+    static = make(testmod, "o_static", BINDING_STATIC)
 
     def calls():
         testmod.call_vector(record, (1, [2]), ("k",))
@@ -179,8 +208,9 @@ def test_calls_do_not_leak(testmod):
         testmod.call_fast_dict(dict, [(1, 2)])
         testmod.call_method_keywords(target, "keywords", name=[1], value=[2])
         testmod.call_method_by_name(bound_elsewhere, "positional", [1])
-        testmod.call_standin(4, 0, False, [1])
-        testmod.call_standin(0, 0, False, [1])
+        testmod.call_fast_dict(native_method, INST, [1])
+        testmod.call_fast_dict(plain, [1])
+        testmod.call_one_arg(static, [1])
         raises_with(lambda: testmod.call_method_keywords(target, "keywords", name=[1]), TypeError)
         raises_with(lambda: testmod.call_method_by_name(target, "missing", [1]), AttributeError)
         raises_with(lambda: testmod.call_object(5, ([1],)), TypeError)

@@ -20,7 +20,6 @@ PyMethodDef* const method_tables[] = {
     unpack_methods,
     text_methods,
     argparse_methods,
-    standin_function_methods,
 };
 
 // The test module's own copy of the module state, filled like the real

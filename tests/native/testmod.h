@@ -16,7 +16,6 @@ extern PyMethodDef exceptions_methods[];
 extern PyMethodDef unpack_methods[];
 extern PyMethodDef text_methods[];
 extern PyMethodDef argparse_methods[];
-extern PyMethodDef standin_function_methods[];
 
 // An entry point of another signature as a method table's PyCFunction.
 template <typename Entry>

@@ -51,11 +51,28 @@ PyObject* t_call_object(PyObject*, PyObject* args) {
     return call_object(callable, call_args, kwargs);
 }
 
-// call_one_arg(builtin[, arg]): only for built-in functions, which it trusts.
+// call_one_arg(function[, arg]): a built-in function or a function object of
+// our type, of a METH_O definition with `arg` or a METH_NOARGS one without.
+// The operation trusts its caller for that, so it is checked here.
 PyObject* t_call_one_arg(PyObject*, PyObject* args) {
     PyObject* function;
     PyObject* arg = nullptr;
-    if (!PyArg_ParseTuple(args, "O!|O", &PyCFunction_Type, &function, &arg)) return nullptr;
+    if (!PyArg_ParseTuple(args, "O|O", &function, &arg)) return nullptr;
+    auto* ours = reinterpret_cast<PyTypeObject*>(state().function_type.get());
+    if (!PyObject_TypeCheck(function, &PyCFunction_Type) &&
+        !(ours != nullptr && PyObject_TypeCheck(function, ours))) {
+        PyErr_SetString(PyExc_TypeError, "expected a built-in function or a function object");
+        return nullptr;
+    }
+    constexpr int convention_bits =
+        METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
+    const int convention =
+        reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
+    if (convention != (arg != nullptr ? METH_O : METH_NOARGS)) {
+        PyErr_SetString(PyExc_TypeError, "call_one_arg needs METH_O with an argument or "
+                                         "METH_NOARGS without one");
+        return nullptr;
+    }
     return call_one_arg(function, arg);
 }
 
