@@ -32,6 +32,44 @@ def execute(module):
 """
 
 
+# Scenario prelude: failed_at(exc) is the line of the module's one "init"
+# traceback entry in the exception.
+FAILED_AT = """
+import traceback
+def failed_at(exc):
+    entries = [f for f in traceback.extract_tb(exc.__traceback__) if f.name == "{init}"]
+    assert len(entries) == 1 and entries[0].filename == "{source}", entries
+    return entries[0].lineno
+""".format(init=INIT_NAME, source=SOURCE_FILE)
+
+REGISTRY = "_cython_3_2_4amsendbackport"
+
+
+def assert_registry_refuses(entry_setup, message):
+    """Importing the module with a registry prepared by `entry_setup` (code
+    that sets attributes of `registry`; `Meta` is a metaclass at hand) fails
+    with TypeError `message` at the init entry of line 1 and leaves nothing
+    in sys.modules."""
+    run_scenario(FAILED_AT + f"""
+import sys, types
+registry = types.ModuleType("{REGISTRY}")
+class Meta(type):
+    pass
+{entry_setup}
+sys.modules["{REGISTRY}"] = registry
+try:
+    import {MODULE_NAME}
+except TypeError as e:
+    assert str(e) == {message!r}, e
+    assert failed_at(e) == 1
+    last = traceback.extract_tb(e.__traceback__)[-1]
+    assert last.name == "{INIT_NAME}", last
+else:
+    raise AssertionError("import succeeded")
+assert "{MODULE_NAME}" not in sys.modules
+""")
+
+
 def run_scenario(code, *, expect_ok=True, extra_args=()):
     """Runs `code` in a fresh interpreter (the module loads once per process).
 

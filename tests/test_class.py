@@ -1,9 +1,7 @@
 """The handler class as Python sees it, and how it is built at import."""
 import inspect
 
-import pytest
-
-from helpers import HOOKS, INIT_NAME, MODULE_NAME, SOURCE_FILE, run_scenario
+from helpers import FAILED_AT, HOOKS, MODULE_NAME, SOURCE_FILE, run_scenario
 
 GET_DOC = "\n        GET method to retrieve connected workspaces.\n        "
 POST_DOC = "\n        POST method to set workspace id.\n        "
@@ -67,13 +65,6 @@ def test_decorated_by_tornado_authenticated():
     """)
 
 
-FAILED_AT = """
-import traceback
-def failed_at(exc):
-    entries = [f for f in traceback.extract_tb(exc.__traceback__) if f.name == "{init}"]
-    assert len(entries) == 1 and entries[0].filename == "{source}", entries
-    return entries[0].lineno
-""".format(init=INIT_NAME, source=SOURCE_FILE)
 
 
 def test_mro_entries_must_return_a_tuple():

@@ -10,9 +10,7 @@ import weakref
 
 import pytest
 
-from helpers import INIT_NAME, MODULE_NAME, SOURCE_FILE, assert_no_leaks, run_scenario
-
-REGISTRY = "_cython_3_2_4amsendbackport"
+from helpers import MODULE_NAME, REGISTRY, assert_no_leaks, assert_registry_refuses, run_scenario
 BINDING_NATIVE_METHOD = 4
 BINDING_COROUTINE = 8
 DEFAULTS_WARNING = ("changes to cyfunction.__defaults__ will not currently affect the values "
@@ -75,30 +73,9 @@ def test_modules_share_one_function_type(first, second):
     """)
 
 
-def _registry_refuses(entry_setup, message):
-    run_scenario(f"""
-import sys, traceback, types
-registry = types.ModuleType("{REGISTRY}")
-class Meta(type):
-    pass
-SLOTS = tuple("s%d" % i for i in range(20))
-{entry_setup}
-sys.modules["{REGISTRY}"] = registry
-try:
-    import {MODULE_NAME}
-except TypeError as e:
-    assert str(e) == {message!r}, e
-    last = traceback.extract_tb(e.__traceback__)[-1]
-    assert (last.name, last.lineno, last.filename) == ("{INIT_NAME}", 1, "{SOURCE_FILE}"), last
-else:
-    raise AssertionError("import succeeded")
-assert "{MODULE_NAME}" not in sys.modules
-""")
-
-
 def test_function_entry_that_is_not_a_type():
-    _registry_refuses("registry.cython_function_or_method = 5",
-                      "Shared Cython type cython_function_or_method is not a type object")
+    assert_registry_refuses("registry.cython_function_or_method = 5",
+                            "Shared Cython type cython_function_or_method is not a type object")
 
 
 @pytest.mark.parametrize("entry_setup", [
@@ -113,8 +90,9 @@ def test_function_entry_that_is_not_a_type():
     "registry.cython_function_or_method = Meta('Impostor', (), {})",
 ], ids=["plain-class-same-size", "same-metaclass-same-size", "same-metaclass-other-size"])
 def test_function_entry_with_another_layout(entry_setup):
-    _registry_refuses(entry_setup,
-                      "Shared Cython type cython_function_or_method has the wrong size, try recompiling")
+    slots = "SLOTS = tuple('s%d' % i for i in range(20))\n"
+    assert_registry_refuses(slots + entry_setup,
+                            "Shared Cython type cython_function_or_method has the wrong size, try recompiling")
 
 
 # -- attributes ---------------------------------------------------------------

@@ -1,7 +1,6 @@
 """GET: listing the joined workspaces."""
 import sys
 import traceback
-from http import HTTPStatus
 
 import pytest
 import requests

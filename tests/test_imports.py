@@ -1,13 +1,6 @@
 """The module body's import statements (lines 19 to 29)."""
-from helpers import HOOKS, INIT_NAME, MODULE_NAME, SOURCE_FILE, run_scenario
+from helpers import FAILED_AT, HOOKS, MODULE_NAME, run_scenario
 
-FAILED_AT = """
-import traceback
-def failed_at(exc):
-    entries = [f for f in traceback.extract_tb(exc.__traceback__) if f.name == "{init}"]
-    assert len(entries) == 1 and entries[0].filename == "{source}", entries
-    return entries[0].lineno
-""".format(init=INIT_NAME, source=SOURCE_FILE)
 
 
 def test_imported_names_are_bound(wh):

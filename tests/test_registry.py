@@ -5,9 +5,7 @@ import weakref
 
 import pytest
 
-from helpers import INIT_NAME, MODULE_NAME, SOURCE_FILE, run_scenario
-
-REGISTRY = "_cython_3_2_4amsendbackport"
+from helpers import MODULE_NAME, REGISTRY, assert_registry_refuses, run_scenario
 
 
 @pytest.fixture(scope="module")
@@ -65,26 +63,8 @@ def test_fixups_apply_the_special_members(testmod, make):
     assert ref() is None and len(collected) == 1
 
 
-def _refused(entry_setup, message):
-    run_scenario(f"""
-import sys, traceback, types
-registry = types.ModuleType("{REGISTRY}")
-{entry_setup}
-sys.modules["{REGISTRY}"] = registry
-try:
-    import {MODULE_NAME}
-except TypeError as e:
-    assert str(e) == {message!r}, e
-    last = traceback.extract_tb(e.__traceback__)[-1]
-    assert (last.name, last.lineno, last.filename) == ("{INIT_NAME}", 1, "{SOURCE_FILE}"), last
-else:
-    raise AssertionError("import succeeded")
-assert "{MODULE_NAME}" not in sys.modules
-""")
-
-
 def test_metaclass_entry_that_is_not_a_type():
-    _refused("registry._common_types_metatype = 5",
+    assert_registry_refuses("registry._common_types_metatype = 5",
              "Shared Cython type _common_types_metatype is not a type object")
 
 
@@ -92,7 +72,7 @@ def test_metaclass_entry_that_is_not_a_type():
 # the registry never holds.
 @pytest.mark.parametrize("entry", ["int", "type", "type(__import__('ctypes').Structure)"])
 def test_metaclass_entry_with_another_layout(entry):
-    _refused(f"registry._common_types_metatype = {entry}",
+    assert_registry_refuses(f"registry._common_types_metatype = {entry}",
              "Shared Cython type _common_types_metatype has the wrong size, try recompiling")
 
 
@@ -109,7 +89,7 @@ def test_compatible_metaclass_entry_is_reused():
     """)
 
 
-def test_type_entry_with_a_matching_size_but_another_layout_is_refused(testmod):
+def test_type_entry_with_a_matching_size_but_another_layout_isassert_registry_refuses(testmod):
     # A plain class whose slots give it the record's size must not pass as ours.
     record_size = testmod.fixup_offsets()["size"]
     registry = sys.modules[REGISTRY]
