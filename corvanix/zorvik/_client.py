@@ -14,8 +14,8 @@ A failing platform answers with a status of 400 or more and, ideally, a body
 Every failure is raised as a `requests` exception with a text of our own:
 the library's texts carry the URL, and with it any credentials.
 """
+import http.client
 import json
-from http import HTTPStatus
 from typing import Any, List, Optional, Tuple
 from urllib.parse import unquote, urlsplit
 
@@ -89,10 +89,7 @@ def _failure_of(response: requests.Response, secrets: Tuple[str, ...]) -> Tuple[
         message = None
     if (not isinstance(message, str) or not message.strip() or len(message) > MESSAGE_LIMIT
             or any(secret in message for secret in secrets)):
-        try:
-            phrase = HTTPStatus(status).phrase
-        except ValueError:
-            phrase = "Error"
+        phrase = http.client.responses.get(status, "Error")
         message = f"The Zorvik platform answered {status} {phrase}."
     return status, message
 
