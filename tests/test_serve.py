@@ -4,7 +4,6 @@ import json
 import os
 import re
 import signal
-import socket
 import subprocess
 import sys
 import time
@@ -13,17 +12,13 @@ import pytest
 import requests
 
 import corvanix
+from helpers import free_port
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SERVE = os.path.join(ROOT, "tools", "serve")
 JUPYTER = os.path.join(sys.prefix, "bin", "jupyter")
 STARTUP_SECONDS = 60
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 @pytest.fixture

@@ -1,7 +1,6 @@
 """The Zorvik functions behind the handler: embedded store and platform client."""
 import json
 import os
-import socket
 
 import pytest
 import requests
@@ -9,15 +8,11 @@ import requests
 import corvanix.zorvik as zorvik
 from corvanix.server.misc.functions import parse_zorvik_exception
 from corvanix.zorvik import _client, _store
+from helpers import free_port
 from zorvik_standin import Platform, running_platform
 
 SECRET = "s3cr3t-pw"
 
-
-def closed_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def raised_by(fn, *args):
@@ -67,6 +62,14 @@ def test_store_unknown_id_is_a_404_and_changes_nothing():
     assert type(exc) is requests.exceptions.HTTPError
     assert parse_zorvik_exception(error_str=str(exc)) == (404, "Workspace 7 does not exist.")
     assert json.load(open(_store.store_path()))["current"] == 2
+
+
+def test_store_writes_exact_ints_only():
+    zorvik.set_joined_workspace(workspace_id=True)
+    assert type(json.load(open(_store.store_path()))["current"]) is int
+    assert [w.id for w in zorvik.get_joined_workspaces() if w.current] == [1]
+    with pytest.raises(TypeError):
+        zorvik.set_joined_workspace(workspace_id="2")
 
 
 def test_store_write_failure_leaves_the_old_file_whole(monkeypatch):
@@ -144,7 +147,7 @@ def test_client_unreadable_list_is_a_502(monkeypatch, platform, body):
     ("user:{secret}@127.0.0.1", requests.exceptions.RequestException, 502, _client.INVALID_URL),
 ])
 def test_client_unreachable_or_malformed_url(monkeypatch, url, kind, status, message):
-    monkeypatch.setenv("ZORVIK_URL", url.format(secret=SECRET, port=closed_port()))
+    monkeypatch.setenv("ZORVIK_URL", url.format(secret=SECRET, port=free_port()))
     for call in (zorvik.get_joined_workspaces, lambda: zorvik.set_joined_workspace(workspace_id=1)):
         exc = raised_by(call)
         assert type(exc) is kind

@@ -10,6 +10,7 @@ as a whole (temporary file, fsync, rename), so a crash leaves either the old
 or the new file, never a torn one.
 """
 import json
+import operator
 import os
 import tempfile
 from typing import Any, Dict, List, Optional
@@ -44,6 +45,9 @@ def get_joined_workspaces() -> List[WorkspaceInfo]:
 
 
 def set_joined_workspace(workspace_id: Optional[int]) -> None:
+    if workspace_id is not None:
+        # Exactly an int goes into the file (True would be written as true).
+        workspace_id = int(operator.index(workspace_id))
     data = _load()
     if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
         # Answered like the platform's own 404.
