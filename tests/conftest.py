@@ -14,6 +14,13 @@ if _module_dir and _module_dir not in sys.path:
     sys.path.insert(0, _module_dir)
 
 
+@pytest.fixture(autouse=True)
+def zorvik_embedded(monkeypatch, tmp_path):
+    """The embedded Zorvik store, in a data directory of the test's own."""
+    monkeypatch.delenv("ZORVIK_URL", raising=False)
+    monkeypatch.setenv("JUPYTER_DATA_DIR", str(tmp_path / "jupyter-data"))
+
+
 @pytest.fixture(scope="session")
 def wh():
     """The installed module, as a notebook server would import it."""

@@ -1,6 +1,7 @@
 """Shared test helpers: fresh-process scenarios and the leak check."""
 import gc
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -122,3 +123,10 @@ def raises_with(fn, exc_type):
     except exc_type as e:
         return e
     raise AssertionError(f"{fn} did not raise {exc_type.__name__}")
+
+
+def free_port():
+    """A port on 127.0.0.1 that nothing listens on (until someone takes it)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]

@@ -40,7 +40,8 @@ def check_json_answer(response):
 async def test_get(jp_fetch, route, siblings):
     response = await jp_fetch(route)
     assert response.code == 200
-    assert check_json_answer(response) == [{"id": 1, "name": "Research"}, {"id": 2, "name": "Sandbox"}]
+    assert check_json_answer(response) == [
+        {"id": 1, "name": "Research", "current": False}, {"id": 2, "name": "Sandbox", "current": False}]
 
 
 async def test_post(jp_fetch, route, siblings):

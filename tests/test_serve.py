@@ -1,0 +1,109 @@
+"""The README's main command, started as a user would, and the installed files."""
+import ast
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+import requests
+
+import corvanix
+from helpers import free_port
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SERVE = os.path.join(ROOT, "tools", "serve")
+JUPYTER = os.path.join(sys.prefix, "bin", "jupyter")
+STARTUP_SECONDS = 60
+
+
+
+@pytest.fixture
+def user_env(tmp_path):
+    """An environment whose Jupyter directories and home are all temporary."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("JUPYTER_") and k not in ("ZORVIK_URL", "PYTHONPATH")}
+    for name in ("CONFIG", "DATA", "RUNTIME"):
+        env[f"JUPYTER_{name}_DIR"] = str(tmp_path / name.lower())
+    env.update(HOME=str(tmp_path / "home"), JUPYTER_PLATFORM_DIRS="1",
+               # the suite has just installed this checkout into this environment
+               VENV=sys.prefix, PYTHON=sys.executable, SKIP_INSTALL="1")
+    os.makedirs(env["HOME"])
+    return env
+
+
+def wait_for_url(log_path, proc):
+    """The server's URL with its token, as the command prints it."""
+    deadline = time.monotonic() + STARTUP_SECONDS
+    while time.monotonic() < deadline:
+        with open(log_path) as f:
+            match = re.search(r"(http://127\.0\.0\.1:\d+/)\?token=([0-9a-f]{16,})", f.read())
+        if match:
+            return match.group(1), match.group(2)
+        if proc.poll() is not None:
+            break
+        time.sleep(0.2)
+    with open(log_path) as f:
+        pytest.fail(f"no server URL (exit {proc.poll()}):\n{f.read()}")
+
+
+def test_main_command_serves_the_embedded_store(user_env, tmp_path):
+    port = free_port()
+    log_path = tmp_path / "serve.log"
+    with open(log_path, "w") as log:
+        proc = subprocess.Popen([SERVE, f"--port={port}", "--ServerApp.port_retries=0"],
+                                cwd=str(tmp_path), env=user_env, stdout=log, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        base, token = wait_for_url(log_path, proc)
+        assert base == f"http://127.0.0.1:{port}/"
+        url = base + "api/zorvik/workspaces"
+        auth = {"Authorization": f"token {token}"}
+
+        assert requests.get(url, timeout=10).status_code == 403
+        listed = requests.get(url, headers=auth, timeout=10)
+        assert listed.status_code == 200
+        assert [w["id"] for w in listed.json()] == [1, 2, 3]
+        posted = requests.post(url, headers=auth, json={"workspace_id": 3}, timeout=10)
+        assert (posted.status_code, posted.json()) == (200, {"success": True})
+        assert [w["id"] for w in requests.get(url, headers=auth, timeout=10).json() if w["current"]] == [3]
+        store = tmp_path / "data" / "corvanix" / "zorvik-workspaces.json"
+        assert json.loads(store.read_text())["current"] == 3
+    finally:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(15)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait(5)
+
+
+def test_extension_is_enabled_by_the_install(user_env):
+    out = subprocess.run([JUPYTER, "server", "extension", "list"], env=user_env,
+                         capture_output=True, text=True, timeout=60)
+    text = re.sub(r"\x1b\[[0-9;]*m", "", out.stdout + out.stderr)
+    assert re.search(r"corvanix\.server\.extension\s+enabled", text), text
+    assert re.search(r"corvanix\.server\.extension\s+OK", text), text
+
+
+def test_type_information_is_installed(wh):
+    assert os.path.isfile(os.path.join(os.path.dirname(corvanix.__file__), "py.typed"))
+    stub = os.path.join(os.path.dirname(wh.__file__), "workspace_handler.pyi")
+    source = open(stub).read()
+    (cls,) = [n for n in ast.parse(source).body if isinstance(n, ast.ClassDef)]
+    assert cls.name == "ZRVZorvikWorkspaceHandler" and [b.id for b in cls.bases] == ["APIHandler"]
+    stubbed = {f.name: f for f in cls.body if isinstance(f, ast.FunctionDef)}
+    assert set(stubbed) == {"_finish_with_result", "get", "post"}
+    for name, node in stubbed.items():
+        method = getattr(wh.ZRVZorvikWorkspaceHandler, name)
+        method = getattr(method, "__wrapped__", method)  # get and post are decorated
+        code = method.__code__
+        assert [a.arg for a in node.args.args] == list(code.co_varnames[:code.co_argcount])
+        annotations = {a.arg: ast.get_source_segment(source, a.annotation)
+                       for a in node.args.args if a.annotation is not None}
+        annotations["return"] = ast.get_source_segment(source, node.returns)
+        assert annotations == method.__annotations__
