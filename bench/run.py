@@ -1,9 +1,10 @@
 """The whole benchmark: the native handler against the plain-Python handler
 (plain_workspace_handler.py) and the callee floor (floor.py), by instruction
 counts, time, end to end in a real server, and import time. Prints the
-tables; with --results also writes them to that file.
+tables; a full run also writes them to bench/RESULTS.md.
 
     tools/bench                 full run, writes bench/RESULTS.md
+    tools/bench --no-results    full run, prints only
     tools/bench --smoke         tiny counts, only checks that it all runs
 """
 import argparse
@@ -129,8 +130,12 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--smoke", action="store_true", help="tiny counts")
-    parser.add_argument("--results", help="also write the tables to this file")
+    parser.add_argument("--results", help="write the tables to this file (a full run's "
+                        "default: bench/RESULTS.md)")
+    parser.add_argument("--no-results", action="store_true", help="write no results file")
     args = parser.parse_args(argv)
+    if args.results is None and not args.smoke and not args.no_results:
+        args.results = os.path.join(HERE, "RESULTS.md")
     counts = SMOKE if args.smoke else FULL
     paths = [path for path, _ in cases.PATHS]
     command = "tools/bench" + (" --smoke" if args.smoke else "")
@@ -158,7 +163,7 @@ def main(argv=None):
         print("\n".join(out), flush=True)  # each section as soon as it is done
         report.extend(out)
         out = []
-    if args.results:
+    if args.results and not args.no_results:
         with open(args.results, "w") as f:
             f.write("\n".join(report))
     return 0
