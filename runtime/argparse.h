@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "module/state.h"
+#include "runtime/compat.h"
 #include "runtime/ref.h"
 
 namespace wsh {
@@ -45,6 +46,21 @@ int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
 int bind_arguments(const MethodSignature& signature, PyObject* const* args, std::size_t nargsf,
                    PyObject* keyword_names, Ref* values);
 
+// Whether a call binds to the parameters in order without matching: the
+// first `nargs` by position and the rest by keywords whose names are the
+// parameters' own (interned) names, in parameter order. The values are then
+// the call's values as they stand.
+inline bool binds_in_order(std::span<const StringId> parameter_names, std::size_t nargs,
+                           PyObject* keyword_names) {
+    const std::size_t keyword_count =
+        keyword_names == nullptr ? 0 : static_cast<std::size_t>(PyTuple_GET_SIZE(keyword_names));
+    if (nargs + keyword_count != parameter_names.size()) return false;
+    for (std::size_t i = 0; i < keyword_count; ++i) {
+        if (PyTuple_GET_ITEM(keyword_names, i) != str(parameter_names[nargs + i])) return false;
+    }
+    return true;
+}
+
 // The fast-call entry of a method: binds the arguments and calls `body`
 // with the function and one value per parameter. The body adds its own
 // traceback entries; the bound values are held until it returns.
@@ -53,8 +69,11 @@ PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t n
                          PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
     Ref values[count];
-    if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names, values) <
-        0) {
+    const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
+    if (binds_in_order(signature.parameters, nargs, keyword_names)) {
+        for (std::size_t i = 0; i < count; ++i) values[i] = Ref::borrow(args[i]);
+    } else if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names,
+                              values) < 0) {
         return nullptr;
     }
     return [&]<std::size_t... i>(std::index_sequence<i...>) {

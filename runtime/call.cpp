@@ -37,21 +37,47 @@ int call_convention(PyObject* function) {
     return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
 }
 
+// Whether `type` is our function type or derives from it. Types made from
+// a specification are heap types and so are all their subtypes: a static
+// type (a Python function, a bound method) is ruled out without a walk.
+bool is_function_object_type(PyTypeObject* type) {
+    PyTypeObject* ours = function_type();
+    if (ours == nullptr) return false;
+    return type == ours || (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) && is_subtype(type, ours));
+}
+
+enum class DirectCall { no, builtin, ours };
+
 // Whether `callable` may be called through its definition's entry point
 // with the given convention: built-in functions, and function objects of our
 // type whose instance does not come from the arguments (a method of a native
 // class from another module sharing the type would otherwise receive the
 // function object as its instance).
-bool direct_call_allowed(PyObject* callable, int convention) {
+DirectCall direct_call(PyObject* callable, int convention) {
     PyTypeObject* type = Py_TYPE(callable);
-    PyTypeObject* ours = function_type();
-    if (ours != nullptr && is_subtype(type, ours)) {
-        return call_convention(callable) == convention &&
-               !takes_instance_from_arguments(reinterpret_cast<BindingFunction*>(callable)->flags);
-    }
     // Only the built-in function type itself: a subtype from elsewhere may
     // hand its entry point something else first.
-    return type == &PyCFunction_Type && call_convention(callable) == convention;
+    if (type == &PyCFunction_Type) {
+        return call_convention(callable) == convention ? DirectCall::builtin : DirectCall::no;
+    }
+    if (!is_function_object_type(type)) return DirectCall::no;
+    return call_convention(callable) == convention &&
+                   !takes_instance_from_arguments(reinterpret_cast<BindingFunction*>(callable)->flags)
+               ? DirectCall::ours
+               : DirectCall::no;
+}
+
+// The entry point of a METH_O or METH_NOARGS definition, called with what
+// its own fast entry would pass first: our type always passes m_self, a
+// built-in passes null for a static definition.
+PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
+    auto* record = reinterpret_cast<PyCFunctionObject*>(function);
+    const bool static_def = (record->m_ml->ml_flags & METH_STATIC) != 0;
+    PyObject* first = static_def && !ours ? nullptr : record->m_self;
+    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
+    PyObject* result = record->m_ml->ml_meth(first, arg);
+    Py_LeaveRecursiveCall();
+    return check_null_result(result);
 }
 
 // Positional values with one spare slot in front, so a callee may use the
@@ -72,6 +98,34 @@ bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* v
     out.slots[1] = instance;
     if (count != 0) std::memcpy(out.slots.data() + 2, values, count * sizeof(PyObject*));
     return true;
+}
+
+// Every case of call_fast_dict; the common one is decided before.
+[[gnu::noinline]] PyObject* call_fast_dict_general(PyObject* callable, PyObject* const* values,
+                                                   std::size_t nargsf, PyObject* kwargs) {
+    const Py_ssize_t nargs = positional_count(nargsf);
+    if (nargs == 0 && kwargs != nullptr) {
+        return call_object(callable, state().empty_tuple.get(), kwargs);
+    }
+    if (kwargs == nullptr) {
+        if (nargs <= 1) {
+            const DirectCall direct = direct_call(callable, nargs == 0 ? METH_NOARGS : METH_O);
+            if (direct != DirectCall::no) {
+                return call_entry_point(callable, nargs == 0 ? nullptr : values[0],
+                                        direct == DirectCall::ours);
+            }
+        }
+        if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
+            return entry(callable, values, nargsf, nullptr);
+        }
+        if (nargs == 0) return call_object(callable, state().empty_tuple.get(), nullptr);
+    }
+    Ref args = Ref::steal(PyTuple_New(nargs));
+    if (!args) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyTuple_SET_ITEM(args.get(), i, Ref::borrow(values[i]).release());
+    }
+    return call_object(callable, args.get(), kwargs);
 }
 
 }  // namespace
@@ -95,67 +149,57 @@ PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* call_one_arg(PyObject* function, PyObject* arg) {
-    auto* record = reinterpret_cast<PyCFunctionObject*>(function);
     PyTypeObject* ours = function_type();
-    // Our type's fast entry always passes m_self; a built-in's passes null
-    // for a static definition.
-    const bool static_def = (record->m_ml->ml_flags & METH_STATIC) != 0;
-    const bool ours_given = ours != nullptr && is_subtype(Py_TYPE(function), ours);
-    PyObject* first = static_def && !ours_given ? nullptr : record->m_self;
-    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
-    PyObject* result = record->m_ml->ml_meth(first, arg);
-    Py_LeaveRecursiveCall();
-    return check_null_result(result);
+    return call_entry_point(function, arg, ours != nullptr && is_subtype(Py_TYPE(function), ours));
 }
 
 PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
                          PyObject* kwargs) {
-    const Py_ssize_t nargs = positional_count(nargsf);
-    if (nargs == 0 && kwargs != nullptr) {
-        return call_object(callable, state().empty_tuple.get(), kwargs);
-    }
-    if (kwargs == nullptr) {
-        if (nargs == 0 && direct_call_allowed(callable, METH_NOARGS)) {
-            return call_one_arg(callable, nullptr);
-        }
-        if (nargs == 1 && direct_call_allowed(callable, METH_O)) {
-            return call_one_arg(callable, values[0]);
-        }
+    // The common callee, a Python function or a bound method: a static type
+    // that is not the built-in function type can take no direct call, so its
+    // fast entry is what the general order below would choose too.
+    PyTypeObject* type = Py_TYPE(callable);
+    if (kwargs == nullptr && type != &PyCFunction_Type &&
+        !PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
         if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
             return entry(callable, values, nargsf, nullptr);
         }
-        if (nargs == 0) return call_object(callable, state().empty_tuple.get(), nullptr);
     }
-    Ref args = Ref::steal(PyTuple_New(nargs));
-    if (!args) return nullptr;
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        PyTuple_SET_ITEM(args.get(), i, Ref::borrow(values[i]).release());
-    }
-    return call_object(callable, args.get(), kwargs);
+    return call_fast_dict_general(callable, values, nargsf, kwargs);
 }
 
 PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names) {
-    Ref attribute = Ref::steal(PyObject_GetAttr(values[0], name));
+    PyObject* found = nullptr;
+    const int unbound = compat::get_method(values[0], name, &found);
+    Ref attribute = Ref::steal(found);
     if (!attribute) return nullptr;
+    // The object and the keyword values are already laid out as the
+    // function's arguments.
+    if (unbound) return call_vector(attribute.get(), values, 1, keyword_names);
     const std::size_t keyword_count = static_cast<std::size_t>(PyTuple_GET_SIZE(keyword_names));
-    UnboundValues unbound;
+    UnboundValues split;
     if (PyMethod_Check(attribute.get()) &&
-        prepend_instance(unbound, PyMethod_GET_SELF(attribute.get()), values + 1, keyword_count)) {
+        prepend_instance(split, PyMethod_GET_SELF(attribute.get()), values + 1, keyword_count)) {
         // `attribute` keeps the function and the instance alive meanwhile.
-        return call_vector(PyMethod_GET_FUNCTION(attribute.get()), unbound.values(),
+        return call_vector(PyMethod_GET_FUNCTION(attribute.get()), split.values(),
                            1 | compat::vectorcall_offset_flag, keyword_names);
     }
     return call_vector(attribute.get(), values + 1, compat::vectorcall_offset_flag, keyword_names);
 }
 
 PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargsf) {
-    Ref attribute = Ref::steal(PyObject_GetAttr(values[0], name));
+    PyObject* found = nullptr;
+    const int unbound = compat::get_method(values[0], name, &found);
+    Ref attribute = Ref::steal(found);
     if (!attribute) return nullptr;
+    // The count already includes the object, and the caller's spare slot
+    // (when flagged) lies before it.
+    if (unbound) return call_fast_dict(attribute.get(), values, nargsf, nullptr);
     const std::size_t count = static_cast<std::size_t>(positional_count(nargsf)) - 1;
-    UnboundValues unbound;
+    UnboundValues split;
     if (PyMethod_Check(attribute.get()) &&
-        prepend_instance(unbound, PyMethod_GET_SELF(attribute.get()), values + 1, count)) {
-        return call_fast_dict(PyMethod_GET_FUNCTION(attribute.get()), unbound.values(),
+        prepend_instance(split, PyMethod_GET_SELF(attribute.get()), values + 1, count)) {
+        return call_fast_dict(PyMethod_GET_FUNCTION(attribute.get()), split.values(),
                               (count + 1) | compat::vectorcall_offset_flag, nullptr);
     }
     return call_fast_dict(attribute.get(), values + 1, nargsf - 1, nullptr);

@@ -59,6 +59,22 @@ inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssiz
 
 // --- Look-ups --------------------------------------------------------------
 
+}  // namespace wsh::compat
+
+// Exported by 3.8 without a declaration; later versions declare it.
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+
+namespace wsh::compat {
+
+// The attribute read of the interpreter's own method calls: when the type's
+// attribute is a method descriptor not shadowed by the instance, 1 with that
+// descriptor (called with the object as the first argument, which is what
+// calling the bound method does) and no bound method made; else 0 with the
+// attribute (null with an exception set when the read failed).
+inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
+    return _PyObject_GetMethod(obj, name, method);
+}
+
 // The generic attribute read that returns null without an exception when
 // the attribute is missing.
 inline PyObject* generic_getattr_suppressed(PyObject* obj, PyObject* name) {

@@ -24,17 +24,22 @@ PyObject* int_to_str(std::int64_t value) {
     char buffer[24];
     char* const end = buffer + sizeof buffer;
     char* start = end;
-    std::int64_t rest = value;
-    int remainder;
-    do {
-        // The remainder's absolute value, so the smallest value never overflows.
-        remainder = static_cast<int>(rest % 100);
-        if (remainder < 0) remainder = -remainder;
+    // The magnitude as unsigned, so the smallest value never overflows and
+    // the divisions need no sign fix-ups.
+    std::uint64_t rest = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                   : static_cast<std::uint64_t>(value);
+    while (rest >= 100) {
+        const std::uint64_t pair = rest % 100;
         rest /= 100;
         start -= 2;
-        std::memcpy(start, &digit_pairs[2 * remainder], 2);
-    } while (rest != 0);
-    if (remainder < 10) ++start;
+        std::memcpy(start, &digit_pairs[2 * pair], 2);
+    }
+    if (rest >= 10) {
+        start -= 2;
+        std::memcpy(start, &digit_pairs[2 * rest], 2);
+    } else {
+        *--start = static_cast<char>('0' + rest);
+    }
     if (value < 0) *--start = '-';
     const Py_ssize_t length = end - start;
     if (length == 1) return PyUnicode_FromOrdinal(static_cast<unsigned char>(*start));

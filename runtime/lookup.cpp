@@ -21,10 +21,9 @@ PyObject* get_builtin(PyObject* name) {
     return result;
 }
 
-PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
+PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     PyObject* dict = state().module_dict.get();
     if (cache.version == compat::dict_version(dict)) {
-        // The borrowed value is valid only now: take a reference at once.
         if (cache.value != nullptr) return Ref::borrow(cache.value).release();
         return get_builtin(name);
     }

@@ -4,6 +4,8 @@
 #include <Python.h>
 
 #include "module/state.h"
+#include "runtime/compat.h"
+#include "runtime/ref.h"
 
 namespace wsh {
 
@@ -14,10 +16,21 @@ PyObject* get_attr_quiet(PyObject* obj, PyObject* name);
 // A new reference to the builtin `name`, or null with NameError.
 PyObject* get_builtin(PyObject* name);
 
+// The look-up of get_module_global when the pair is out of date, or when it
+// remembers that the module dictionary lacks the name.
+PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
+
 // The module global `name` (a constant-table str), else the builtin of that
 // name, else NameError; a new reference or null. `cache` is the reading
 // place's own pair: while the module dictionary's version is unchanged a
 // read costs one comparison and no dictionary look-up.
-PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache);
+inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
+    PyObject* dict = state().module_dict.get();
+    if (cache.version == compat::dict_version(dict) && cache.value != nullptr) {
+        // The borrowed value is valid only now: take a reference at once.
+        return Ref::borrow(cache.value).release();
+    }
+    return get_module_global_uncached(name, cache);
+}
 
 }  // namespace wsh

@@ -1,0 +1,173 @@
+"""The whole benchmark: the native handler against the plain-Python handler
+(plain_workspace_handler.py) and the callee floor (floor.py), by instruction
+counts, time, end to end in a real server, and import time. Prints the
+tables; a full run also writes them to bench/RESULTS.md.
+
+    tools/bench                 full run, writes bench/RESULTS.md
+    tools/bench --no-results    full run, prints only
+    tools/bench --smoke         tiny counts, only checks that it all runs
+"""
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import sys
+
+import callgrind_profile
+import cases
+import end_to_end
+import import_time
+import timing
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+FULL = dict(instructions=100, warmup=1100, rounds=15, batch_ms=20, e2e_requests=1500,
+            e2e_rounds=3, import_rounds=10)
+# The interpreter caches global look-ups per code object only after 1024
+# calls, so the full run warms up beyond that; the smoke run skips it.
+SMOKE = dict(instructions=2, warmup=5, rounds=3, batch_ms=1, e2e_requests=20, e2e_rounds=1,
+             import_rounds=2)
+
+
+def machine():
+    model = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next(line.split(":", 1)[1].strip() for line in f
+                         if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
+
+
+def percent(value):
+    return f"{100 * value:.2f}%"
+
+
+def instruction_section(counts, paths, out):
+    results, functions, note = callgrind_profile.profile(paths, counts["instructions"],
+                                                         counts["warmup"],
+                                                         build_root=os.environ.get("BUILD_ROOT"))
+    out.append(f"### Instructions per request (callgrind; {counts['instructions']} requests "
+               f"minus 0 after a warm-up of {counts['warmup']})")
+    out.append("")
+    if results is None:
+        out.append(f"Skipped: {note}.")
+        return
+    out.append("| Path | native | plain | floor | native/plain | native/floor | plain/floor "
+               "| ours | ours/native |")
+    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|")
+    for path, label in cases.PATHS:
+        native, ours = results[(path, "native")]
+        plain = results[(path, "plain")][0]
+        floor = results[(path, "floor")][0]
+        out.append(f"| {label} | {native:,.0f} | {plain:,.0f} | {floor:,.0f} "
+                   f"| {native / plain:.3f} | {native / floor:.3f} | {plain / floor:.3f} "
+                   f"| {ours:,.0f} | {percent(ours / native)} |")
+    out.append("")
+    out.append("\"ours\": self cost of the functions in the native module's shared object.")
+    if note:
+        out.append(f"Note: {note}.")
+    out.append("")
+    out.append("Largest costs inside our shared object (instructions per request):")
+    out.append("")
+    out.append("| Function | " + " | ".join(paths) + " |")
+    out.append("|---|" + "--:|" * len(cases.PATHS))
+    totals = {}
+    for path in paths:
+        for function, cost in functions[path].items():
+            totals[function] = totals.get(function, 0) + cost
+    for function in sorted(totals, key=totals.get, reverse=True)[:8]:
+        row = " | ".join(f"{functions[path].get(function, 0):,.0f}" for path in paths)
+        out.append(f"| `{function}` | {row} |")
+
+
+def timing_section(counts, paths, out):
+    results = timing.measure(paths, counts["rounds"], counts["batch_ms"], counts["warmup"])
+    out.append(f"### Time per request (ns; median of {counts['rounds']} interleaved rounds "
+               f"± half the interquartile range)")
+    out.append("")
+    out.append("| Path | native | plain | floor | native/plain | native/floor |")
+    out.append("|---|--:|--:|--:|--:|--:|")
+    for path, label in cases.PATHS:
+        row = results[path]
+        cells = " | ".join(f"{row[v][0]:,.0f} ±{100 * row[v][1]:.0f}%" for v in cases.VARIANTS)
+        out.append(f"| {label} | {cells} | {row['ratio']:.3f} "
+                   f"| {row['native'][0] / row['floor'][0]:.3f} |")
+
+
+def end_to_end_section(counts, out):
+    results, client = end_to_end.measure(counts["e2e_requests"], counts["e2e_rounds"])
+    out.append(f"### End to end (one jupyter_server, {client}; {counts['e2e_requests']} "
+               f"requests per route and run, routes alternating, median of "
+               f"{counts['e2e_rounds']} runs)")
+    out.append("")
+    out.append("| Request | native req/s | plain req/s | native/plain | native p50 / p99 µs "
+               "| plain p50 / p99 µs |")
+    out.append("|---|--:|--:|--:|--:|--:|")
+    for method, label in (("GET", "GET, 10 workspaces"), ("POST", "POST, success")):
+        native = results[(method, "native")]
+        plain = results[(method, "plain")]
+        out.append(f"| {label} | {native[0]:,.0f} | {plain[0]:,.0f} | {native[0] / plain[0]:.3f} "
+                   f"| {native[1]:,.0f} / {native[2]:,.0f} | {plain[1]:,.0f} / {plain[2]:,.0f} |")
+
+
+def import_section(counts, out):
+    results = import_time.measure(counts["import_rounds"])
+    out.append(f"### Import time (µs; fresh interpreter with the dependencies loaded, median of "
+               f"{counts['import_rounds']} alternating runs ± half the range)")
+    out.append("")
+    out.append("| Module | import µs |")
+    out.append("|---|--:|")
+    for kind in ("native", "plain"):
+        median, spread = results[kind]
+        out.append(f"| {kind} | {median:,.0f} ±{spread:,.0f} |")
+    out.append(f"| native/plain | {results['native'][0] / results['plain'][0]:.3f} |")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--smoke", action="store_true", help="tiny counts")
+    parser.add_argument("--results", help="write the tables to this file (a full run's "
+                        "default: bench/RESULTS.md)")
+    parser.add_argument("--no-results", action="store_true", help="write no results file")
+    args = parser.parse_args(argv)
+    if args.results is None and not args.smoke and not args.no_results:
+        args.results = os.path.join(HERE, "RESULTS.md")
+    counts = SMOKE if args.smoke else FULL
+    paths = [path for path, _ in cases.PATHS]
+    command = "tools/bench" + (" --smoke" if args.smoke else "")
+    out = [
+        "## Benchmark: native handler, plain-Python handler, callee floor",
+        "",
+        f"- Machine: {machine()}",
+        f"- Interpreter: CPython {platform.python_version()} ({sys.executable})",
+        f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC",
+        f"- Command: `{command}`",
+        f"- Load generator: {'wrk' if shutil.which('wrk') else 'Python client'}",
+        "",
+        "Request methods are called undecorated on a cheap handler double, with cheap "
+        "sibling stand-ins shared by all three variants; the garbage collector runs "
+        "between measured batches only.",
+        "",
+    ]
+    report = []
+    for section in (lambda out: instruction_section(counts, paths, out),
+                    lambda out: timing_section(counts, paths, out),
+                    lambda out: end_to_end_section(counts, out),
+                    lambda out: import_section(counts, out)):
+        section(out)
+        out.append("")
+        print("\n".join(out), flush=True)  # each section as soon as it is done
+        report.extend(out)
+        out = []
+    if args.results and not args.no_results:
+        with open(args.results, "w") as f:
+            f.write("\n".join(report))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
