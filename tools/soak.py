@@ -17,6 +17,7 @@ import http.client
 import json
 import os
 import secrets
+import select
 import socket
 import subprocess
 import sys
@@ -120,7 +121,7 @@ def serve(port, token, time_limit):
         "--ServerApp.ip=127.0.0.1", f"--ServerApp.port={port}", "--ServerApp.port_retries=0",
         "--ServerApp.open_browser=False", f"--IdentityProvider.token={token}",
         f"--ServerApp.root_dir={tempfile.gettempdir()}", "--ServerApp.log_level=CRITICAL",
-        "--ServerApp.terminals_enabled=False",
+        "--ServerApp.terminals_enabled=False", "--ServerApp.allow_root=True",
     ])
     # Failing requests are expected by the thousand: keep their logs quiet.
     for name in ("tornado", "tornado.access", "tornado.application", "tornado.general"):
@@ -134,10 +135,11 @@ def serve(port, token, time_limit):
 
     # Stops when the parent closes our stdin (or dies), and after the limit.
     threading.Thread(target=lambda: (sys.stdin.read(), stop()), daemon=True).start()
-    threading.Timer(time_limit, stop).start()
+    limit = threading.Timer(time_limit, stop)
+    limit.daemon = True
+    limit.start()
     loop.add_callback(lambda: print("READY", flush=True))
     app.start()
-    os._exit(0)  # the timer thread must not keep the process alive
 
 
 # ---------------------------------------------------------------- client side
@@ -238,9 +240,10 @@ def soak(total, concurrency, max_growth_mb, time_limit):
         [sys.executable, os.path.abspath(__file__), "--serve", str(port), token, str(time_limit)],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=home, env=env)
     try:
-        line = server.stdout.readline()
+        ready, _, _ = select.select([server.stdout], [], [], 120)
+        line = server.stdout.readline() if ready else b""
         if line.strip() != b"READY":
-            raise SystemExit(f"server did not start (exit {server.wait(30)})")
+            raise SystemExit("the server did not start")
         client = Client(port, token)
         warm_up = min(total, max(1000, total // 10))
         started = time.monotonic()
