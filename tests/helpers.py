@@ -95,17 +95,19 @@ def _growth(fn, repeat):
     return _meter() - before
 
 
-def assert_no_leaks(fn, *, repeat=400, rounds=3):
+def assert_no_leaks(fn, *, repeat=400, rounds=3, calls_per_repeat=1, warm_up=20):
     """Fails if calling `fn` keeps memory alive.
 
     After a warm-up, the smallest growth over several rounds must stay well
     below one object per call: a reference leaked per call grows every round.
+    `calls_per_repeat` says how many calls under test one `fn()` makes.
     """
-    repeat = max(20, int(repeat * _REPEAT_SCALE))
-    for _ in range(20):
+    repeat = max(min(repeat, 20), int(repeat * _REPEAT_SCALE))
+    for _ in range(warm_up):
         fn()
     growth = min(_growth(fn, repeat) for _ in range(rounds))
-    assert growth < repeat // 10 * _unit, f"{growth} kept over {repeat} calls"
+    calls = repeat * calls_per_repeat
+    assert growth < calls // 10 * _unit, f"{growth} kept over {calls} calls"
 
 
 def raises_with(fn, exc_type):
