@@ -2,7 +2,9 @@
 (pymalloc, or PYTHONMALLOC=malloc in the sanitizer and memory-checker runs)."""
 import pytest
 
-from helpers import assert_no_leaks
+from helpers import MEMORY_CHECKER, assert_no_leaks
+
+pytestmark = pytest.mark.skipif(MEMORY_CHECKER, reason="the memory checker proves leaks itself")
 
 
 @pytest.mark.parametrize("make", [object, lambda: {"k": 1}, lambda: bytearray(40)])

@@ -39,3 +39,14 @@ install_package() {
         --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
         --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT${extras:+[$extras]}"
 }
+
+# Builds the test-only extension module (never installed) into TEST_BUILD.
+build_test_module() {
+    local tag
+    tag=$("$VENV/bin/python" -c 'import sysconfig; print(sysconfig.get_config_var("SOABI"))')
+    TEST_BUILD=$BUILD_ROOT/test-$tag
+    "$VENV/bin/cmake" -S "$ROOT" -B "$TEST_BUILD" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \
+        -DPython_EXECUTABLE="$VENV/bin/python" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DWSH_BUILD_TEST_MODULE=ON -DWSH_SANITIZE="$WSH_SANITIZE" >/dev/null
+    "$VENV/bin/cmake" --build "$TEST_BUILD" --target _wsh_testmod
+}
