@@ -3,11 +3,22 @@ import os
 import sys
 
 import pytest
+from hypothesis import HealthCheck, settings
 
 from helpers import MODULE_NAME
 
 # Jupyter's own choice of data directories, without its migration warning.
 os.environ.setdefault("JUPYTER_PLATFORM_DIRS", "1")
+
+# Property tests: bounded and reproducible by default (CI), longer on request
+# with WSH_HYPOTHESIS_PROFILE=thorough.
+settings.register_profile(
+    "ci", max_examples=300, deadline=None, derandomize=True, database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+settings.register_profile(
+    "thorough", max_examples=3000, deadline=None, database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+settings.load_profile(os.environ.get("WSH_HYPOTHESIS_PROFILE", "ci"))
 
 _module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
 if _module_dir and _module_dir not in sys.path:
