@@ -157,15 +157,25 @@ def short_name(function):
     return name.replace("wsh::", "")
 
 
+def unavailable():
+    """Why instruction counts cannot be taken here, or None."""
+    if shutil.which("valgrind") is None:
+        return "valgrind is not installed"
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        return "the sanitizer runtime is loaded, and valgrind cannot run it"
+    return None
+
+
 def profile(paths, n, warmup, python=sys.executable, build_root=None):
     """Runs the target under callgrind. Returns (results, functions, note):
     results[(path, variant)] = (Ir per request, our Ir per request), and
     functions[path] = Counter of our functions' self Ir per request for the
     native variant. Results are None (with the reason as note) without
     valgrind."""
+    why = unavailable()
+    if why is not None:
+        return None, None, why
     valgrind = shutil.which("valgrind")
-    if valgrind is None:
-        return None, None, "valgrind is not installed"
     work = tempfile.mkdtemp(prefix="wsh-callgrind-", dir=build_root)
     try:
         marks, why = build_marks(work)
