@@ -157,13 +157,10 @@ def short_name(function):
     return name.replace("wsh::", "")
 
 
-def unavailable():
-    """Why instruction counts cannot be taken here, or None."""
-    if shutil.which("valgrind") is None:
-        return "valgrind is not installed"
-    if "libasan" in os.environ.get("LD_PRELOAD", ""):
-        return "the sanitizer runtime is loaded, and valgrind cannot run it"
-    return None
+def sanitizer_preloaded():
+    """Whether this process runs with the address sanitizer's runtime
+    preloaded (tools/run-tests-sanitized), which valgrind cannot host."""
+    return "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def profile(paths, n, warmup, python=sys.executable, build_root=None):
@@ -172,10 +169,11 @@ def profile(paths, n, warmup, python=sys.executable, build_root=None):
     functions[path] = Counter of our functions' self Ir per request for the
     native variant. Results are None (with the reason as note) without
     valgrind."""
-    why = unavailable()
-    if why is not None:
-        return None, None, why
     valgrind = shutil.which("valgrind")
+    if valgrind is None:
+        return None, None, "valgrind is not installed"
+    if sanitizer_preloaded():
+        return None, None, "the sanitizer runtime is preloaded (it cannot run under valgrind)"
     work = tempfile.mkdtemp(prefix="wsh-callgrind-", dir=build_root)
     try:
         marks, why = build_marks(work)

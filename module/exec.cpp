@@ -7,6 +7,7 @@
 #include "module/state.h"
 #include "module/strings.h"
 #include "module/version.h"
+#include "runtime/compat.h"
 #include "runtime/errors.h"
 #include "runtime/function.h"
 #include "runtime/registry.h"
@@ -18,6 +19,7 @@ namespace wsh {
 int init_state(PyObject* module, ModuleState& st) {
     st.module_dict = Ref::borrow(PyModule_GetDict(module));
     if (!st.module_dict) return -1;
+    if (compat::watch_dict(st.module_dict.get()) < 0) return -1;
     st.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
     if (!st.builtins_module) return -1;
     st.runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));

@@ -1,9 +1,16 @@
 // Everything that differs between interpreter versions lives here, so the
-// logic files never test the version themselves. Built for CPython 3.8.
+// logic files never test the version themselves. Supported: CPython 3.8 to
+// 3.13.
 #pragma once
 
 #include <Python.h>
 #include <frameobject.h>
+
+// Interpreter generations that changed something we rely on.
+#define WSH_PY39 (PY_VERSION_HEX >= 0x03090000)
+#define WSH_PY311 (PY_VERSION_HEX >= 0x030B0000)
+#define WSH_PY312 (PY_VERSION_HEX >= 0x030C0000)
+#define WSH_PY313 (PY_VERSION_HEX >= 0x030D0000)
 
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +24,52 @@
 namespace wsh::compat {
 
 // The type flag that marks support of the fast calling protocol.
+#if WSH_PY39
+inline constexpr unsigned long tpflags_have_vectorcall = Py_TPFLAGS_HAVE_VECTORCALL;
+#else
 inline constexpr unsigned long tpflags_have_vectorcall = _Py_TPFLAGS_HAVE_VECTORCALL;
+#endif
 
 inline std::int64_t current_interpreter_id() {
     return PyInterpreterState_GetID(PyThreadState_Get()->interp);
 }
 
+// A code object with the given shape. Up to 3.10 it carries the byte code,
+// stack size and line numbers given. From 3.11 the interpreter runs a code
+// object's byte code without checking it and formats tracebacks from its
+// line table, so an empty one would crash a function made from it: there it
+// takes byte code, stack size, line and exception tables from the empty code
+// object the interpreter itself makes for that place (byte code that raises,
+// every instruction on the first line, so co_lnotab still reads as empty).
+#if WSH_PY311
+inline PyCodeObject* new_code(int argcount, int posonlyargcount, int kwonlyargcount,
+                              int nlocals, int /*stacksize*/, int flags, PyObject* /*code*/,
+                              PyObject* consts, PyObject* names, PyObject* varnames,
+                              PyObject* freevars, PyObject* cellvars, PyObject* filename,
+                              PyObject* name, int firstlineno, PyObject* /*lnotab*/) {
+    // Made without names: its own would be interned before ours.
+    PyCodeObject* empty = PyCode_NewEmpty("", "", firstlineno);
+    if (empty == nullptr) return nullptr;
+    PyObject* code = PyCode_GetCode(empty);
+    PyCodeObject* made = nullptr;
+    if (code != nullptr) {
+#if WSH_PY312
+        made = PyUnstable_Code_NewWithPosOnlyArgs(
+#else
+        made = PyCode_NewWithPosOnlyArgs(
+#endif
+            argcount, posonlyargcount, kwonlyargcount, nlocals, empty->co_stacksize, flags, code,
+            consts, names, varnames, freevars, cellvars, filename, name, name, firstlineno,
+            empty->co_linetable, empty->co_exceptiontable);
+        Py_DECREF(code);
+    }
+    Py_DECREF(empty);
+    return made;
+}
+
+// The frame's line comes from its code object, made for that line.
+inline void set_frame_line(PyFrameObject*, int) {}
+#else
 inline PyCodeObject* new_code(int argcount, int posonlyargcount, int kwonlyargcount,
                               int nlocals, int stacksize, int flags, PyObject* code,
                               PyObject* consts, PyObject* names, PyObject* varnames,
@@ -35,6 +82,7 @@ inline PyCodeObject* new_code(int argcount, int posonlyargcount, int kwonlyargco
 }
 
 inline void set_frame_line(PyFrameObject* frame, int line) { frame->f_lineno = line; }
+#endif
 
 // --- Calls -----------------------------------------------------------------
 
@@ -42,27 +90,74 @@ inline constexpr std::size_t vectorcall_offset_flag = PY_VECTORCALL_ARGUMENTS_OF
 
 // The callable's fast-call entry, or null when its type has none.
 inline vectorcallfunc vectorcall_function(PyObject* callable) {
+#if WSH_PY39
+    return PyVectorcall_Function(callable);
+#else
     return _PyVectorcall_Function(callable);
+#endif
 }
 
+#if WSH_PY313
+// Turns a null result without an exception (or a result with one) into
+// SystemError, as the interpreter does after a fast call; the messages are
+// the interpreter's own.
+inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
+    if (result == nullptr) {
+        if (!PyErr_Occurred()) {
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception",
+                         callable);
+        }
+        return nullptr;
+    }
+    if (PyErr_Occurred()) {
+        Py_DECREF(result);
+        PyObject* cause = PyErr_GetRaisedException();
+        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
+        PyObject* error = PyErr_GetRaisedException();
+        PyException_SetCause(error, Py_NewRef(cause));
+        PyException_SetContext(error, cause);
+        PyErr_SetRaisedException(error);
+        return nullptr;
+    }
+    return result;
+}
+
+// Calls a callable whose type has no fast entry: through its call slot with
+// a tuple and dict built from the vector.
+inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* keyword_names) {
+    return PyObject_Vectorcall(callable, args, static_cast<size_t>(nargs), keyword_names);
+}
+#else
 // Turns a null result without an exception (or a result with one) into
 // SystemError, as the interpreter does after a fast call.
 inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
+#if WSH_PY39
+    return _Py_CheckFunctionResult(PyThreadState_Get(), callable, result, nullptr);
+#else
     return _Py_CheckFunctionResult(callable, result, nullptr);
+#endif
 }
 
 // Calls the type's call slot with a tuple and dict built from the vector.
 inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* keyword_names) {
+#if WSH_PY39
+    return _PyObject_MakeTpCall(PyThreadState_Get(), callable, args, nargs, keyword_names);
+#else
     return _PyObject_MakeTpCall(callable, args, nargs, keyword_names);
+#endif
 }
+#endif
 
 // --- Look-ups --------------------------------------------------------------
 
 }  // namespace wsh::compat
 
-// Exported by 3.8 without a declaration; later versions declare it.
+#if !WSH_PY39
+// Exported by 3.8 without a declaration; 3.9 to 3.12 declare it.
 extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+#endif
 
 namespace wsh::compat {
 
@@ -71,9 +166,40 @@ namespace wsh::compat {
 // descriptor (called with the object as the first argument, which is what
 // calling the bound method does) and no bound method made; else 0 with the
 // attribute (null with an exception set when the read failed).
+#if WSH_PY313
+// 3.13 keeps its own version to itself: the same steps, through what it
+// publishes.
+inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
+    PyTypeObject* type = Py_TYPE(obj);
+    PyObject* descriptor = nullptr;
+    if (type->tp_getattro == PyObject_GenericGetAttr && PyUnicode_CheckExact(name)) {
+        descriptor = _PyType_Lookup(type, name);
+    }
+    if (descriptor == nullptr ||
+        !(Py_TYPE(descriptor)->tp_flags & Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+        *method = PyObject_GetAttr(obj, name);
+        return 0;
+    }
+    // Held while the instance dictionary is searched: that may run code.
+    Py_INCREF(descriptor);
+    PyObject** dict = _PyObject_GetDictPtr(obj);
+    if (dict != nullptr && *dict != nullptr) {
+        PyObject* own = nullptr;
+        const int found = PyDict_GetItemRef(*dict, name, &own);
+        if (found != 0) {
+            Py_DECREF(descriptor);
+            *method = own;  // null with the error when the search failed
+            return 0;
+        }
+    }
+    *method = descriptor;
+    return 1;
+}
+#else
 inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
     return _PyObject_GetMethod(obj, name, method);
 }
+#endif
 
 // The generic attribute read that returns null without an exception when
 // the attribute is missing.
@@ -81,10 +207,47 @@ inline PyObject* generic_getattr_suppressed(PyObject* obj, PyObject* name) {
     return _PyObject_GenericGetAttrWithDict(obj, name, nullptr, 1);
 }
 
+#if WSH_PY312
+// Dictionaries no longer publish a version tag: the module dictionary is
+// watched instead, and every event of a watched dictionary moves one counter
+// on. One watcher per interpreter (there are 8 in all).
+namespace detail {
+
+inline std::uint64_t watched_dicts_version = 1;  // 0 never matches: a fresh cache is stale
+
+inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+    ++watched_dicts_version;
+    return 0;
+}
+
+}  // namespace detail
+
+// Makes dict_version track `dict`: 0, or -1 with an exception set.
+inline int watch_dict(PyObject* dict) {
+    static int watcher = -1;
+    static std::int64_t watcher_interpreter = -1;
+    const std::int64_t interpreter = current_interpreter_id();
+    if (watcher < 0 || watcher_interpreter != interpreter) {
+        const int added = PyDict_AddWatcher(detail::on_watched_dict_event);
+        if (added < 0) return -1;
+        watcher = added;
+        watcher_interpreter = interpreter;
+    }
+    return PyDict_Watch(watcher, dict);
+}
+
+// A tag that changes on every modification of a dictionary given to
+// watch_dict (and only of those).
+inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
+#else
+// Every dictionary carries a version tag: nothing to set up.
+inline int watch_dict(PyObject*) { return 0; }
+
 // The dictionary's version tag: changes on every modification.
 inline std::uint64_t dict_version(PyObject* dict) {
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 }
+#endif
 
 // Borrowed value, or null (with an exception set when the look-up failed).
 inline PyObject* dict_get_known_hash(PyObject* dict, PyObject* key, Py_hash_t hash) {
@@ -98,17 +261,99 @@ inline Py_hash_t str_cached_hash(PyObject* s) {
     return reinterpret_cast<PyASCIIObject*>(s)->hash;
 }
 
-// Makes the str's canonical representation available: 0, or -1.
+// Makes the str's canonical representation available: 0, or -1. From 3.12
+// every str is in that form from creation.
+#if WSH_PY312
+inline int str_ready(PyObject*) { return 0; }
+#else
 inline int str_ready(PyObject* s) { return PyUnicode_READY(s); }
+#endif
 
 // --- Exception slots of the thread -----------------------------------------
+//
+// The logic keeps exceptions as (type, value, traceback) triples; from 3.11
+// the handled exception and from 3.12 the raised one is a single value
+// (carrying its traceback), so the triple is split from and joined into it.
 
+#if WSH_PY311
+namespace detail {
+
+// Splits an exception value (owned, may be null or None) into a triple.
+inline void split_exception(PyObject* value, PyObject*& type, PyObject*& traceback) {
+    if (value == nullptr || value == Py_None) {
+        type = nullptr;
+        traceback = nullptr;
+        return;
+    }
+    type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value)));
+    traceback = PyException_GetTraceback(value);
+}
+
+}  // namespace detail
+#endif
+
+#if WSH_PY312
 // The thread's pending exception type (borrowed), or null.
-inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
+inline PyObject* current_exception_type(PyThreadState* thread) {
+    PyObject* raised = thread->current_exception;
+    return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
+}
 
 // Stores the triple into the thread's pending-exception slot, taking over
 // its references, and hands the previous contents back in the same
 // variables (owned by the caller).
+inline void swap_current_exception(PyThreadState*, PyObject*& type, PyObject*& value,
+                                   PyObject*& traceback) {
+    PyObject* previous = PyErr_GetRaisedException();
+    // Joins the triple into one exception (making the instance if the value
+    // is not one yet) in the slot emptied above. Only an exception class
+    // can be raised now, as the interpreter's own raising insists.
+    if (type != nullptr && !PyExceptionClass_Check(type)) {
+        PyErr_Format(PyExc_SystemError, "exception %R is not a BaseException subclass", type);
+        Py_DECREF(type);
+        Py_XDECREF(value);
+        Py_XDECREF(traceback);
+    } else if (type != nullptr) {
+        PyErr_Restore(type, value, traceback);
+    } else {
+        Py_XDECREF(value);
+        Py_XDECREF(traceback);
+    }
+    value = previous;
+    detail::split_exception(previous, type, traceback);
+}
+
+// Makes a triple a normalised one (the value an instance of the type), as
+// the interpreter's normalisation did: when making the instance fails, the
+// triple becomes that error's. A triple taken from the slot is normalised
+// already.
+inline void normalize_exception(PyObject*& type, PyObject*& value, PyObject*& traceback) {
+    if (type == nullptr || !PyExceptionClass_Check(type)) return;
+    if (value != nullptr && PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(type))) {
+        return;
+    }
+    PyObject* made = value == nullptr     ? PyObject_CallNoArgs(type)
+                     : PyTuple_Check(value) ? PyObject_Call(type, value, nullptr)
+                                          : PyObject_CallOneArg(type, value);
+    Py_XDECREF(value);
+    if (made != nullptr && !PyExceptionInstance_Check(made)) {
+        PyErr_Format(PyExc_TypeError,
+                     "calling %R should have returned an instance of BaseException, not %s",
+                     type, Py_TYPE(made)->tp_name);
+        Py_CLEAR(made);
+    }
+    if (made != nullptr) {
+        value = made;
+        return;
+    }
+    Py_DECREF(type);
+    Py_XDECREF(traceback);
+    value = PyErr_GetRaisedException();
+    detail::split_exception(value, type, traceback);
+}
+#else
+inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
+
 inline void swap_current_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
                                    PyObject*& traceback) {
     type = std::exchange(thread->curexc_type, type);
@@ -116,9 +361,40 @@ inline void swap_current_exception(PyThreadState* thread, PyObject*& type, PyObj
     traceback = std::exchange(thread->curexc_traceback, traceback);
 }
 
+inline void normalize_exception(PyObject*& type, PyObject*& value, PyObject*& traceback) {
+    PyErr_NormalizeException(&type, &value, &traceback);
+}
+#endif
+
 // The same for the handled exception of the running frame's own slot (not
 // the topmost non-empty one sys.exc_info() would report): generators and
-// coroutines keep their own slot on top of the caller's.
+// coroutines keep their own slot on top of the caller's. The interpreter's
+// own get and set functions read the topmost slot but write the current
+// one, so the slot is used directly on every version.
+#if WSH_PY311
+inline void swap_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
+                                   PyObject*& traceback) {
+    // The value alone is stored: it is an instance, or whatever empty
+    // marker (null or None) an earlier save took from the slot.
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    value = std::exchange(thread->exc_info->exc_value, value);
+    detail::split_exception(value, type, traceback);
+}
+
+// Borrowed contents of that same slot.
+inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
+                                   PyObject*& traceback) {
+    value = thread->exc_info->exc_value;
+    if (value == nullptr || value == Py_None) {
+        type = nullptr;
+        traceback = nullptr;
+        return;
+    }
+    type = reinterpret_cast<PyObject*>(Py_TYPE(value));
+    traceback = reinterpret_cast<PyBaseExceptionObject*>(value)->traceback;
+}
+#else
 inline void swap_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
                                    PyObject*& traceback) {
     _PyErr_StackItem* slot = thread->exc_info;
@@ -127,7 +403,6 @@ inline void swap_handled_exception(PyThreadState* thread, PyObject*& type, PyObj
     traceback = std::exchange(slot->exc_traceback, traceback);
 }
 
-// Borrowed contents of that same slot.
 inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
                                    PyObject*& traceback) {
     const _PyErr_StackItem* slot = thread->exc_info;
@@ -135,29 +410,50 @@ inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObj
     value = slot->exc_value;
     traceback = slot->exc_traceback;
 }
+#endif
 
 }  // namespace wsh::compat
 
 namespace wsh::compat {
 
+#if WSH_PY39
+inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_SET_TYPE(obj, type); }
+#else
 inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_TYPE(obj) = type; }
+#endif
 
 // Entry-point signatures of the fast conventions. The one with the defining
 // class has the layout later interpreters publish as PyCMethod.
+#if WSH_PY313
+using fastcall_keywords_entry = PyCFunctionFastWithKeywords;
+#else
 using fastcall_keywords_entry = _PyCFunctionFastWithKeywords;
+#endif
 using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, size_t,
                                    PyObject*);
 
 // The positional count of a fast call, without the arguments-offset flag.
 inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
 
-// A dictionary store with the key's precomputed hash: 0, or -1.
+// A dictionary store with the key's precomputed hash: 0, or -1. 3.13 keeps
+// the known-hash store to itself; its plain store reads the key's cached
+// hash anyway.
+#if WSH_PY313
+inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t) {
+    return PyDict_SetItem(dict, key, value);
+}
+#else
 inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t hash) {
     return _PyDict_SetItem_KnownHash(dict, key, value, hash);
 }
+#endif
 
 // Sets the item count of a variable-size object (a list growing in place).
+#if WSH_PY39
+inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SET_SIZE(obj, size); }
+#else
 inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SIZE(obj) = size; }
+#endif
 
 }  // namespace wsh::compat
 

@@ -15,18 +15,10 @@ struct RaisedException {
 };
 
 // Takes the current exception out of the thread state, leaving none pending.
-inline RaisedException take_raised() noexcept {
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    return {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
-}
+inline RaisedException take_raised() noexcept;
 
 // Makes `e` the current exception, releasing whatever was pending.
-inline void restore_raised(RaisedException&& e) noexcept {
-    PyErr_Restore(e.type.release(), e.value.release(), e.traceback.release());
-}
+inline void restore_raised(RaisedException&& e) noexcept;
 
 // Installs `incoming` as the thread's pending exception and hands back what
 // was pending. The slot holds the new triple before the caller releases the
@@ -38,6 +30,14 @@ inline void restore_raised(RaisedException&& e) noexcept {
     PyObject* traceback = incoming.traceback.release();
     compat::swap_current_exception(thread, type, value, traceback);
     return {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+}
+
+inline RaisedException take_raised() noexcept {
+    return swap_current_exception(PyThreadState_Get(), {});
+}
+
+inline void restore_raised(RaisedException&& e) noexcept {
+    RaisedException previous = swap_current_exception(PyThreadState_Get(), std::move(e));
 }
 
 // The same for the handled exception (the one sys.exc_info() reports) of

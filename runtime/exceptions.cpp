@@ -113,7 +113,7 @@ int take_exception(PyThreadState* thread, RaisedException& out) {
     PyObject* type = taken.type.release();
     PyObject* value = taken.value.release();
     PyObject* traceback = taken.traceback.release();
-    PyErr_NormalizeException(&type, &value, &traceback);
+    compat::normalize_exception(type, value, traceback);
     taken = {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
     // A failed normalisation leaves its own error pending; `taken` goes.
     if (compat::current_exception_type(thread) != nullptr) return -1;

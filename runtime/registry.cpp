@@ -18,6 +18,8 @@ void* find_slot(const PyType_Spec* spec, int slot_id) {
     return nullptr;
 }
 
+constexpr unsigned long flag_no_instantiation = 1UL << 7;
+
 bool is_dunder(const char* name) { return name[0] == '_' && name[1] == '_'; }
 
 // The instance-record offsets that the specification's special members name;
@@ -144,9 +146,16 @@ PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyObject* /*module*/, P
     Ref existing = Ref::borrow(PyDict_GetItemWithError(dict.get(), key.get()));
     if (!existing) {
         if (PyErr_Occurred()) return nullptr;
-        Ref created = Ref::steal(PyType_FromSpecWithBases(spec, bases));
+        // Interpreters that act on the no-instantiation flag drop the type's
+        // own construction slot, and then crash deriving from a type of this
+        // metaclass (they call the missing slot): the flag is set only after
+        // creation, where it just reports. The slots refuse instantiation.
+        PyType_Spec creation_spec = *spec;
+        creation_spec.flags &= ~static_cast<unsigned int>(flag_no_instantiation);
+        Ref created = Ref::steal(PyType_FromSpecWithBases(&creation_spec, bases));
         if (!created) return nullptr;
         auto* type = reinterpret_cast<PyTypeObject*>(created.get());
+        type->tp_flags |= spec->flags & flag_no_instantiation;
         if (metaclass != nullptr) install_metaclass(type, metaclass);
         if (apply_type_fixups(type, spec) < 0) return nullptr;
         existing = Ref::borrow(PyDict_SetDefault(dict.get(), key.get(), created.get()));

@@ -1,4 +1,8 @@
 """The three method code objects made at load."""
+import sys
+import types
+import warnings
+
 import pytest
 
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
@@ -22,10 +26,52 @@ def test_code_object_fields(testmod, index):
     assert code.co_nlocals == len(varnames)
     assert code.co_firstlineno == firstlineno
     assert code.co_flags & 0x3 == 0x3  # optimized, new locals
-    assert code.co_lnotab == b"" and code.co_code == b""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # co_lnotab from 3.12
+        assert code.co_lnotab == b""
     assert code.co_consts == () and code.co_names == ()
     assert code.co_freevars == () and code.co_cellvars == ()
-    assert code.co_stacksize == 0
+    if RUNS_UNCHECKED_BYTE_CODE:
+        # The interpreter's own empty code object for that place: byte code
+        # that raises, all of it on the first line.
+        empty = EMPTY_CODE.replace(co_firstlineno=firstlineno)
+        assert code.co_code == empty.co_code and code.co_stacksize == empty.co_stacksize
+        assert code.co_linetable == empty.co_linetable
+    else:
+        assert code.co_code == b"" and code.co_stacksize == 0
+
+
+# From 3.11 the interpreter runs a code object's byte code unchecked and reads
+# its line table for tracebacks, so the methods' code objects carry what the
+# interpreter's own empty code object has (compile("", ...) has the same
+# shape: nothing but the raising or returning instructions).
+RUNS_UNCHECKED_BYTE_CODE = sys.version_info >= (3, 11)
+EMPTY_CODE = None
+
+
+@pytest.fixture(autouse=True, scope="module")
+def empty_code(testmod):
+    global EMPTY_CODE
+    EMPTY_CODE = testmod.empty_code()
+
+
+@pytest.mark.parametrize("index", range(3))
+def test_running_a_methods_code_raises_and_its_traceback_formats(testmod, index):
+    import traceback
+    code = testmod.code_objects()[index]
+    function = types.FunctionType(code, {})
+    args = [object()] * code.co_argcount
+    for _ in range(2):
+        with pytest.raises(Exception) as info:
+            function(*args)
+        text = "".join(traceback.format_exception(info.type, info.value, info.tb))
+        assert f'File "{SOURCE_FILE}", line {EXPECTED_LINE(code)}, in {code.co_name}' in text
+
+
+# 3.10 reads lines from a line table that is empty here, as in its own empty
+# code objects: the entry has no line (-1) there.
+def EXPECTED_LINE(code):
+    return -1 if sys.version_info[:2] == (3, 10) else code.co_firstlineno
 
 
 def test_names_come_from_the_constant_table(testmod):

@@ -61,10 +61,18 @@ def test_clauses_plain_python_refuses(testmod, exc_type, clause, expected):
     assert testmod.exception_matches(exc_type, clause) is expected
 
 
+# From 3.12 the pending exception is one value, an instance: a bare class
+# is instantiated as it is raised, and anything else cannot be raised at all.
+PENDING_IS_ONE_VALUE = sys.version_info >= (3, 12)
+
+
 def test_nothing_pending_and_non_class_pending(testmod):
     assert testmod.exception_matches(None, ValueError) is False
     assert testmod.exception_matches(None, (ValueError,)) is False
-    assert testmod.exception_matches(5, 5) is True  # identical clause
+    if PENDING_IS_ONE_VALUE:
+        assert testmod.exception_matches(5, SystemError) is True  # refused when raised
+    else:
+        assert testmod.exception_matches(5, 5) is True  # identical clause
     assert testmod.given_exception_matches(5, ValueError) is False
     assert testmod.given_exception_matches(5, (5,)) is True
 
@@ -135,6 +143,8 @@ def test_normalisation_replaces_an_unbuildable_exception(testmod):
     assert inside[1] is caught
 
 
+@pytest.mark.skipif(PENDING_IS_ONE_VALUE, reason="the exception carries its traceback from "
+                    "3.12: a bad one is refused when raised, before any except block")
 def test_failed_traceback_attachment_leaves_the_handled_slot(testmod):
     try:
         raise KeyError("outer")
@@ -150,8 +160,9 @@ def test_exception_moves_do_not_leak(testmod):
         testmod.except_block(ValueError, "raw", sys.exc_info)
         testmod.except_block(ValueError, ValueError([1]), lambda: None)
         testmod.except_block(Unbuildable, "arg", sys.exc_info)
-        raises_with(lambda: testmod.except_block(ValueError, ValueError([1]), sys.exc_info, 5),
-                    TypeError)
+        if not PENDING_IS_ONE_VALUE:
+            raises_with(lambda: testmod.except_block(ValueError, ValueError([1]), sys.exc_info, 5),
+                        TypeError)
         testmod.exception_matches(KeyError, (ValueError, (LookupError,)))
 
     assert_no_leaks(moves)

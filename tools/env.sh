@@ -1,7 +1,10 @@
-# Shared set-up of the two project commands: finds the interpreter, creates
-# the virtual environment and installs the package into it.
-#   PYTHON=/path/to/python3.8   the interpreter (default: pyenv's newest 3.8)
-#   VENV=.venv-3.8              where the environment lives
+# Shared set-up of the project commands: finds the interpreter, creates the
+# virtual environment and installs the package into it.
+#   WSH_PYTHON_VERSION=3.13     the interpreter version (default 3.8): pyenv's
+#                               newest of it, else python3.13 on the PATH
+#   PYTHON=/path/to/python3.x   the interpreter itself (overrides the above)
+#   VENV=.venv-3.8              where the environment lives (default: one per
+#                               version, .venv-<major.minor>)
 #   BUILD_ROOT=build            where the build trees live
 #   WSH_SANITIZE=ON             build both extensions with ASan+UBSan (use its
 #                               own VENV and BUILD_ROOT: tools/run-tests-sanitized)
@@ -9,20 +12,26 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# The supported interpreter versions, oldest first.
+WSH_SUPPORTED_PYTHONS="3.8 3.9 3.10 3.11 3.12 3.13"
+
 find_python() {
     if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
-    local root candidate
+    local version=${WSH_PYTHON_VERSION:-3.8} root candidate
     root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
-    candidate=$(ls -d "$root"/versions/3.8.*/bin/python3.8 2>/dev/null | sort -V | tail -n 1 || true)
+    candidate=$(ls -d "$root"/versions/"$version".*/bin/python"$version" 2>/dev/null | sort -V | tail -n 1 || true)
     if [ -n "$candidate" ]; then echo "$candidate"; return; fi
-    command -v python3.8 || { echo "no CPython 3.8 found; set PYTHON=" >&2; exit 2; }
+    command -v "python$version" || { echo "no CPython $version found; set PYTHON=" >&2; exit 2; }
 }
 
 PYTHON=$(find_python)
 # Build trees (the wheel's and the test module's) live under BUILD_ROOT.
 BUILD_ROOT=${BUILD_ROOT:-$ROOT/build}
 WSH_SANITIZE=${WSH_SANITIZE:-OFF}
-VENV=${VENV:-$ROOT/.venv-$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
+# The sanitizer build gets environments of its own.
+VENV_SUFFIX=
+if [ "$WSH_SANITIZE" = ON ]; then VENV_SUFFIX=-sanitized; fi
+VENV=${VENV:-$ROOT/.venv-$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')$VENV_SUFFIX}
 
 ensure_venv() {
     if [ ! -x "$VENV/bin/python" ]; then

@@ -33,6 +33,11 @@ PyObject* code_objects(PyObject*, PyObject*) {
                         st.code_post.get());
 }
 
+// The interpreter's own empty code object (first line 1).
+PyObject* empty_code(PyObject*, PyObject*) {
+    return reinterpret_cast<PyObject*>(PyCode_NewEmpty("", "", 1));
+}
+
 PyObject* parse_version_text(PyObject*, PyObject* arg) {
     const char* text = PyUnicode_AsUTF8(arg);
     if (text == nullptr) return nullptr;
@@ -93,6 +98,7 @@ PyMethodDef frame_methods[] = {
     {"strings", strings, METH_NOARGS, nullptr},
     {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
     {"code_objects", code_objects, METH_NOARGS, nullptr},
+    {"empty_code", empty_code, METH_NOARGS, nullptr},
     {"parse_version", parse_version_text, METH_O, nullptr},
     {"warn_version", warn_version, METH_O, nullptr},
     {"raise_with_traceback", raise_with_traceback, METH_VARARGS, nullptr},
