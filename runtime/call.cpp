@@ -38,7 +38,7 @@ int call_convention(PyObject* function) {
 }
 
 // Whether `type` is our function type or derives from it. Types made from
-// a specification are heap types and so are all their subtypes: a static
+// a PyType_Spec are heap types and so are all their subtypes: a static
 // type (a Python function, a bound method) is ruled out without a walk.
 bool is_function_object_type(PyTypeObject* type) {
     PyTypeObject* ours = function_type();

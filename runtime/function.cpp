@@ -20,7 +20,7 @@ namespace {
 // points at an object that is being destroyed.
 void clear_field(PyObject*& field) { Ref old = Ref::steal(std::exchange(field, nullptr)); }
 
-// A type made from a specification inherits object.__new__, which would
+// a type made from a PyType_Spec inherits object.__new__, which would
 // build a record without any of the fields creation fills in.
 PyObject* function_new(PyTypeObject*, PyObject*, PyObject*) {
     PyErr_SetString(PyExc_TypeError, "Cannot instantiate Cython internal types");

@@ -37,7 +37,7 @@ inline bool takes_instance_from_arguments(int flags) {
     return (flags & (BINDING_STATIC | BINDING_NATIVE_METHOD)) == BINDING_NATIVE_METHOD;
 }
 
-// The function type's specification, registered through fetch_shared_type.
+// The function type's PyType_Spec, registered through fetch_shared_type.
 extern PyType_Spec function_type_spec;
 
 // A new function object of `function_type` (ModuleState), or null with an

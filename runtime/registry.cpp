@@ -22,7 +22,7 @@ constexpr unsigned long flag_no_instantiation = 1UL << 7;
 
 bool is_dunder(const char* name) { return name[0] == '_' && name[1] == '_'; }
 
-// The instance-record offsets that the specification's special members name;
+// The instance-record offsets that the PyType_Spec's special members name;
 // 0 where it names none.
 struct SpecialOffsets {
     Py_ssize_t weaklist = 0;
@@ -93,7 +93,7 @@ void install_metaclass(PyTypeObject* type, PyTypeObject* metaclass) {
     Ref meta = Ref::borrow(reinterpret_cast<PyObject*>(metaclass));
     compat::set_ob_type(reinterpret_cast<PyObject*>(type),
                         reinterpret_cast<PyTypeObject*>(meta.release()));
-    // A type made from a specification holds a counted reference to its type
+    // a type made from a PyType_Spec holds a counted reference to its type
     // only when that type is itself a heap type (the static `type` is not).
     if (previous->tp_flags & Py_TPFLAGS_HEAPTYPE) {
         Ref released = Ref::steal(reinterpret_cast<PyObject*>(previous));

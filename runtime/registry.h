@@ -14,11 +14,11 @@ inline constexpr const char shared_registry_name[] = "_cython_3_2_4amsendbackpor
 PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyObject* module, PyType_Spec* spec,
                                 PyObject* bases);
 
-// Applies what the specification's special member and attribute entries ask
+// Applies what the PyType_Spec's special member and attribute entries ask
 // of a type made from it (offsets, __module__ descriptors): 0, or -1.
 int apply_type_fixups(PyTypeObject* type, const PyType_Spec* spec);
 
-// The shared metaclass's specification.
+// The shared metaclass's PyType_Spec.
 extern PyType_Spec common_metatype_spec;
 
 }  // namespace wsh

@@ -228,7 +228,7 @@ def test_import_under_warnings_as_errors_on_the_compiled_version():
 
 def test_import_and_use_warn_about_nothing_deprecated():
     # Every warning an error: the module and its types use nothing the
-    # running interpreter deprecates (types from specifications included).
+    # running interpreter deprecates (types from PyType_Spec included).
     run_scenario(f"""
         import inspect, types
         import {MODULE_NAME} as m

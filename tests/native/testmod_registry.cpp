@@ -1,4 +1,4 @@
-// A small type whose specification carries the special member entries, to
+// A small type whose PyType_Spec carries the special member entries, to
 // show what the registry's fix-ups make of them.
 #include <Python.h>
 #include <structmember.h>
@@ -93,7 +93,7 @@ PyType_Spec fixup_spec = {
     fixup_slots,
 };
 
-// make_fixup_type(): a new, unregistered type from the specification with
+// make_fixup_type(): a new, unregistered type from the PyType_Spec with
 // the fix-ups applied.
 PyObject* make_fixup_type(PyObject*, PyObject*) {
     Ref type = Ref::steal(PyType_FromSpec(&fixup_spec));
@@ -104,7 +104,7 @@ PyObject* make_fixup_type(PyObject*, PyObject*) {
     return type.release();
 }
 
-// fetch_fixup_type(): the registry's type for the specification, with the
+// fetch_fixup_type(): the registry's type for the PyType_Spec, with the
 // shared metaclass.
 PyObject* fetch_fixup_type(PyObject* module, PyObject*) {
     return reinterpret_cast<PyObject*>(fetch_shared_type(
@@ -112,7 +112,7 @@ PyObject* fetch_fixup_type(PyObject* module, PyObject*) {
         nullptr));
 }
 
-// The offsets the specification names, and those a type actually has.
+// The offsets the PyType_Spec names, and those a type actually has.
 PyObject* fixup_offsets(PyObject*, PyObject*) {
     return Py_BuildValue("{s:n,s:n,s:n,s:n}", "dict", offsetof(FixupRecord, instance_dict),
                          "weaklist", offsetof(FixupRecord, weakreflist), "vectorcall",
