@@ -1,9 +1,9 @@
 """The whole benchmark: the native handler against the plain-Python handler
 (plain_workspace_handler.py) and the callee floor (floor.py), by instruction
 counts, time, end to end in a real server, and import time. Prints the
-tables; a full run also writes them to bench/RESULTS.md.
+tables; a full run also writes them to bench/RESULTS-<version>.md.
 
-    tools/bench                 full run, writes bench/RESULTS.md
+    tools/bench                 full run, writes bench/RESULTS-<version>.md
     tools/bench --no-results    full run, prints only
     tools/bench --smoke         tiny counts, only checks that it all runs
 """
@@ -131,11 +131,11 @@ def main(argv=None):
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--smoke", action="store_true", help="tiny counts")
     parser.add_argument("--results", help="write the tables to this file (a full run's "
-                        "default: bench/RESULTS.md)")
+                        "default: bench/RESULTS-<version>.md)")
     parser.add_argument("--no-results", action="store_true", help="write no results file")
     args = parser.parse_args(argv)
     if args.results is None and not args.smoke and not args.no_results:
-        args.results = os.path.join(HERE, "RESULTS.md")
+        args.results = os.path.join(HERE, "RESULTS-%d.%d.md" % sys.version_info[:2])
     counts = SMOKE if args.smoke else FULL
     paths = [path for path, _ in cases.PATHS]
     command = "tools/bench" + (" --smoke" if args.smoke else "")

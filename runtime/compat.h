@@ -6,6 +6,8 @@
 #include <Python.h>
 #include <frameobject.h>
 
+#include "runtime/ref.h"
+
 // Interpreter generations that changed something we rely on.
 #define WSH_PY39 (PY_VERSION_HEX >= 0x03090000)
 #define WSH_PY311 (PY_VERSION_HEX >= 0x030B0000)
@@ -48,23 +50,20 @@ inline PyCodeObject* new_code(int argcount, int posonlyargcount, int kwonlyargco
                               PyObject* freevars, PyObject* cellvars, PyObject* filename,
                               PyObject* name, int firstlineno, PyObject* /*lnotab*/) {
     // Made without names: its own would be interned before ours.
-    PyCodeObject* empty = PyCode_NewEmpty("", "", firstlineno);
-    if (empty == nullptr) return nullptr;
-    PyObject* code = PyCode_GetCode(empty);
-    PyCodeObject* made = nullptr;
-    if (code != nullptr) {
+    const Ref empty_ref =
+        Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty("", "", firstlineno)));
+    if (!empty_ref) return nullptr;
+    auto* empty = as<PyCodeObject>(empty_ref);
+    const Ref code = Ref::steal(PyCode_GetCode(empty));
+    if (!code) return nullptr;
 #if WSH_PY312
-        made = PyUnstable_Code_NewWithPosOnlyArgs(
+    return PyUnstable_Code_NewWithPosOnlyArgs(
 #else
-        made = PyCode_NewWithPosOnlyArgs(
+    return PyCode_NewWithPosOnlyArgs(
 #endif
-            argcount, posonlyargcount, kwonlyargcount, nlocals, empty->co_stacksize, flags, code,
-            consts, names, varnames, freevars, cellvars, filename, name, name, firstlineno,
-            empty->co_linetable, empty->co_exceptiontable);
-        Py_DECREF(code);
-    }
-    Py_DECREF(empty);
-    return made;
+        argcount, posonlyargcount, kwonlyargcount, nlocals, empty->co_stacksize, flags,
+        code.get(), consts, names, varnames, freevars, cellvars, filename, name, name,
+        firstlineno, empty->co_linetable, empty->co_exceptiontable);
 }
 
 // The frame's line comes from its code object, made for that line.
@@ -110,13 +109,13 @@ inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
         return nullptr;
     }
     if (PyErr_Occurred()) {
-        Py_DECREF(result);
-        PyObject* cause = PyErr_GetRaisedException();
+        const Ref discarded = Ref::steal(result);
+        Ref cause = Ref::steal(PyErr_GetRaisedException());
         PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
-        PyObject* error = PyErr_GetRaisedException();
-        PyException_SetCause(error, Py_NewRef(cause));
-        PyException_SetContext(error, cause);
-        PyErr_SetRaisedException(error);
+        Ref error = Ref::steal(PyErr_GetRaisedException());
+        PyException_SetCause(error.get(), cause.new_ref());
+        PyException_SetContext(error.get(), cause.release());
+        PyErr_SetRaisedException(error.release());
         return nullptr;
     }
     return result;
@@ -181,18 +180,17 @@ inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
         return 0;
     }
     // Held while the instance dictionary is searched: that may run code.
-    Py_INCREF(descriptor);
+    Ref held = Ref::borrow(descriptor);
     PyObject** dict = _PyObject_GetDictPtr(obj);
     if (dict != nullptr && *dict != nullptr) {
         PyObject* own = nullptr;
         const int found = PyDict_GetItemRef(*dict, name, &own);
         if (found != 0) {
-            Py_DECREF(descriptor);
             *method = own;  // null with the error when the search failed
             return 0;
         }
     }
-    *method = descriptor;
+    *method = held.release();
     return 1;
 }
 #else
@@ -275,22 +273,29 @@ inline int str_ready(PyObject* s) { return PyUnicode_READY(s); }
 // the handled exception and from 3.12 the raised one is a single value
 // (carrying its traceback), so the triple is split from and joined into it.
 
-#if WSH_PY311
 namespace detail {
 
-// Splits an exception value (owned, may be null or None) into a triple.
-inline void split_exception(PyObject* value, PyObject*& type, PyObject*& traceback) {
-    if (value == nullptr || value == Py_None) {
-        type = nullptr;
-        traceback = nullptr;
-        return;
-    }
-    type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value)));
-    traceback = PyException_GetTraceback(value);
+// Moves `incoming` into a raw slot and the slot's previous (owned) contents
+// into `incoming`.
+inline void swap_slot(PyObject*& slot, Ref& incoming) {
+    PyObject* previous = std::exchange(slot, incoming.release());
+    incoming = Ref::steal(previous);
 }
 
-}  // namespace detail
+#if WSH_PY311
+// The type and traceback of an exception value (null or None: none).
+inline void split_exception(PyObject* value, Ref& type, Ref& traceback) {
+    if (value == nullptr || value == Py_None) {
+        type.reset();
+        traceback.reset();
+        return;
+    }
+    type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(value)));
+    traceback = Ref::steal(PyException_GetTraceback(value));
+}
 #endif
+
+}  // namespace detail
 
 #if WSH_PY312
 // The thread's pending exception type (borrowed), or null.
@@ -299,70 +304,66 @@ inline PyObject* current_exception_type(PyThreadState* thread) {
     return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
 }
 
-// Stores the triple into the thread's pending-exception slot, taking over
-// its references, and hands the previous contents back in the same
-// variables (owned by the caller).
-inline void swap_current_exception(PyThreadState*, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
-    PyObject* previous = PyErr_GetRaisedException();
+// Stores the triple into the thread's pending-exception slot and hands the
+// previous contents back in the same handles.
+inline void swap_current_exception(PyThreadState*, Ref& type, Ref& value, Ref& traceback) {
+    Ref previous = Ref::steal(PyErr_GetRaisedException());
     // Joins the triple into one exception (making the instance if the value
     // is not one yet) in the slot emptied above. Only an exception class
     // can be raised now, as the interpreter's own raising insists.
-    if (type != nullptr && !PyExceptionClass_Check(type)) {
-        PyErr_Format(PyExc_SystemError, "exception %R is not a BaseException subclass", type);
-        Py_DECREF(type);
-        Py_XDECREF(value);
-        Py_XDECREF(traceback);
-    } else if (type != nullptr) {
-        PyErr_Restore(type, value, traceback);
-    } else {
-        Py_XDECREF(value);
-        Py_XDECREF(traceback);
+    if (type && !PyExceptionClass_Check(type.get())) {
+        PyErr_Format(PyExc_SystemError, "exception %R is not a BaseException subclass",
+                     type.get());
+    } else if (type) {
+        PyErr_Restore(type.release(), value.release(), traceback.release());
     }
-    value = previous;
-    detail::split_exception(previous, type, traceback);
+    detail::split_exception(previous.get(), type, traceback);
+    value = std::move(previous);
 }
 
 // Makes a triple a normalised one (the value an instance of the type), as
 // the interpreter's normalisation did: when making the instance fails, the
 // triple becomes that error's. A triple taken from the slot is normalised
 // already.
-inline void normalize_exception(PyObject*& type, PyObject*& value, PyObject*& traceback) {
-    if (type == nullptr || !PyExceptionClass_Check(type)) return;
-    if (value != nullptr && PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(type))) {
-        return;
-    }
-    PyObject* made = value == nullptr     ? PyObject_CallNoArgs(type)
-                     : PyTuple_Check(value) ? PyObject_Call(type, value, nullptr)
-                                          : PyObject_CallOneArg(type, value);
-    Py_XDECREF(value);
-    if (made != nullptr && !PyExceptionInstance_Check(made)) {
+inline void normalize_exception(Ref& type, Ref& value, Ref& traceback) {
+    if (!type || !PyExceptionClass_Check(type.get())) return;
+    if (value && PyObject_TypeCheck(value.get(), as<PyTypeObject>(type))) return;
+    PyObject* const cls = type.get();
+    PyObject* const args = value.get();
+    Ref made = Ref::steal(args == nullptr        ? PyObject_CallNoArgs(cls)
+                          : PyTuple_Check(args) ? PyObject_Call(cls, args, nullptr)
+                                                : PyObject_CallOneArg(cls, args));
+    if (made && !PyExceptionInstance_Check(made.get())) {
         PyErr_Format(PyExc_TypeError,
                      "calling %R should have returned an instance of BaseException, not %s",
-                     type, Py_TYPE(made)->tp_name);
-        Py_CLEAR(made);
+                     type.get(), Py_TYPE(made.get())->tp_name);
+        made.reset();
     }
-    if (made != nullptr) {
-        value = made;
+    if (made) {
+        value = std::move(made);
         return;
     }
-    Py_DECREF(type);
-    Py_XDECREF(traceback);
-    value = PyErr_GetRaisedException();
-    detail::split_exception(value, type, traceback);
+    value = Ref::steal(PyErr_GetRaisedException());
+    detail::split_exception(value.get(), type, traceback);
 }
 #else
 inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
 
-inline void swap_current_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
-    type = std::exchange(thread->curexc_type, type);
-    value = std::exchange(thread->curexc_value, value);
-    traceback = std::exchange(thread->curexc_traceback, traceback);
+inline void swap_current_exception(PyThreadState* thread, Ref& type, Ref& value,
+                                   Ref& traceback) {
+    detail::swap_slot(thread->curexc_type, type);
+    detail::swap_slot(thread->curexc_value, value);
+    detail::swap_slot(thread->curexc_traceback, traceback);
 }
 
-inline void normalize_exception(PyObject*& type, PyObject*& value, PyObject*& traceback) {
-    PyErr_NormalizeException(&type, &value, &traceback);
+inline void normalize_exception(Ref& type, Ref& value, Ref& traceback) {
+    PyObject* raw_type = type.release();
+    PyObject* raw_value = value.release();
+    PyObject* raw_traceback = traceback.release();
+    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
+    type = Ref::steal(raw_type);
+    value = Ref::steal(raw_value);
+    traceback = Ref::steal(raw_traceback);
 }
 #endif
 
@@ -372,14 +373,12 @@ inline void normalize_exception(PyObject*& type, PyObject*& value, PyObject*& tr
 // own get and set functions read the topmost slot but write the current
 // one, so the slot is used directly on every version.
 #if WSH_PY311
-inline void swap_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
+inline void swap_handled_exception(PyThreadState* thread, Ref& type, Ref& value,
+                                   Ref& traceback) {
     // The value alone is stored: it is an instance, or whatever empty
     // marker (null or None) an earlier save took from the slot.
-    Py_XDECREF(type);
-    Py_XDECREF(traceback);
-    value = std::exchange(thread->exc_info->exc_value, value);
-    detail::split_exception(value, type, traceback);
+    detail::swap_slot(thread->exc_info->exc_value, value);
+    detail::split_exception(value.get(), type, traceback);
 }
 
 // Borrowed contents of that same slot.
@@ -395,12 +394,12 @@ inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObj
     traceback = reinterpret_cast<PyBaseExceptionObject*>(value)->traceback;
 }
 #else
-inline void swap_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
+inline void swap_handled_exception(PyThreadState* thread, Ref& type, Ref& value,
+                                   Ref& traceback) {
     _PyErr_StackItem* slot = thread->exc_info;
-    type = std::exchange(slot->exc_type, type);
-    value = std::exchange(slot->exc_value, value);
-    traceback = std::exchange(slot->exc_traceback, traceback);
+    detail::swap_slot(slot->exc_type, type);
+    detail::swap_slot(slot->exc_value, value);
+    detail::swap_slot(slot->exc_traceback, traceback);
 }
 
 inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,

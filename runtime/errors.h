@@ -25,11 +25,8 @@ inline void restore_raised(RaisedException&& e) noexcept;
 // old one, so code run by a release never sees a half-moved slot.
 [[nodiscard]] inline RaisedException swap_current_exception(PyThreadState* thread,
                                                             RaisedException&& incoming) noexcept {
-    PyObject* type = incoming.type.release();
-    PyObject* value = incoming.value.release();
-    PyObject* traceback = incoming.traceback.release();
-    compat::swap_current_exception(thread, type, value, traceback);
-    return {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    compat::swap_current_exception(thread, incoming.type, incoming.value, incoming.traceback);
+    return std::move(incoming);
 }
 
 inline RaisedException take_raised() noexcept {
@@ -44,11 +41,8 @@ inline void restore_raised(RaisedException&& e) noexcept {
 // the running frame's slot. The triple type doubles as the handled one.
 [[nodiscard]] inline RaisedException swap_handled_exception(PyThreadState* thread,
                                                             RaisedException&& incoming) noexcept {
-    PyObject* type = incoming.type.release();
-    PyObject* value = incoming.value.release();
-    PyObject* traceback = incoming.traceback.release();
-    compat::swap_handled_exception(thread, type, value, traceback);
-    return {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    compat::swap_handled_exception(thread, incoming.type, incoming.value, incoming.traceback);
+    return std::move(incoming);
 }
 
 // New references to the handled exception of the running frame's slot, to

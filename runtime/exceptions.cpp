@@ -110,11 +110,7 @@ void reset_handled_exception(PyThreadState* thread, RaisedException&& handled) {
 int take_exception(PyThreadState* thread, RaisedException& out) {
     out = {};
     RaisedException taken = swap_current_exception(thread, {});
-    PyObject* type = taken.type.release();
-    PyObject* value = taken.value.release();
-    PyObject* traceback = taken.traceback.release();
-    compat::normalize_exception(type, value, traceback);
-    taken = {Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    compat::normalize_exception(taken.type, taken.value, taken.traceback);
     // A failed normalisation leaves its own error pending; `taken` goes.
     if (compat::current_exception_type(thread) != nullptr) return -1;
     if (taken.traceback &&
