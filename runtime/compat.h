@@ -153,8 +153,11 @@ inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssiz
 
 }  // namespace wsh::compat
 
-#if !WSH_PY39
-// Exported by 3.8 without a declaration; 3.9 to 3.12 declare it.
+#if !WSH_PY39 || WSH_PY313
+// Exported by 3.8 and 3.13 without a public declaration; 3.9 to 3.12 declare
+// it. 3.13 has no public equivalent: reading the instance dictionary through
+// what it does publish would make every handler instance build the
+// dictionary its attributes otherwise keep inline.
 extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 #endif
 
@@ -165,39 +168,9 @@ namespace wsh::compat {
 // descriptor (called with the object as the first argument, which is what
 // calling the bound method does) and no bound method made; else 0 with the
 // attribute (null with an exception set when the read failed).
-#if WSH_PY313
-// 3.13 keeps its own version to itself: the same steps, through what it
-// publishes.
-inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
-    PyTypeObject* type = Py_TYPE(obj);
-    PyObject* descriptor = nullptr;
-    if (type->tp_getattro == PyObject_GenericGetAttr && PyUnicode_CheckExact(name)) {
-        descriptor = _PyType_Lookup(type, name);
-    }
-    if (descriptor == nullptr ||
-        !(Py_TYPE(descriptor)->tp_flags & Py_TPFLAGS_METHOD_DESCRIPTOR)) {
-        *method = PyObject_GetAttr(obj, name);
-        return 0;
-    }
-    // Held while the instance dictionary is searched: that may run code.
-    Ref held = Ref::borrow(descriptor);
-    PyObject** dict = _PyObject_GetDictPtr(obj);
-    if (dict != nullptr && *dict != nullptr) {
-        PyObject* own = nullptr;
-        const int found = PyDict_GetItemRef(*dict, name, &own);
-        if (found != 0) {
-            *method = own;  // null with the error when the search failed
-            return 0;
-        }
-    }
-    *method = held.release();
-    return 1;
-}
-#else
 inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
     return _PyObject_GetMethod(obj, name, method);
 }
-#endif
 
 // The generic attribute read that returns null without an exception when
 // the attribute is missing.
