@@ -16,9 +16,11 @@ namespace {
 Ref requests_exception_class(StringId name, GlobalSite site) {
     Ref requests = Ref::steal(get_module_global(str(s_requests), state().global_lookup_cache[site]));
     if (!requests) return requests;
-    Ref exceptions = Ref::steal(PyObject_GetAttr(requests.get(), str(s_exceptions)));
+    auto& attribute_caches = state().attribute_lookup_cache[site];
+    Ref exceptions =
+        Ref::steal(get_module_attr(requests.get(), str(s_exceptions), attribute_caches[0]));
     if (!exceptions) return exceptions;
-    return Ref::steal(PyObject_GetAttr(exceptions.get(), str(name)));
+    return Ref::steal(get_module_attr(exceptions.get(), str(name), attribute_caches[1]));
 }
 
 // Evaluates a clause's class with the exception being matched taken out of

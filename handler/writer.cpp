@@ -19,7 +19,8 @@ PyObject* fail(int line) {
 Ref dumps(PyObject* result, GlobalSite site) {
     Ref json = Ref::steal(get_module_global(str(s_json), state().global_lookup_cache[site]));
     if (!json) return json;
-    Ref dumps = Ref::steal(PyObject_GetAttr(json.get(), str(s_dumps)));
+    Ref dumps = Ref::steal(
+        get_module_attr(json.get(), str(s_dumps), state().attribute_lookup_cache[site][0]));
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));

@@ -25,6 +25,19 @@ struct GlobalLookupCache {
     PyObject* value = nullptr;
 };
 
+// One attribute read of a module, after a global read: the module dictionary
+// it came from (identity only), that dictionary's version and the value
+// found then (borrowed, valid only while the version matches).
+struct AttributeLookupCache {
+    PyObject* dict = nullptr;
+    std::uint64_t version = 0;
+    PyObject* value = nullptr;
+};
+
+// Reading places chain at most this many attribute reads after their global
+// read (requests.exceptions.ConnectionError).
+inline constexpr int attribute_chain_length = 2;
+
 struct ModuleState {
     Ref module_dict;
     Ref builtins_module;
@@ -46,6 +59,7 @@ struct ModuleState {
     Ref function_type;
     TracebackCodeCache traceback_code_cache;
     GlobalLookupCache global_lookup_cache[global_site_count];
+    AttributeLookupCache attribute_lookup_cache[global_site_count][attribute_chain_length];
 };
 
 struct LoadingStatics {

@@ -43,4 +43,30 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     return get_builtin(name);
 }
 
+PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    cache = {};
+    // The module type's attribute read takes the type's attributes first,
+    // then the dictionary, then the module's __getattr__. With no type
+    // attribute of that name (the module type itself cannot change), a name
+    // found in the dictionary is the result, and stays it while the
+    // dictionary does.
+    if (Py_TYPE(obj) != &PyModule_Type || _PyType_Lookup(&PyModule_Type, name) != nullptr) {
+        return PyObject_GetAttr(obj, name);
+    }
+    PyObject* dict = PyModule_GetDict(obj);  // null once a dying module was cleared
+    if (dict == nullptr) return PyObject_GetAttr(obj, name);
+    if (compat::watch_dict(dict) < 0) {
+        PyErr_Clear();  // only a cache is lost: read it the full way
+        return PyObject_GetAttr(obj, name);
+    }
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+    if (value == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        return PyObject_GetAttr(obj, name);  // __getattr__, or the usual error
+    }
+    // Read after the look-up, which may have run code that changed the dict.
+    cache = {dict, compat::dict_version(dict), value};
+    return Ref::borrow(value).release();
+}
+
 }  // namespace wsh

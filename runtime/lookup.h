@@ -33,4 +33,21 @@ inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
     return get_module_global_uncached(name, cache);
 }
 
+// The read of get_module_attr when `cache` does not hold it.
+PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
+
+// getattr(obj, name), a new reference or null. `cache` is the reading
+// place's own: when obj is a plain module that holds the name in its
+// dictionary, a repeated read costs a few comparisons while that dictionary
+// is unchanged. Anything else is read the full way every time.
+inline PyObject* get_module_attr(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    if (Py_TYPE(obj) == &PyModule_Type && cache.value != nullptr) {
+        PyObject* dict = PyModule_GetDict(obj);
+        if (dict == cache.dict && cache.version == compat::dict_version(dict)) {
+            return Ref::borrow(cache.value).release();
+        }
+    }
+    return get_module_attr_uncached(obj, name, cache);
+}
+
 }  // namespace wsh
