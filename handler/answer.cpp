@@ -14,7 +14,7 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
 }
 
 Ref http_status(StringId member, GlobalSite site) {
-    Ref http_status = Ref::steal(get_module_global(str(s_HTTPStatus), state().global_lookup_cache[site]));
+    Ref http_status = read_global(s_HTTPStatus, site);
     if (!http_status) return http_status;
     return Ref::steal(PyObject_GetAttr(http_status.get(), str(member)));
 }

@@ -27,8 +27,7 @@ PyObject* fail(int line) {
 // get_joined_workspaces(): exactly a list or None, else null with the
 // exception pending.
 Ref fetch_joined_workspaces() {
-    Ref fetch = Ref::steal(get_module_global(str(s_get_joined_workspaces),
-                                             state().global_lookup_cache[site_get_fetch]));
+    Ref fetch = read_global(s_get_joined_workspaces, site_get_fetch);
     if (!fetch) return fetch;
     Ref joined = Ref::steal(call_fast_dict(fetch.get(), nullptr, 0, nullptr));
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {

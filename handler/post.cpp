@@ -85,8 +85,7 @@ PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
 }
 
 int set_joined(PyObject* workspace_id) {
-    Ref set_joined = Ref::steal(get_module_global(
-        str(s_set_joined_workspace), state().global_lookup_cache[site_post_set_joined]));
+    Ref set_joined = read_global(s_set_joined_workspace, site_post_set_joined);
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
     Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,

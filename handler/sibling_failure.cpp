@@ -14,13 +14,11 @@ namespace {
 
 // requests.exceptions.<name>, with `requests` read at `site`.
 Ref requests_exception_class(StringId name, GlobalSite site) {
-    Ref requests = Ref::steal(get_module_global(str(s_requests), state().global_lookup_cache[site]));
+    Ref requests = read_global(s_requests, site);
     if (!requests) return requests;
-    auto& attribute_caches = state().attribute_lookup_cache[site];
-    Ref exceptions =
-        Ref::steal(get_module_attr(requests.get(), str(s_exceptions), attribute_caches[0]));
+    Ref exceptions = read_module_attr(requests.get(), s_exceptions, site, 0);
     if (!exceptions) return exceptions;
-    return Ref::steal(get_module_attr(exceptions.get(), str(name), attribute_caches[1]));
+    return read_module_attr(exceptions.get(), name, site, 1);
 }
 
 // Evaluates a clause's class with the exception being matched taken out of
@@ -76,8 +74,7 @@ public:
     }
 
     PyObject* request_failure() {
-        Ref parse = Ref::steal(get_module_global(str(s_parse_zorvik_exception),
-                                                 state().global_lookup_cache[c_.parse_site]));
+        Ref parse = read_global(s_parse_zorvik_exception, c_.parse_site);
         if (!parse) return fail(c_.parse_line);
         Ref text = text_of(caught_.value.get());
         if (!text) return fail(c_.parse_line);

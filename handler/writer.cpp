@@ -17,10 +17,9 @@ PyObject* fail(int line) {
 
 // json.dumps(result), with `json` read at `site`.
 Ref dumps(PyObject* result, GlobalSite site) {
-    Ref json = Ref::steal(get_module_global(str(s_json), state().global_lookup_cache[site]));
+    Ref json = read_global(s_json, site);
     if (!json) return json;
-    Ref dumps = Ref::steal(
-        get_module_attr(json.get(), str(s_dumps), state().attribute_lookup_cache[site][0]));
+    Ref dumps = read_module_attr(json.get(), s_dumps, site, 0);
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));

@@ -68,7 +68,7 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
 // tornado.web.authenticated returns for it.
 Ref method_value(ModuleState& st, const MethodDefinition& m) {
     if (!m.decorated) return make_function(st, m);
-    Ref tornado = Ref::steal(get_module_global(str(s_tornado), st.global_lookup_cache[m.tornado_site]));
+    Ref tornado = read_global(s_tornado, m.tornado_site);
     if (!tornado) return tornado;
     Ref web = Ref::steal(PyObject_GetAttr(tornado.get(), str(s_web)));
     if (!web) return web;
@@ -177,8 +177,7 @@ PyObject* prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name
 int define_handler_class(ModuleState& st, int* failed_line) {
     *failed_line = 32;
     PyObject* class_name = str(s_ZRVZorvikWorkspaceHandler);
-    Ref api_handler = Ref::steal(
-        get_module_global(str(s_APIHandler), st.global_lookup_cache[site_class_APIHandler]));
+    Ref api_handler = read_global(s_APIHandler, site_class_APIHandler);
     if (!api_handler) return -1;
     Ref declared = Ref::steal(PyTuple_Pack(1, api_handler.get()));
     if (!declared) return -1;

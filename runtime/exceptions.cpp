@@ -111,7 +111,8 @@ int take_exception(PyThreadState* thread, RaisedException& out) {
     out = {};
     RaisedException taken = swap_current_exception(thread, {});
     compat::normalize_exception(taken.type, taken.value, taken.traceback);
-    // A failed normalisation leaves its own error pending; `taken` goes.
+    // A failed normalisation puts its own error into the triple; should
+    // anything still be pending, that error wins and `taken` goes.
     if (compat::current_exception_type(thread) != nullptr) return -1;
     if (taken.traceback &&
         PyException_SetTraceback(taken.value.get(), taken.traceback.get()) < 0) {

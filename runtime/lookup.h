@@ -33,6 +33,11 @@ inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
     return get_module_global_uncached(name, cache);
 }
 
+// The module global `name` read at `site`, through that place's own cache.
+inline Ref read_global(StringId name, GlobalSite site) {
+    return Ref::steal(get_module_global(str(name), state().global_lookup_cache[site]));
+}
+
 // The read of get_module_attr when `cache` does not hold it.
 PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
 
@@ -48,6 +53,12 @@ inline PyObject* get_module_attr(PyObject* obj, PyObject* name, AttributeLookupC
         }
     }
     return get_module_attr_uncached(obj, name, cache);
+}
+
+// Attribute `name` of `obj`, the `step`th attribute read (from 0) after the
+// global read at `site`, through that read's own cache.
+inline Ref read_module_attr(PyObject* obj, StringId name, GlobalSite site, int step) {
+    return Ref::steal(get_module_attr(obj, str(name), state().attribute_lookup_cache[site][step]));
 }
 
 }  // namespace wsh
