@@ -85,7 +85,7 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
         env["PYTHONPATH"] = os.path.abspath(module_dir) + os.pathsep + env.get("PYTHONPATH", "")
     proc = subprocess.run(
         [sys.executable, *extra_args, "-c", textwrap.dedent(code)],
-        cwd=tempfile.gettempdir(),  # never the checkout: its corvanix/ has no built module
+        cwd=tempfile.gettempdir(),  # a directory of no package: the installed one is imported
         env=env,
         capture_output=True,
         text=True,

@@ -16,6 +16,17 @@ def test_installed_inside_the_package_tree(wh):
     assert wh.__name__ == "corvanix.server.handlers.zorvik.workspace_handler"
 
 
+def test_imports_from_the_checkout_root(wh):
+    # The checkout's package tree (without the built module) must not shadow
+    # the installed one for a user who starts Python in the checkout.
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    proc = subprocess.run(
+        [sys.executable, "-c", "import corvanix.server.handlers.zorvik.workspace_handler as m; "
+         "print(m.__file__)"], cwd=root, capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == wh.__file__
+
+
 @pytest.mark.skipif(shutil.which("nm") is None, reason="nm is not installed")
 def test_exports_only_the_module_entry(wh):
     out = subprocess.run(
