@@ -46,3 +46,14 @@ def testmod():
     if not _module_dir:
         pytest.fail("WSH_TEST_MODULE_DIR is not set: run the tests with tools/run-tests")
     return importlib.import_module("_wsh_testmod")
+
+
+def pytest_collection_modifyitems(config, items):
+    # Slow tests (fresh environments, installs from the package index) run
+    # where WSH_SLOW_TESTS=1 asks for them, as CI does.
+    if os.environ.get("WSH_SLOW_TESTS") == "1":
+        return
+    skip = pytest.mark.skip(reason="slow: set WSH_SLOW_TESTS=1 to run it")
+    for item in items:
+        if "slow" in item.keywords:
+            item.add_marker(skip)

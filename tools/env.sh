@@ -8,12 +8,26 @@
 #   BUILD_ROOT=build            where the build trees live
 #   WSH_SANITIZE=ON             build both extensions with ASan+UBSan (use its
 #                               own VENV and BUILD_ROOT: tools/run-tests-sanitized)
+#   WSH_LOWEST=1                every dependency at the lowest release pyproject.toml
+#                               allows (constraints/py<version>-lowest.txt), in an
+#                               environment and build trees of its own
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The supported interpreter versions, oldest first.
 WSH_SUPPORTED_PYTHONS="3.8 3.9 3.10 3.11 3.12 3.13"
+# The version the lowest releases of the dependencies are tested on.
+WSH_LOWEST_PYTHON=3.8
+# The version the build tools (tools/build-wheels) run on: the newest.
+WSH_TOOLS_PYTHON=${WSH_SUPPORTED_PYTHONS##* }
+
+# The versions named in WSH_PYTHONS ("all": every supported one), else $1.
+wsh_versions() {
+    local versions=${WSH_PYTHONS:-$1}
+    [ "$versions" = all ] && versions=$WSH_SUPPORTED_PYTHONS
+    echo "$versions"
+}
 
 find_python() {
     if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
@@ -25,13 +39,19 @@ find_python() {
 }
 
 PYTHON=$(find_python)
-# Build trees (the wheel's and the test module's) live under BUILD_ROOT.
-BUILD_ROOT=${BUILD_ROOT:-$ROOT/build}
+WSH_VERSION=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 WSH_SANITIZE=${WSH_SANITIZE:-OFF}
-# The sanitizer build gets environments of its own.
-VENV_SUFFIX=
+# The sanitizer build and the lowest releases get environments and build
+# trees of their own.
+VENV_SUFFIX= LOWEST_SUFFIX=
+if [ "${WSH_LOWEST:-}" = 1 ]; then LOWEST_SUFFIX=-lowest; fi
 if [ "$WSH_SANITIZE" = ON ]; then VENV_SUFFIX=-sanitized; fi
-VENV=${VENV:-$ROOT/.venv-$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')$VENV_SUFFIX}
+VENV_SUFFIX=$VENV_SUFFIX$LOWEST_SUFFIX
+# Build trees (the wheel's and the test module's) live under BUILD_ROOT.
+BUILD_ROOT=${BUILD_ROOT:-$ROOT/build${VENV_SUFFIX:+/${VENV_SUFFIX#-}}}
+VENV=${VENV:-$ROOT/.venv-$WSH_VERSION$VENV_SUFFIX}
+# Every package the environment gets is pinned here (tools/update-constraints).
+CONSTRAINTS=$ROOT/constraints/py$WSH_VERSION$LOWEST_SUFFIX.txt
 
 ensure_venv() {
     if [ ! -x "$VENV/bin/python" ]; then
@@ -43,8 +63,9 @@ ensure_venv() {
 # Installs the package (and the given extras) from this checkout.
 install_package() {
     local extras=${1:-}
+    [ -f "$CONSTRAINTS" ] || { echo "no $CONSTRAINTS: run tools/update-constraints" >&2; exit 2; }
     ensure_venv
-    "$VENV/bin/python" -m pip install --quiet \
+    "$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS" \
         --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
         --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT${extras:+[$extras]}"
 }

@@ -1,0 +1,145 @@
+"""Installed into an environment that already runs JupyterLab, the package
+keeps the versions the user has and its route answers under `jupyter lab`.
+
+Slow (fresh environments, JupyterLab from the package index): runs where
+WSH_SLOW_TESTS=1 asks for it, as CI does.
+"""
+import glob
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+import requests
+
+from helpers import free_port
+
+pytestmark = pytest.mark.slow
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+VERSION = "%d.%d" % sys.version_info[:2]
+WATCHED = ("jupyter_server", "tornado", "requests", "jupyterlab")
+INSTALL_SECONDS = 600
+STARTUP_SECONDS = 90
+
+# Per interpreter version, an older set that users still run (the newest
+# JupyterLab for the interpreter is tried on every version).
+OLDER = {
+    "3.8": ["jupyterlab==4.0.13", "jupyter_server==2.11.2", "tornado==6.3.3", "requests==2.31.0"],
+    "3.13": ["jupyterlab==4.2.5", "jupyter_server==2.14.2", "tornado==6.4.2", "requests==2.32.3"],
+}
+SETS = [pytest.param(["jupyterlab"], id="newest"),
+        pytest.param(OLDER.get(VERSION), id="older",
+                     marks=pytest.mark.skipif(VERSION not in OLDER, reason=f"no older set for {VERSION}"))]
+
+
+@pytest.fixture(scope="module")
+def wheel(tmp_path_factory):
+    """The wheel of this checkout for this interpreter: tools/build-wheels'
+    when WSH_WHEEL_DIR names its output, else built here into the build tree
+    the suite's install used (so nothing compiles again)."""
+    if os.environ.get("WSH_SANITIZE") == "ON":
+        pytest.skip("the sanitized build loads only with its runtime preloaded")
+    tag = "cp%d%d" % sys.version_info[:2]
+    wheel_dir = os.environ.get("WSH_WHEEL_DIR")
+    if wheel_dir:
+        found = glob.glob(os.path.join(wheel_dir, f"*-{tag}-{tag}-manylinux*.whl"))
+        assert len(found) == 1, f"want one {tag} wheel in {wheel_dir}: {found}"
+        return found[0]
+    out = tmp_path_factory.mktemp("wheel")
+    build_root = os.path.dirname(os.environ["WSH_BUILD_DIR"])
+    subprocess.run([sys.executable, "-m", "pip", "wheel", "--quiet", "--no-deps", "--wheel-dir", str(out),
+                    f"--config-settings=build-dir={build_root}/wheel-{{wheel_tag}}",
+                    "--config-settings=cmake.define.WSH_SANITIZE=OFF", ROOT],
+                   check=True, timeout=INSTALL_SECONDS)
+    (found,) = glob.glob(str(out / "*.whl"))
+    return found
+
+
+def installed(python):
+    out = subprocess.run([python, "-m", "pip", "list", "--format=json"], check=True,
+                         capture_output=True, text=True, timeout=120).stdout
+    return {p["name"].lower().replace("-", "_"): p["version"] for p in json.loads(out)}
+
+
+def pip_install(python, *args):
+    subprocess.run([python, "-m", "pip", "install", "--quiet", *args], check=True,
+                   timeout=INSTALL_SECONDS)
+
+
+def start_lab(env_dir, tmp_path, port, token):
+    home = tmp_path / "home"
+    home.mkdir()
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("JUPYTER_", "WSH_", "PYTHON")) and k != "ZORVIK_URL"}
+    env.update(HOME=str(home), JUPYTER_PLATFORM_DIRS="1",
+               JUPYTER_CONFIG_DIR=str(home / "config"), JUPYTER_DATA_DIR=str(home / "data"),
+               JUPYTER_RUNTIME_DIR=str(home / "runtime"))
+    log = open(tmp_path / "lab.log", "w")
+    try:
+        return subprocess.Popen(
+            [str(env_dir / "bin" / "jupyter"), "lab", "--ip=127.0.0.1", f"--port={port}",
+             "--ServerApp.port_retries=0", "--no-browser", "--allow-root",
+             f"--IdentityProvider.token={token}"],
+            cwd=str(home), env=env, stdout=log, stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL, start_new_session=True)
+    finally:
+        log.close()
+
+
+def stop(proc):
+    if proc.poll() is None:
+        os.killpg(proc.pid, signal.SIGTERM)
+    try:
+        proc.wait(15)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait(5)
+
+
+def wait_for(url, token, proc, log_path):
+    deadline = time.monotonic() + STARTUP_SECONDS
+    while time.monotonic() < deadline and proc.poll() is None:
+        try:
+            return requests.get(url, headers={"Authorization": f"token {token}"}, timeout=5)
+        except requests.ConnectionError:
+            time.sleep(0.3)
+    pytest.fail(f"jupyter lab did not answer (exit {proc.poll()}):\n{log_path.read_text()}")
+
+
+@pytest.mark.parametrize("existing", SETS)
+def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel, tmp_path):
+    env_dir = tmp_path / "env"
+    base_python = os.path.join(sys.base_prefix, "bin", f"python{VERSION}")
+    subprocess.run([base_python, "-m", "venv", str(env_dir)], check=True, timeout=120)
+    python = str(env_dir / "bin" / "python")
+    # The interpreter's own pip takes many minutes to resolve JupyterLab on 3.8.
+    pip_install(python, "--upgrade", "pip")
+    pip_install(python, *existing)
+    before = installed(python)
+    assert set(WATCHED) <= set(before), before
+
+    # As a user would: no constraints, pip's own upgrade strategy.
+    pip_install(python, wheel)
+    after = installed(python)
+    assert after.get("corvanix_zorvik_workspace_handler") == "0.1.0"
+    changed = {name: (version, after.get(name)) for name, version in before.items()
+               if after.get(name) != version}
+    assert changed == {}, f"the install changed {changed}"
+
+    port, token = free_port(), "beside-jupyterlab-token"
+    proc = start_lab(env_dir, tmp_path, port, token)
+    try:
+        base = f"http://127.0.0.1:{port}/"
+        lab = wait_for(base + "lab", token, proc, tmp_path / "lab.log")
+        assert lab.status_code == 200 and "JupyterLab" in lab.text
+        route = base + "api/zorvik/workspaces"
+        assert requests.get(route, timeout=10).status_code == 403
+        listed = requests.get(route, headers={"Authorization": f"token {token}"}, timeout=10)
+        assert listed.status_code == 200, (listed.status_code, listed.text)
+        assert [w["id"] for w in listed.json()] == [1, 2, 3]
+    finally:
+        stop(proc)

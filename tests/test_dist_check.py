@@ -1,0 +1,53 @@
+"""The check every built wheel passes before it lands in dist/: it refuses a
+wheel that lacks what users need or carries what they must not get."""
+import os
+import sys
+import zipfile
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import check_dist  # noqa: E402
+
+NAME = "corvanix_zorvik_workspace_handler-0.1.0"
+GOOD = [
+    "corvanix/__init__.py",
+    "corvanix/py.typed",
+    "corvanix/server/handlers/zorvik/workspace_handler.cpython-38-x86_64-linux-gnu.so",
+    "corvanix/server/handlers/zorvik/workspace_handler.pyi",
+    f"{NAME}.data/data/etc/jupyter/jupyter_server_config.d/corvanix.json",
+    f"{NAME}.dist-info/METADATA",
+]
+GOOD_TAG = "cp38-cp38-manylinux2014_x86_64.manylinux_2_17_x86_64"
+GLIBC = (2, 36)
+
+
+def wheel(tmp_path, names, tag=GOOD_TAG):
+    path = tmp_path / f"{NAME}-{tag}.whl"
+    with zipfile.ZipFile(path, "w") as z:
+        for name in names:
+            z.writestr(name, "")
+    return str(path)
+
+
+def test_a_complete_wheel_passes(tmp_path):
+    assert check_dist.check_wheel(wheel(tmp_path, GOOD), GLIBC) == []
+
+
+@pytest.mark.parametrize("names, tag, problem", [
+    ([n for n in GOOD if not n.endswith(".pyi")], GOOD_TAG, "workspace_handler.pyi"),
+    ([n for n in GOOD if not n.endswith(".json")], GOOD_TAG, "jupyter_server_config.d"),
+    ([n for n in GOOD if not n.endswith("py.typed")], GOOD_TAG, "py.typed"),
+    # a module built for another interpreter does not import here
+    (GOOD, "cp39-cp39-manylinux_2_17_x86_64", "no native module for cp39"),
+    (GOOD, "cp38-cp38-linux_x86_64", "no manylinux tag"),
+    (GOOD, "cp38-cp38-manylinux_2_39_x86_64", "no manylinux tag"),
+    (GOOD + ["tests/test_get.py"], GOOD_TAG, "holds tests/test_get.py"),
+    (GOOD + ["build/wheel-cp38/CMakeCache.txt"], GOOD_TAG, "holds build/"),
+    (GOOD + ["corvanix/_wsh_testmod.cpython-38-x86_64-linux-gnu.so"], GOOD_TAG, "_wsh_testmod"),
+    (GOOD + ["corvanix/server/__pycache__/extension.cpython-38.pyc"], GOOD_TAG, "__pycache__"),
+])
+def test_an_incomplete_or_tainted_wheel_is_refused(tmp_path, names, tag, problem):
+    problems = check_dist.check_wheel(wheel(tmp_path, names, tag), GLIBC)
+    assert any(problem in p for p in problems), problems
