@@ -7,7 +7,6 @@ WSH_SLOW_TESTS=1 asks for it, as CI does.
 import glob
 import json
 import os
-import signal
 import subprocess
 import sys
 import time
@@ -15,7 +14,7 @@ import time
 import pytest
 import requests
 
-from helpers import free_port
+from helpers import free_port, stop_process_group
 
 pytestmark = pytest.mark.slow
 
@@ -90,16 +89,6 @@ def start_lab(env_dir, tmp_path, port, token):
         log.close()
 
 
-def stop(proc):
-    if proc.poll() is None:
-        os.killpg(proc.pid, signal.SIGTERM)
-    try:
-        proc.wait(15)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait(5)
-
-
 def wait_for(url, token, proc, log_path):
     deadline = time.monotonic() + STARTUP_SECONDS
     while time.monotonic() < deadline and proc.poll() is None:
@@ -142,4 +131,4 @@ def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel
         assert listed.status_code == 200, (listed.status_code, listed.text)
         assert [w["id"] for w in listed.json()] == [1, 2, 3]
     finally:
-        stop(proc)
+        stop_process_group(proc)
