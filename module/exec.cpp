@@ -11,6 +11,7 @@
 #include "runtime/errors.h"
 #include "runtime/function.h"
 #include "runtime/registry.h"
+#include "runtime/traceback.h"
 
 namespace wsh {
 
@@ -116,6 +117,9 @@ int module_exec(PyObject* module) {
     ld.module_object = Ref::borrow(module);
     if (run_module_body(module) == 0) return 0;
     ld.module_object.reset();
+    // The failure's entry is in its traceback already; a retried import
+    // starts with no cached entry named after this one.
+    clear_traceback_cache(state().traceback_code_cache);
     return -1;
 }
 

@@ -7,13 +7,12 @@
 #include "runtime/compat.h"
 #include "runtime/exceptions.h"
 #include "runtime/function.h"
+#include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
 
 namespace wsh {
 
 namespace {
-
-constexpr const char recursion_text[] = " while calling a Python object";
 
 Py_ssize_t positional_count(std::size_t nargsf) {
     return static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
@@ -74,10 +73,7 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
     auto* record = reinterpret_cast<PyCFunctionObject*>(function);
     const bool static_def = (record->m_ml->ml_flags & METH_STATIC) != 0;
     PyObject* first = static_def && !ours ? nullptr : record->m_self;
-    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
-    PyObject* result = record->m_ml->ml_meth(first, arg);
-    Py_LeaveRecursiveCall();
-    return check_null_result(result);
+    return check_null_result(call_guarded([&] { return record->m_ml->ml_meth(first, arg); }));
 }
 
 // Positional values with one spare slot in front, so a callee may use the
@@ -142,10 +138,7 @@ PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t n
 PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
     ternaryfunc call = Py_TYPE(callable)->tp_call;
     if (call == nullptr) return PyObject_Call(callable, args, kwargs);
-    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
-    PyObject* result = call(callable, args, kwargs);
-    Py_LeaveRecursiveCall();
-    return check_null_result(result);
+    return check_null_result(call_guarded([&] { return call(callable, args, kwargs); }));
 }
 
 PyObject* call_one_arg(PyObject* function, PyObject* arg) {

@@ -32,6 +32,11 @@ inline constexpr unsigned long tpflags_have_vectorcall = Py_TPFLAGS_HAVE_VECTORC
 inline constexpr unsigned long tpflags_have_vectorcall = _Py_TPFLAGS_HAVE_VECTORCALL;
 #endif
 
+// From 3.9 an instance of a heap type visits its type in its own traversal;
+// before, the interpreter visits it for subclasses, and a second visit would
+// count the reference twice.
+inline constexpr bool traverse_visits_type = WSH_PY39;
+
 inline std::int64_t current_interpreter_id() {
     return PyInterpreterState_GetID(PyThreadState_Get()->interp);
 }
@@ -181,10 +186,14 @@ inline PyObject* generic_getattr_suppressed(PyObject* obj, PyObject* name) {
 #if WSH_PY312
 // Dictionaries no longer publish a version tag: the module dictionary is
 // watched instead, and every event of a watched dictionary moves one counter
-// on. One watcher per interpreter (there are 8 in all).
+// on. One watcher per interpreter; there are only a few in all, and other
+// extensions may have taken them.
 namespace detail {
 
 inline std::uint64_t watched_dicts_version = 1;  // 0 never matches: a fresh cache is stale
+// No watcher could be had: nothing tells us of a change, so no tag may ever
+// match a remembered one and every read is a full look-up.
+inline bool dicts_unwatched = false;
 
 inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
     ++watched_dicts_version;
@@ -193,14 +202,21 @@ inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObje
 
 }  // namespace detail
 
-// Makes dict_version track `dict`: 0, or -1 with an exception set.
+// Makes dict_version track `dict`: 0, or -1 with an exception set. Without a
+// free watcher the caches fall back to full look-ups: that is not an error.
 inline int watch_dict(PyObject* dict) {
     static int watcher = -1;
     static std::int64_t watcher_interpreter = -1;
+    if (detail::dicts_unwatched) return 0;
     const std::int64_t interpreter = current_interpreter_id();
     if (watcher < 0 || watcher_interpreter != interpreter) {
         const int added = PyDict_AddWatcher(detail::on_watched_dict_event);
-        if (added < 0) return -1;
+        if (added < 0) {
+            if (!PyErr_ExceptionMatches(PyExc_RuntimeError)) return -1;
+            PyErr_Clear();
+            detail::dicts_unwatched = true;
+            return 0;
+        }
         watcher = added;
         watcher_interpreter = interpreter;
     }
@@ -208,8 +224,11 @@ inline int watch_dict(PyObject* dict) {
 }
 
 // A tag that changes on every modification of a dictionary given to
-// watch_dict (and only of those).
-inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
+// watch_dict (and only of those); with no watcher, a new one at every call.
+inline std::uint64_t dict_version(PyObject*) {
+    if (detail::dicts_unwatched) [[unlikely]] return ++detail::watched_dicts_version;
+    return detail::watched_dicts_version;
+}
 #else
 // Every dictionary carries a version tag: nothing to set up.
 inline int watch_dict(PyObject*) { return 0; }

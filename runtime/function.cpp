@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "module/state.h"
+#include "runtime/compat.h"
 #include "runtime/function_slots.h"
 #include "runtime/ref.h"
 
@@ -29,6 +30,7 @@ PyObject* function_new(PyTypeObject*, PyObject*, PyObject*) {
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
     BindingFunction* op = as_function(self);
+    if constexpr (compat::traverse_visits_type) Py_VISIT(Py_TYPE(self));
     // m_self is the function itself and holds no reference.
     Py_VISIT(op->closure);
     Py_VISIT(op->base.m_module);

@@ -1,6 +1,7 @@
 #include "runtime/traceback.h"
 
 #include <cstring>
+#include <utility>
 #include <frameobject.h>
 
 #include "module/state.h"
@@ -57,6 +58,13 @@ Ref cached_code(const TracebackCodeCache& cache, int line) {
 }
 
 }  // namespace
+
+void clear_traceback_cache(TracebackCodeCache& cache) {
+    // Emptied before the releases, which never see a half-cleared cache.
+    TracebackCodeCache old = std::exchange(cache, TracebackCodeCache{});
+    for (int i = 0; i < old.count; ++i) Ref released = Ref::steal(old.entries[i].code);
+    PyMem_Free(old.entries);
+}
 
 int traceback_cache_position(const TracebackCodeCache& cache, int line) {
     const TracebackCodeCache::Entry* e = cache.entries;

@@ -23,6 +23,10 @@ struct TracebackCodeCache {
 // made, the error of that attempt becomes the pending exception.
 void add_traceback(const char* function_name, int line, const char* file_name);
 
+// Releases every entry: the entries made by a failed module initialisation
+// carry its name and must not be shown for a later function at that line.
+void clear_traceback_cache(TracebackCodeCache& cache);
+
 // The position of `line` in the cache: the index of its entry, or where an
 // entry for it belongs.
 int traceback_cache_position(const TracebackCodeCache& cache, int line);

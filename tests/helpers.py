@@ -77,12 +77,15 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
 
     Returns the completed process; with expect_ok the scenario must exit 0.
     The scenario asserts what it needs itself, so a failure shows its
-    traceback here.
+    traceback here. It can import the test-only module and the tests' own
+    helpers (handler_double, ...).
     """
     env = dict(os.environ)
+    paths = [os.path.dirname(os.path.abspath(__file__))]
     module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
     if module_dir:
-        env["PYTHONPATH"] = os.path.abspath(module_dir) + os.pathsep + env.get("PYTHONPATH", "")
+        paths.insert(0, os.path.abspath(module_dir))
+    env["PYTHONPATH"] = os.pathsep.join(paths + [env.get("PYTHONPATH", "")])
     proc = subprocess.run(
         [sys.executable, *extra_args, "-c", textwrap.dedent(code)],
         cwd=tempfile.gettempdir(),  # a directory of no package: the installed one is imported

@@ -119,6 +119,34 @@ assert "{MODULE_NAME}" not in sys.modules
 """)
 
 
+def test_retried_import_names_its_own_functions_in_tracebacks():
+    # The failed import leaves an entry at the line of `def get`; a later
+    # argument error of get() at that line must still be named get.
+    run_scenario(FAILED_AT + f"""
+import tornado.web
+import jupyter_server.base.handlers  # decorates its own handlers at import
+real = tornado.web.authenticated
+def refuse(method):
+    raise RuntimeError("decorating refused")
+tornado.web.authenticated = refuse
+try:
+    import {MODULE_NAME}
+except RuntimeError as e:
+    assert failed_at(e) == 44
+else:
+    raise AssertionError("import succeeded")
+tornado.web.authenticated = real
+import {MODULE_NAME} as m
+try:
+    m.ZRVZorvikWorkspaceHandler.get.__wrapped__()
+except TypeError as e:
+    last = traceback.extract_tb(e.__traceback__)[-1]
+    assert (last.name, last.lineno) == ("{MODULE_NAME}.ZRVZorvikWorkspaceHandler.get", 44), last
+else:
+    raise AssertionError("get() took no arguments")
+""")
+
+
 def test_metaclass_conflict():
     run_scenario(FAILED_AT + f"""
 import jupyter_server.base.handlers as handlers

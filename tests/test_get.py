@@ -6,7 +6,7 @@ import pytest
 import requests
 
 from handler_double import make_double_class
-from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks
+from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, run_scenario
 
 GET = MODULE_NAME + ".ZRVZorvikWorkspaceHandler.get"
 
@@ -309,3 +309,23 @@ def test_no_leaks(Double, fetch, parse_calls, outcome):
             pass
 
     assert_no_leaks(once)
+
+
+@pytest.mark.parametrize("bind", ["types.MethodType(get, h)", "functools.partial(get, h)"])
+def test_sibling_calling_back_into_get_ends_in_recursion_error(bind):
+    # The recursion runs through native code only; without the interpreter's
+    # depth count it overflows the C stack and kills the process.
+    run_scenario(f"""
+import functools, types
+import {MODULE_NAME} as wh
+from handler_double import make_double_class
+h = make_double_class(wh.ZRVZorvikWorkspaceHandler)()
+get = wh.ZRVZorvikWorkspaceHandler.get.__wrapped__
+wh.get_joined_workspaces = {bind}
+try:
+    get(h)
+except Exception:
+    pass  # what the outermost call ends with depends on where the limit struck
+bodies = [args[0] for name, args, _ in h.calls if name == "finish"]
+assert any("maximum recursion depth exceeded" in body for body in bodies), bodies[:3]
+""")
