@@ -99,6 +99,12 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
     return proc
 
 
+def sanitizer_loaded():
+    """Whether the address sanitizer's runtime is in this process (it makes
+    native stack frames several times larger)."""
+    return hasattr(ctypes.CDLL(None), "__sanitizer_get_current_allocated_bytes")
+
+
 def _allocation_meter():
     """What the leak check counts, and the least one kept object adds to it.
 
@@ -109,8 +115,8 @@ def _allocation_meter():
     if sys.getallocatedblocks() > 0:
         return sys.getallocatedblocks, 1
     process = ctypes.CDLL(None)
-    sanitizer_bytes = getattr(process, "__sanitizer_get_current_allocated_bytes", None)
-    if sanitizer_bytes is not None:
+    if sanitizer_loaded():
+        sanitizer_bytes = process.__sanitizer_get_current_allocated_bytes
         sanitizer_bytes.restype = ctypes.c_size_t
         return sanitizer_bytes, 16
 
