@@ -1,6 +1,6 @@
 #include "module/imports.h"
 
-#include "module/state.h"
+#include "runtime/runtime_state.h"
 #include "runtime/ref.h"
 
 namespace wsh {

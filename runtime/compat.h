@@ -22,6 +22,12 @@
 // Published value; 3.8 defines no such convention and never dispatches it.
 #define METH_METHOD 0x0200
 #endif
+#ifndef Py_TPFLAGS_IMMUTABLETYPE
+// Published values; before 3.10 the interpreter defines neither flag and
+// does not act on them (the shared metaclass gives both behaviours there).
+#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
+#define Py_TPFLAGS_DISALLOW_INSTANTIATION (1UL << 7)
+#endif
 
 namespace wsh::compat {
 
@@ -101,86 +107,61 @@ inline vectorcallfunc vectorcall_function(PyObject* callable) {
 #endif
 }
 
-#if WSH_PY313
-// Turns a null result without an exception (or a result with one) into
-// SystemError, as the interpreter does after a fast call; the messages are
-// the interpreter's own.
-inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
-    if (result == nullptr) {
-        if (!PyErr_Occurred()) {
-            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception",
-                         callable);
-        }
-        return nullptr;
-    }
-    if (PyErr_Occurred()) {
-        const Ref discarded = Ref::steal(result);
-        Ref cause = Ref::steal(PyErr_GetRaisedException());
-        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
-        Ref error = Ref::steal(PyErr_GetRaisedException());
-        PyException_SetCause(error.get(), cause.new_ref());
-        PyException_SetContext(error.get(), cause.release());
-        PyErr_SetRaisedException(error.release());
-        return nullptr;
-    }
-    return result;
-}
-
-// Calls a callable whose type has no fast entry: through its call slot with
-// a tuple and dict built from the vector.
-inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* keyword_names) {
-    return PyObject_Vectorcall(callable, args, static_cast<size_t>(nargs), keyword_names);
-}
-#else
-// Turns a null result without an exception (or a result with one) into
-// SystemError, as the interpreter does after a fast call.
-inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
+// The interpreter's fast call: the callable's fast-call entry with its
+// result checked, else its call slot with a tuple and dict made from the
+// vector.
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                            PyObject* keyword_names) {
 #if WSH_PY39
-    return _Py_CheckFunctionResult(PyThreadState_Get(), callable, result, nullptr);
+    return PyObject_Vectorcall(callable, args, nargsf, keyword_names);
 #else
-    return _Py_CheckFunctionResult(callable, result, nullptr);
+    return _PyObject_Vectorcall(callable, args, nargsf, keyword_names);
 #endif
 }
-
-// Calls the type's call slot with a tuple and dict built from the vector.
-inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* keyword_names) {
-#if WSH_PY39
-    return _PyObject_MakeTpCall(PyThreadState_Get(), callable, args, nargs, keyword_names);
-#else
-    return _PyObject_MakeTpCall(callable, args, nargs, keyword_names);
-#endif
-}
-#endif
 
 // --- Look-ups --------------------------------------------------------------
 
 }  // namespace wsh::compat
 
-#if !WSH_PY39 || WSH_PY313
-// Exported by 3.8 and 3.13 without a public declaration; 3.9 to 3.12 declare
-// it. 3.13 has no public equivalent: reading the instance dictionary through
-// what it does publish would make every handler instance build the
-// dictionary its attributes otherwise keep inline.
+#if !WSH_PY39
+// Exported by 3.8 without a public declaration.
 extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 #endif
 
 namespace wsh::compat {
 
-// The attribute read of the interpreter's own method calls: when the type's
-// attribute is a method descriptor not shadowed by the instance, 1 with that
-// descriptor (called with the object as the first argument, which is what
-// calling the bound method does) and no bound method made; else 0 with the
-// attribute (null with an exception set when the read failed).
-inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
-    return _PyObject_GetMethod(obj, name, method);
+// Calls attribute `name` of args[0] with args[1..] (positional count of
+// `nargsf`, which includes the object) and the keyword values named by
+// `keyword_names`, without making a bound method when the attribute is a
+// method of the object's type. args[0] may be overwritten during the call
+// when `nargsf` carries the arguments-offset flag.
+inline PyObject* call_method(PyObject* name, PyObject* const* args, std::size_t nargsf,
+                             PyObject* keyword_names) {
+#if WSH_PY39
+    return PyObject_VectorcallMethod(name, args, nargsf, keyword_names);
+#else
+    PyObject* found = nullptr;
+    const int unbound = _PyObject_GetMethod(args[0], name, &found);
+    const Ref callable = Ref::steal(found);
+    if (!callable) return nullptr;
+    if (unbound) {
+        // The flag would let the callee change args[-1], which is not ours.
+        return vectorcall(callable.get(), args, nargsf & ~vectorcall_offset_flag, keyword_names);
+    }
+    // args[0], the object, is the slot in front of the values now.
+    return vectorcall(callable.get(), args + 1, nargsf - 1, keyword_names);
+#endif
 }
 
-// The generic attribute read that returns null without an exception when
-// the attribute is missing.
-inline PyObject* generic_getattr_suppressed(PyObject* obj, PyObject* name) {
-    return _PyObject_GenericGetAttrWithDict(obj, name, nullptr, 1);
+// Reads attribute `name`: 1 with the value in *result, 0 with null there
+// and no exception when the attribute is missing (AttributeError), -1 with
+// an exception for any other failure.
+inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
+#if WSH_PY313
+    return PyObject_GetOptionalAttr(obj, name, result);
+#else
+    return _PyObject_LookupAttr(obj, name, result);
+#endif
 }
 
 #if WSH_PY312
@@ -407,11 +388,30 @@ inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObj
 
 namespace wsh::compat {
 
-#if WSH_PY39
-inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_SET_TYPE(obj, type); }
+// A new heap type made from `spec` and `bases` whose type is `metaclass`
+// (null: `type`), or null with an exception set. Until 3.12 the interpreter
+// can make types of `type` only: the metaclass is put in right after.
+inline PyObject* type_from_spec(PyTypeObject* metaclass, PyType_Spec* spec, PyObject* bases) {
+#if WSH_PY312
+    return PyType_FromMetaclass(metaclass, nullptr, spec, bases);
 #else
-inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_TYPE(obj) = type; }
+    Ref type = Ref::steal(PyType_FromSpecWithBases(spec, bases));
+    if (!type || metaclass == nullptr) return type.release();
+    PyTypeObject* previous = Py_TYPE(type.get());
+    Ref meta = Ref::borrow(reinterpret_cast<PyObject*>(metaclass));
+#if WSH_PY39
+    Py_SET_TYPE(type.get(), reinterpret_cast<PyTypeObject*>(meta.release()));
+#else
+    Py_TYPE(type.get()) = reinterpret_cast<PyTypeObject*>(meta.release());
 #endif
+    // A heap type holds a counted reference to its type only when that type
+    // is itself a heap type (the static `type` is not).
+    if (previous->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        Ref released = Ref::steal(reinterpret_cast<PyObject*>(previous));
+    }
+    return type.release();
+#endif
+}
 
 // Entry-point signatures of the fast conventions. The one with the defining
 // class has the layout later interpreters publish as PyCMethod.
@@ -425,19 +425,6 @@ using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, s
 
 // The positional count of a fast call, without the arguments-offset flag.
 inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
-
-// A dictionary store with the key's precomputed hash: 0, or -1. 3.13 keeps
-// the known-hash store to itself; its plain store reads the key's cached
-// hash anyway.
-#if WSH_PY313
-inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t) {
-    return PyDict_SetItem(dict, key, value);
-}
-#else
-inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t hash) {
-    return _PyDict_SetItem_KnownHash(dict, key, value, hash);
-}
-#endif
 
 // Sets the item count of a variable-size object (a list growing in place).
 #if WSH_PY39

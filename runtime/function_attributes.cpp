@@ -2,8 +2,8 @@
 // function (each alias pair shares its getter and setter).
 #include <utility>
 
-#include "module/state.h"
-#include "runtime/function_slots.h"
+#include "runtime/runtime_state.h"
+#include "runtime/function_internal.h"
 #include "runtime/ref.h"
 
 namespace wsh {

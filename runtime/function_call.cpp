@@ -3,9 +3,9 @@
 // keyword dict. Every entry that runs a method body counts one level of the
 // interpreter's recursion depth, as its own built-in functions do: a method
 // that ends up calling itself again stops with RecursionError.
-#include "module/state.h"
+#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
-#include "runtime/function_slots.h"
+#include "runtime/function_internal.h"
 #include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
 
@@ -106,9 +106,6 @@ struct Convention {
     vectorcallfunc entry;  // null: calls go through the call slot
 };
 
-constexpr int convention_mask =
-    METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-
 constexpr Convention conventions[] = {
     {METH_VARARGS | METH_KEYWORDS, nullptr},
     {METH_NOARGS, function_vectorcall_noargs},
@@ -179,7 +176,7 @@ PyObject* call_with_keyword_dict(PyObject* self, vectorcallfunc entry, PyObject*
 }  // namespace
 
 int select_vectorcall(const PyMethodDef* method_def, vectorcallfunc* entry) {
-    const int masked = method_def->ml_flags & convention_mask;
+    const int masked = method_def->ml_flags & call_convention_mask;
     for (const Convention& convention : conventions) {
         if (convention.masked_flags == masked) {
             *entry = convention.entry;

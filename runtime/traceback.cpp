@@ -4,9 +4,9 @@
 #include <utility>
 #include <frameobject.h>
 
-#include "module/state.h"
 #include "runtime/compat.h"
-#include "runtime/errors.h"
+#include "runtime/exception_state.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -87,7 +87,7 @@ int traceback_cache_position(const TracebackCodeCache& cache, int line) {
 }
 
 void add_traceback(const char* function_name, int line, const char* file_name) {
-    ModuleState& st = state();
+    RuntimeState& st = runtime_state();
     if (!st.module_dict) return;
     if (!PyErr_Occurred()) {
         // A callee returned null without an exception: report that instead of

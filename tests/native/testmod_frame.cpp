@@ -1,6 +1,7 @@
 // Internals of the module frame: constant table, code objects, version
 // check and traceback entries.
 #include "module/state.h"
+#include "runtime/runtime_state.h"
 #include "module/version.h"
 #include "runtime/traceback.h"
 #include "tests/native/testmod.h"
@@ -13,7 +14,7 @@ PyObject* strings(PyObject*, PyObject*) {
     Ref list = Ref::steal(PyList_New(string_count));
     if (!list) return nullptr;
     for (size_t i = 0; i < string_count; ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), state().strings[i].new_ref());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), runtime_state().strings[i].new_ref());
     }
     return list.release();
 }
@@ -74,7 +75,7 @@ PyObject* traceback_without_exception(PyObject*, PyObject* args) {
 }
 
 PyObject* traceback_cache(PyObject*, PyObject*) {
-    const TracebackCodeCache& cache = state().traceback_code_cache;
+    const TracebackCodeCache& cache = runtime_state().traceback_code_cache;
     Ref entries = Ref::steal(PyList_New(cache.count));
     if (!entries) return nullptr;
     for (int i = 0; i < cache.count; ++i) {
@@ -89,7 +90,7 @@ PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
     const long line = PyLong_AsLong(arg);
     if (line == -1 && PyErr_Occurred()) return nullptr;
     return PyLong_FromLong(
-        traceback_cache_position(state().traceback_code_cache, static_cast<int>(line)));
+        traceback_cache_position(runtime_state().traceback_code_cache, static_cast<int>(line)));
 }
 
 }  // namespace
