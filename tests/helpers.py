@@ -1,5 +1,6 @@
 """Shared test helpers: fresh-process scenarios and the leak check."""
 import ctypes
+import functools
 import gc
 import os
 import socket
@@ -9,6 +10,19 @@ import tempfile
 import textwrap
 
 MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
+
+
+@functools.lru_cache(maxsize=None)
+def _source_lines():
+    import _wsh_testmod  # on the path once conftest has run
+    return _wsh_testmod.source_lines()
+
+
+def line(name):
+    """The source line named `name` in the module's own tables of the lines
+    its traceback entries show ("get.fetch", "class", "import requests"; a
+    method's name alone is its `def`)."""
+    return _source_lines()[name]
 INIT_NAME = "init " + MODULE_NAME
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 
@@ -50,8 +64,8 @@ REGISTRY = "_cython_3_2_4amsendbackport"
 def assert_registry_refuses(entry_setup, message):
     """Importing the module with a registry prepared by `entry_setup` (code
     that sets attributes of `registry`; `Meta` is a metaclass at hand) fails
-    with TypeError `message` at the init entry of line 1 and leaves nothing
-    in sys.modules."""
+    with TypeError `message` at the init entry of the module's first line and
+    leaves nothing in sys.modules."""
     run_scenario(FAILED_AT + f"""
 import sys, types
 registry = types.ModuleType("{REGISTRY}")
@@ -63,7 +77,7 @@ try:
     import {MODULE_NAME}
 except TypeError as e:
     assert str(e) == {message!r}, e
-    assert failed_at(e) == 1
+    assert failed_at(e) == {line("module")}
     last = traceback.extract_tb(e.__traceback__)[-1]
     assert last.name == "{INIT_NAME}", last
 else:

@@ -1,8 +1,12 @@
 // Internals of the module frame: constant table, code objects, version
 // check and traceback entries.
+#include <string>
+
+#include "handler/source_lines.h"
+#include "module/source_lines.h"
 #include "module/state.h"
-#include "runtime/runtime_state.h"
 #include "module/version.h"
+#include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
 #include "tests/native/testmod.h"
 
@@ -95,7 +99,27 @@ PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
 
 }  // namespace
 
+// source_lines() -> {name: line}: the module's and the handler's tables of
+// the lines their traceback entries show.
+PyObject* source_lines(PyObject*, PyObject*) {
+    Ref lines = Ref::steal(PyDict_New());
+    if (!lines) return nullptr;
+    auto add = [&](const SourceLine& entry) {
+        Ref line = Ref::steal(PyLong_FromLong(entry.line));
+        return line && PyDict_SetItemString(lines.get(), std::string(entry.name).c_str(),
+                                            line.get()) == 0;
+    };
+    for (const SourceLine& entry : module_source_lines) {
+        if (!add(entry)) return nullptr;
+    }
+    for (const SourceLine& entry : handler_source_lines) {
+        if (!add(entry)) return nullptr;
+    }
+    return lines.release();
+}
+
 PyMethodDef frame_methods[] = {
+    {"source_lines", source_lines, METH_NOARGS, nullptr},
     {"strings", strings, METH_NOARGS, nullptr},
     {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
     {"code_objects", code_objects, METH_NOARGS, nullptr},
