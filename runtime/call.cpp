@@ -1,11 +1,11 @@
 #include "runtime/call.h"
 
-#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
 #include "runtime/exception_matching.h"
 #include "runtime/function.h"
 #include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 

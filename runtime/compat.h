@@ -144,8 +144,6 @@ inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size
 #endif
 }
 
-// --- Look-ups --------------------------------------------------------------
-
 }  // namespace wsh::compat
 
 #if !WSH_PY39
@@ -177,6 +175,8 @@ inline PyObject* call_method(PyObject* name, PyObject* const* args, std::size_t 
     return vectorcall(callable.get(), args + 1, nargsf - 1, keyword_names);
 #endif
 }
+
+// --- Look-ups --------------------------------------------------------------
 
 // Reads attribute `name`: 1 with the value in *result, 0 with null there
 // and no exception when the attribute is missing (AttributeError), -1 with

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <utility>
 
-#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
 #include "runtime/function_internal.h"
 #include "runtime/metatype.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 

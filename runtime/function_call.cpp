@@ -3,11 +3,11 @@
 // keyword dict. Every entry that runs a method body counts one level of the
 // interpreter's recursion depth, as its own built-in functions do: a method
 // that ends up calling itself again stops with RecursionError.
-#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
 #include "runtime/function_internal.h"
 #include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 

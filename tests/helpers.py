@@ -3,11 +3,14 @@ import ctypes
 import functools
 import gc
 import os
-import socket
 import subprocess
 import sys
 import tempfile
 import textwrap
+
+# The servers' helpers shared with the soak and the benchmark.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+from loopback import free_port, jupyter_env  # noqa: E402,F401  (after its directory)
 
 MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
 
@@ -23,6 +26,8 @@ def line(name):
     its traceback entries show ("get.fetch", "class", "import requests"; a
     method's name alone is its `def`)."""
     return _source_lines()[name]
+
+
 INIT_NAME = "init " + MODULE_NAME
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 
@@ -195,10 +200,3 @@ def raises_with(fn, exc_type):
     except exc_type as e:
         return e
     raise AssertionError(f"{fn} did not raise {exc_type.__name__}")
-
-
-def free_port():
-    """A port on 127.0.0.1 that nothing listens on (until someone takes it)."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]

@@ -41,8 +41,15 @@ PyModuleDef_Slot testmod_slots[] = {
 };
 
 PyModuleDef testmod_def = {
-    PyModuleDef_HEAD_INIT, "_wsh_testmod", nullptr, 0, nullptr, testmod_slots,
-    nullptr,               nullptr,        nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_wsh_testmod",
+    .m_doc = nullptr,
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = testmod_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

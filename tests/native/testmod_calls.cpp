@@ -2,9 +2,9 @@
 // them out, so Python can drive every path.
 #include <vector>
 
-#include "runtime/runtime_state.h"
 #include "runtime/call.h"
 #include "runtime/compat.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
 #include "runtime/function.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {

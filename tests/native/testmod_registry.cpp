@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "runtime/runtime_state.h"
 #include "runtime/compat.h"
 #include "runtime/registry.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
@@ -86,11 +86,11 @@ PyType_Slot fixup_slots[] = {
 };
 
 PyType_Spec fixup_spec = {
-    "_wsh_testmod_registry.fixup_test_type",
-    sizeof(FixupRecord),
-    0,
-    static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC),
-    fixup_slots,
+    .name = "_wsh_testmod_registry.fixup_test_type",
+    .basicsize = sizeof(FixupRecord),
+    .itemsize = 0,
+    .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC),
+    .slots = fixup_slots,
 };
 
 // make_fixup_type(): a new, unregistered type from the PyType_Spec with
