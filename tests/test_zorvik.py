@@ -18,7 +18,7 @@ import corvanix.zorvik as zorvik
 from corvanix.server.misc.functions import parse_zorvik_exception
 from corvanix.zorvik import _client, _store, _url
 from helpers import assert_no_leaks, free_port
-from zorvik_standin import Platform, inflating_body, running_platform
+from zorvik_standin import TLS_PEM, Platform, inflating_body, running_platform
 
 SECRET = "s3cr3t-pw"
 DEADLINE = 0.5
@@ -287,11 +287,32 @@ def test_parse_never_echoes_what_it_cannot_parse(text):
 
 # -- platform client: what a misbehaving platform may cost --------------------
 
-@pytest.mark.parametrize("misbehaviour", ["drip", "stall", "connect"])
-def test_client_call_ends_by_the_deadline(platform, stalled_connect, monkeypatch, misbehaviour):
-    """Drip-fed headers, a stall after them, an unanswered connect: 504 by the deadline."""
-    platform.mode, platform.drip_interval = misbehaviour, 0.1
-    url = stalled_connect if misbehaviour == "connect" else platform.url
+@pytest.fixture
+def tls_platform(monkeypatch):
+    monkeypatch.setenv("REQUESTS_CA_BUNDLE", TLS_PEM)
+    p = Platform()
+    with running_platform(p, tls=True) as url:
+        p.url = url
+        yield p
+
+
+@pytest.mark.parametrize("misbehaviour", ["drip", "stall", "connect", "tls drip", "tls handshake"])
+def test_client_call_ends_by_the_deadline(request, stalled_connect, monkeypatch, misbehaviour):
+    """Drip-fed headers, a stall after them, an unanswered connect or TLS
+    handshake: 504 by the deadline."""
+    if misbehaviour == "connect":
+        url = stalled_connect
+    elif misbehaviour == "tls handshake":
+        silent = socket.socket()  # takes connections, never says a word
+        request.addfinalizer(silent.close)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        url = f"https://127.0.0.1:{silent.getsockname()[1]}"
+    else:
+        platform = request.getfixturevalue("tls_platform" if "tls" in misbehaviour else "platform")
+        assert len(zorvik._client.get_joined_workspaces(platform.url)) == 2
+        platform.mode, platform.drip_interval = misbehaviour.split()[-1], 0.1
+        url = platform.url
     monkeypatch.setenv("ZORVIK_URL", with_credentials(url))
     zorvik.configure(deadline=DEADLINE, cooldown=0)
     for call in (zorvik.get_joined_workspaces, lambda: zorvik.set_joined_workspace(workspace_id=10)):

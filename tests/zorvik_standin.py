@@ -22,6 +22,8 @@ import argparse
 import asyncio
 import contextlib
 import json
+import os
+import ssl
 import threading
 import zlib
 from typing import Any, Dict, Iterator, List, Optional
@@ -32,6 +34,9 @@ import tornado.netutil
 import tornado.web
 
 MODES = ("drip", "stall", "echo", "inflate")
+# A self-signed certificate for 127.0.0.1 with its key, for `running_platform(tls=True)`;
+# clients trust it through REQUESTS_CA_BUNDLE.
+TLS_PEM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zorvik_standin_tls.pem")
 
 
 class Platform:
@@ -103,8 +108,8 @@ class _Handler(tornado.web.RequestHandler):
             for i in range(len(raw)):
                 await stream.write(raw[i:i + 1])
                 await asyncio.sleep(self.platform.drip_interval)
-        except tornado.iostream.StreamClosedError:
-            pass
+        except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
+            pass  # the client left, or the stand-in stops
         stream.close()
 
     async def stall(self) -> None:
@@ -113,7 +118,7 @@ class _Handler(tornado.web.RequestHandler):
             await stream.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
                                b"Content-Length: 100\r\n\r\n")
             await stream.read_until_close()
-        except tornado.iostream.StreamClosedError:
+        except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
             pass
         stream.close()
 
@@ -152,12 +157,17 @@ def make_app(platform: Platform) -> tornado.web.Application:
 
 
 @contextlib.contextmanager
-def running_platform(platform: Platform) -> Iterator[str]:
-    """Serves `platform` from a thread of its own and yields its base URL.
+def running_platform(platform: Platform, tls: bool = False) -> Iterator[str]:
+    """Serves `platform` from a thread of its own and yields its base URL
+    (https with `tls`).
 
     Its own thread and loop: the handler calls it synchronously from inside
     the Jupyter server's loop.
     """
+    tls_context = None
+    if tls:
+        tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls_context.load_cert_chain(TLS_PEM)
     loop = asyncio.new_event_loop()
     sockets = tornado.netutil.bind_sockets(0, "127.0.0.1")
     port = sockets[0].getsockname()[1]
@@ -168,7 +178,7 @@ def running_platform(platform: Platform) -> Iterator[str]:
         asyncio.set_event_loop(loop)
 
         async def start() -> None:
-            server = tornado.httpserver.HTTPServer(make_app(platform))
+            server = tornado.httpserver.HTTPServer(make_app(platform), ssl_options=tls_context)
             server.add_sockets(sockets)
             holder["server"] = server
 
@@ -190,7 +200,7 @@ def running_platform(platform: Platform) -> Iterator[str]:
     if not started.wait(10):
         raise RuntimeError("the stand-in platform did not start")
     try:
-        yield f"http://127.0.0.1:{port}"
+        yield f"{'https' if tls else 'http'}://127.0.0.1:{port}"
     finally:
         loop.call_soon_threadsafe(loop.stop)
         thread.join(10)
