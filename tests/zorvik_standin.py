@@ -95,6 +95,8 @@ class _Handler(tornado.web.RequestHandler):
             self.set_header("Content-Encoding", "gzip")
             self.finish(inflating_body(p.inflate_bytes))
         elif p.fail_status is not None:
+            if p.fail_status in (429, 503):
+                self.set_header("Retry-After", "2")  # as a platform under load would
             self.answer(p.fail_status, {"error": p.fail_message})
         elif p.raw_answer is not None:
             self.finish(p.raw_answer)
@@ -185,14 +187,14 @@ def running_platform(platform: Platform, tls: bool = False) -> Iterator[str]:
         loop.run_until_complete(start())
         started.set()
         loop.run_forever()
+        server = holder["server"]
+        server.stop()
+        loop.run_until_complete(server.close_all_connections())
         # What still drips or stalls ends with the stand-in.
         pending = asyncio.all_tasks(loop)
         for task in pending:
             task.cancel()
         loop.run_until_complete(asyncio.gather(*pending, return_exceptions=True))
-        server = holder["server"]
-        server.stop()
-        loop.run_until_complete(server.close_all_connections())
         loop.close()
 
     thread = threading.Thread(target=run, name="zorvik-standin", daemon=True)

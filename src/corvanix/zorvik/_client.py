@@ -129,8 +129,9 @@ def _exchange(platform: _url.Platform, method: str, path: str, body: Any,
 def _failure_of_exchange(error: Exception) -> Tuple[Exception, Optional[Tuple[int, str]]]:
     """Our failure for a library's, and the (status, text) of the cool-down
     it starts, if any."""
+    # (urllib3's NewConnectionError is a TimeoutError too: a refused connection.)
     if _deadline.passed() or isinstance(error, (requests.exceptions.Timeout,
-                                                urllib3.exceptions.TimeoutError)):
+                                                urllib3.exceptions.ReadTimeoutError)):
         return _errors.bad_request(504, TIMED_OUT), (504, TIMED_OUT)
     if isinstance(error, requests.exceptions.ConnectionError):
         # The handler answers these 502 with a fixed text of its own.

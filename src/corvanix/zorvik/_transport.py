@@ -17,6 +17,7 @@ import requests
 import requests.adapters
 from urllib3.connection import HTTPConnection, HTTPSConnection
 from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
+from urllib3.exceptions import ReadTimeoutError
 from urllib3.util.retry import Retry
 
 from corvanix.zorvik import _deadline
@@ -97,13 +98,26 @@ class _HTTPSPool(HTTPSConnectionPool):
 _POOLS = {"http": _HTTPPool, "https": _HTTPSPool}
 
 
+class _RetryADroppedConnection(Retry):
+    """One retry, for a kept-alive connection that the platform closed while
+    idle (it fails only at its next use); none after a timeout or once time
+    is up."""
+
+    def increment(self, *args: Any, **kwargs: Any) -> Retry:
+        error = kwargs.get("error")
+        if error is not None and (isinstance(error, ReadTimeoutError) or _deadline.passed()):
+            raise error
+        return super().increment(*args, **kwargs)
+
+
 class _Adapter(requests.adapters.HTTPAdapter):
     def __init__(self) -> None:
-        # One retry, bounded by the same deadline: a kept-alive connection
-        # that the platform closed while idle fails only at its next use.
-        super().__init__(max_retries=Retry(
+        super().__init__(max_retries=_RetryADroppedConnection(
             total=1, connect=1, read=1, redirect=0, status=0, other=0, backoff_factor=0,
-            raise_on_redirect=False, raise_on_status=False))
+            raise_on_redirect=False, raise_on_status=False,
+            # No answer is asked again: a platform's Retry-After would make the
+            # library sleep that long, outside any socket timeout.
+            respect_retry_after_header=False))
 
     def init_poolmanager(self, *args: Any, **kwargs: Any) -> None:
         super().init_poolmanager(*args, **kwargs)
