@@ -18,12 +18,17 @@ _TARGET = "jupyter_server.serverapp"
 
 
 def _extend(serverapp) -> None:
+    # A broken installation must not stop the server from starting.
     try:
         from corvanix.server import log_redaction
+
+        log_redaction.install()
+        # Fails (and only the listing is missing) when the server module is
+        # being imported by jupyter_server's extension module itself, as
+        # extension-first applications do: ours needs that one complete.
         from corvanix.server.extension import ZorvikWorkspacesApp
     except Exception:
-        return  # a broken installation must not stop the server from starting
-    log_redaction.install()
+        return
     app = serverapp.ServerApp
     if ZorvikWorkspacesApp not in app.classes:
         app.classes = [*app.classes, ZorvikWorkspacesApp]
