@@ -2,6 +2,7 @@
 import ctypes
 import gc
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -179,3 +180,14 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def stop_process_group(proc):
+    """Stops a process started with start_new_session, and all it started."""
+    if proc.poll() is None:
+        os.killpg(proc.pid, signal.SIGTERM)
+    try:
+        proc.wait(15)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait(5)

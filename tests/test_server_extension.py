@@ -141,8 +141,9 @@ async def test_store_behind_a_symlink_on_a_file_system_without_directory_sync(
     assert status == 200 and joined(body) == []
     status, body, _ = await call("POST", json.dumps({"workspace_id": 3}))
     assert (status, body) == (200, {"success": True})
-    assert os.path.islink(zorvik_options["store_path"])
+    assert os.readlink(zorvik_options["store_path"]) == str(target)
     assert json.load(open(str(target)))["current"] == 3
+    assert os.listdir(str(target.parent)) == ["store.json"]  # no temporary file left
 
 
 @pytest.mark.parametrize("method, body", [("GET", None), ("POST", '{"workspace_id": 1}')])

@@ -3,7 +3,6 @@ misbehaving stand-in platform: what an operator sees from outside."""
 import base64
 import json
 import os
-import signal
 import subprocess
 import sys
 import threading
@@ -13,7 +12,7 @@ import pytest
 import requests
 
 from corvanix.zorvik import _client
-from helpers import free_port
+from helpers import free_port, stop_process_group
 from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
 from zorvik_standin import Platform, inflating_body, running_platform
 
@@ -71,13 +70,7 @@ def server(user_env, tmp_path):  # noqa: F811
             session.headers["Authorization"] = f"token {token}"
             yield platform, base, session, proc, log_path
         finally:
-            if proc.poll() is None:
-                os.killpg(proc.pid, signal.SIGTERM)
-            try:
-                proc.wait(15)
-            except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait(5)
+            stop_process_group(proc)
 
 
 def test_server_process_against_a_misbehaving_platform(server):
@@ -125,8 +118,7 @@ def test_server_process_against_a_misbehaving_platform(server):
     assert time.monotonic() - start < 1
     assert answer.status_code == 504 and "next attempt in 30 s" in answer.json()["error"]
 
-    os.killpg(proc.pid, signal.SIGTERM)
-    proc.wait(15)
+    stop_process_group(proc)
     log = log_path.read_text()
     token = base64.b64encode(b"op:pw/s3cr3t").decode()
     for secret in (PASSWORD, "pw/s3cr3t", token, token.rstrip("=")):

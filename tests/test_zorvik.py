@@ -7,7 +7,6 @@ import logging
 import os
 import re
 import socket
-import stat
 import subprocess
 import sys
 import time
@@ -131,35 +130,6 @@ def test_store_write_failure_leaves_the_old_file_whole(monkeypatch):
     assert str(info.value) == "The workspace store could not be written (No space left on device)."
     assert open(path).read() == before
     assert os.listdir(os.path.dirname(path)) == [_store.FILE_NAME]
-
-
-def test_store_saves_where_a_directory_cannot_be_synced(monkeypatch):
-    """Some FUSE and network mounts refuse fsync on a directory."""
-    real_fsync = os.fsync
-
-    def fsync(fd):
-        if stat.S_ISDIR(os.fstat(fd).st_mode):
-            raise OSError(errno.EINVAL, "Invalid argument")
-        real_fsync(fd)
-
-    monkeypatch.setattr(os, "fsync", fsync)
-    assert len(zorvik.get_joined_workspaces()) == 3  # creates the store
-    zorvik.set_joined_workspace(workspace_id=2)
-    assert json.load(open(_store.store_path()))["current"] == 2
-
-
-def test_store_writes_through_a_symlink(tmp_path):
-    target = tmp_path / "elsewhere" / "workspaces.json"
-    target.parent.mkdir()
-    zorvik.configure(store_path=str(target))
-    zorvik.get_joined_workspaces()
-    link = tmp_path / "link.json"
-    link.symlink_to(target)
-    zorvik.configure(store_path=str(link))
-    zorvik.set_joined_workspace(workspace_id=3)
-    assert link.is_symlink() and os.readlink(str(link)) == str(target)
-    assert json.load(open(str(target)))["current"] == 3
-    assert sorted(os.listdir(str(target.parent))) == ["workspaces.json"]
 
 
 @pytest.mark.parametrize("content", ["{not json", '{"workspaces": [{"id": "1", "name": "x"}]}', "[]"])
