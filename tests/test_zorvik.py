@@ -350,7 +350,7 @@ def test_client_inflating_answer_costs_about_the_limit(platform, monkeypatch):
     assert peak < 4 * limit
 
 
-def test_client_answer_size_limit_is_after_decoding(platform, monkeypatch):
+def test_client_answer_larger_than_the_limit_is_refused(platform, monkeypatch):
     platform.workspaces = [{"id": i, "name": "x" * 100} for i in range(3000)]  # about 400 KB
     monkeypatch.setenv("ZORVIK_URL", platform.url)
     zorvik.configure(max_answer_bytes=256 * 1024)
