@@ -165,6 +165,8 @@ def test_client_lists_and_sets_through_the_platform(platform, monkeypatch):
 @pytest.mark.parametrize("status, message, expected", [
     (404, "Workspace 5 does not exist.", "Workspace 5 does not exist."),
     (500, "database down", "database down"),
+    # a user name alone is no secret
+    (403, "user may not list workspaces", "user may not list workspaces"),
     (503, None, "The Zorvik platform answered 503 Service Unavailable."),
     # a message that repeats the credentials is replaced by our own
     (500, f"bad login user:{SECRET}", "The Zorvik platform answered 500 Internal Server Error."),
@@ -377,12 +379,6 @@ def test_client_never_passes_on_credentials(platform, monkeypatch, echo):
             url=url, quoted="pA%2fSS-W0RD")
     status, message, _ = answer_of(zorvik.get_joined_workspaces)
     assert (status, message) == (401, "The Zorvik platform answered 401 Unauthorized.")
-
-
-def test_client_passes_on_a_message_naming_the_user(platform, monkeypatch):
-    monkeypatch.setenv("ZORVIK_URL", with_credentials(platform.url))
-    platform.fail_status, platform.fail_message = 403, "user may not list workspaces"
-    assert answer_of(zorvik.get_joined_workspaces)[:2] == (403, "user may not list workspaces")
 
 
 @contextlib.contextmanager
