@@ -227,11 +227,15 @@ def test_client_refuses_a_url_it_cannot_trust(monkeypatch, platform, url, proble
     assert platform.seen == []
 
 
-def test_client_sends_escaped_credentials_decoded(monkeypatch, platform):
-    monkeypatch.setenv("ZORVIK_URL", with_credentials(platform.url, "us%40er", "p%2Fw%3Fd%23x%40y"))
+@pytest.mark.parametrize("user, password, sent", [
+    ("us%40er", "p%2Fw%3Fd%23x%40y", "us@er:p/w?d#x@y".encode()),
+    ("user", "caf%C3%A9", "user:café".encode("latin-1")),  # as requests sends it
+    ("user", "%E2%82%AC5", "user:€5".encode("utf-8")),  # beyond latin-1: UTF-8
+])
+def test_client_sends_escaped_credentials_decoded(monkeypatch, platform, user, password, sent):
+    monkeypatch.setenv("ZORVIK_URL", with_credentials(platform.url, user, password))
     zorvik.get_joined_workspaces()
-    sent = base64.b64decode(platform.seen[0]["authorization"].split()[1]).decode()
-    assert sent == "us@er:p/w?d#x@y"
+    assert base64.b64decode(platform.seen[0]["authorization"].split()[1]) == sent
 
 
 @pytest.mark.parametrize("raised, kind, status, message", [
