@@ -3,6 +3,7 @@ import ctypes
 import functools
 import gc
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -200,3 +201,14 @@ def raises_with(fn, exc_type):
     except exc_type as e:
         return e
     raise AssertionError(f"{fn} did not raise {exc_type.__name__}")
+
+
+def stop_process_group(proc):
+    """Stops a process started with start_new_session, and all it started."""
+    if proc.poll() is None:
+        os.killpg(proc.pid, signal.SIGTERM)
+    try:
+        proc.wait(15)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait(5)

@@ -3,7 +3,6 @@ import ast
 import json
 import os
 import re
-import signal
 import subprocess
 import sys
 import time
@@ -12,7 +11,7 @@ import pytest
 import requests
 
 import corvanix
-from helpers import free_port, jupyter_env
+from helpers import free_port, jupyter_env, stop_process_group
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SERVE = os.path.join(ROOT, "tools", "serve")
@@ -72,13 +71,7 @@ def test_main_command_serves_the_embedded_store(user_env, tmp_path):
         store = tmp_path / "data" / "corvanix" / "zorvik-workspaces.json"
         assert json.loads(store.read_text())["current"] == 3
     finally:
-        if proc.poll() is None:
-            os.killpg(proc.pid, signal.SIGTERM)
-        try:
-            proc.wait(15)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait(5)
+        stop_process_group(proc)
 
 
 def test_extension_is_enabled_by_the_install(user_env):
