@@ -1,23 +1,26 @@
 """The Jupyter server extension that serves the Zorvik workspace handler.
 
 Enabled on install by etc/jupyter/jupyter_server_config.d/corvanix.json; the
-handler answers on {base_url}api/zorvik/workspaces. Its options
+handler answers on {base_url}api/zorvik/workspaces, and the page for people
+in a browser is {base_url}zorvik/workspaces. Its options
 (`--ZorvikWorkspacesApp.<option>=...` or the same in jupyter_server_config.py
 or .json) are handed to the Zorvik functions when the server loads it.
 """
 from typing import Any, Dict, List
 
-from jupyter_server.extension.application import ExtensionApp
+from jupyter_server.extension.application import ExtensionApp, ExtensionAppJinjaMixin
 from jupyter_server.utils import url_path_join
-from traitlets import Float, Int, Unicode
+from traitlets import Float, Int, Unicode, default
 
+from corvanix.server.page import handler as page
 from corvanix.zorvik import _settings
 
 ROUTE = "api/zorvik/workspaces"
 
 
-class ZorvikWorkspacesApp(ExtensionApp):
-    """The server's side of the Zorvik workspaces: their API route and options."""
+class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
+    """The server's side of the Zorvik workspaces: their API route, their page
+    and their options."""
 
     name = "corvanix"
     description = "The Zorvik workspaces a notebook server's user has joined."
@@ -53,6 +56,18 @@ class ZorvikWorkspacesApp(ExtensionApp):
 
         # The server puts its base URL in front of every pattern.
         self.handlers.append((ROUTE, ZRVZorvikWorkspaceHandler))
+        self.handlers.append((page.ROUTE, page.WorkspacesPageHandler, {"api_route": ROUTE}))
+        self.log.info("Zorvik workspaces page on %s",
+                      url_path_join(self.serverapp.base_url, page.ROUTE))
+
+    # The page's template and its script and stylesheet, installed with the package.
+    @default("template_paths")
+    def _default_template_paths(self) -> List[str]:
+        return [page.TEMPLATE_DIR]
+
+    @default("static_paths")
+    def _default_static_paths(self) -> List[str]:
+        return [page.STATIC_DIR]
 
     def initialize_settings(self) -> None:
         import corvanix.zorvik as zorvik
