@@ -7,7 +7,6 @@ import json
 import os
 import secrets
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
@@ -15,6 +14,8 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
+from loopback import free_port, jupyter_env  # noqa: E402  (after its directory)
 POST_BODY = json.dumps({"workspace_id": 7})
 
 # Stops the wrk thread after its share of requests; the rate comes from the
@@ -64,12 +65,6 @@ end
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Server:
     """serve_both.py in a child process; a context manager that stops it."""
 
@@ -77,10 +72,7 @@ class Server:
         self.port = free_port()
         self.token = secrets.token_hex(16)
         self.dir = tempfile.mkdtemp(prefix="wsh-bench-server-")
-        env = dict(os.environ, JUPYTER_PLATFORM_DIRS="1",
-                   JUPYTER_CONFIG_DIR=os.path.join(self.dir, "config"),
-                   JUPYTER_DATA_DIR=os.path.join(self.dir, "data"),
-                   JUPYTER_RUNTIME_DIR=os.path.join(self.dir, "runtime"))
+        env = jupyter_env(self.dir)
         self.proc = subprocess.Popen(
             [python, os.path.join(HERE, "serve_both.py"), str(self.port), self.token, self.dir],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env, cwd=self.dir)

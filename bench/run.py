@@ -1,6 +1,7 @@
 """The whole benchmark: the native handler against the plain-Python handler
 (plain_workspace_handler.py) and the callee floor (floor.py), by instruction
-counts, time, end to end in a real server, and import time. Prints the
+counts, time, end to end in a real server, and import time; and the Zorvik
+platform client's per-call latency (platform_latency.py). Prints the
 tables; a full run also writes them to bench/RESULTS-<version>.md.
 
     tools/bench                 full run, writes bench/RESULTS-<version>.md
@@ -18,16 +19,17 @@ import callgrind_profile
 import cases
 import end_to_end
 import import_time
+import platform_latency
 import timing
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 FULL = dict(instructions=100, warmup=1100, rounds=15, batch_ms=20, e2e_requests=1500,
-            e2e_rounds=3, import_rounds=10)
+            e2e_rounds=3, import_rounds=10, platform_calls=1000)
 # The interpreter caches global look-ups per code object only after 1024
 # calls, so the full run warms up beyond that; the smoke run skips it.
 SMOKE = dict(instructions=2, warmup=5, rounds=3, batch_ms=1, e2e_requests=20, e2e_rounds=1,
-             import_rounds=2)
+             import_rounds=2, platform_calls=5)
 
 
 def machine():
@@ -126,6 +128,20 @@ def import_section(counts, out):
     out.append(f"| native/plain | {results['native'][0] / results['plain'][0]:.3f} |")
 
 
+def platform_latency_section(counts, out):
+    results = platform_latency.measure(counts["platform_calls"], warmup=20)
+    out.append(f"### Platform client latency (µs per GET against the stand-in platform on "
+               f"127.0.0.1; {counts['platform_calls']} calls each, alternating)")
+    out.append("")
+    out.append("| Client | median µs | p90 µs |")
+    out.append("|---|--:|--:|")
+    for variant in platform_latency.VARIANTS:
+        median, p90 = results[variant]
+        out.append(f"| {variant} | {median:,.0f} | {p90:,.0f} |")
+    fresh, pooled = results["fresh connection"][0], results["pooled"][0]
+    out.append(f"| fresh/pooled | {fresh / pooled:.2f} | |")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -157,7 +173,8 @@ def main(argv=None):
     for section in (lambda out: instruction_section(counts, paths, out),
                     lambda out: timing_section(counts, paths, out),
                     lambda out: end_to_end_section(counts, out),
-                    lambda out: import_section(counts, out)):
+                    lambda out: import_section(counts, out),
+                    lambda out: platform_latency_section(counts, out)):
         section(out)
         out.append("")
         print("\n".join(out), flush=True)  # each section as soon as it is done

@@ -1,5 +1,6 @@
 #include "handler/answer.h"
 
+#include "handler/handler_state.h"
 #include "runtime/call.h"
 #include "runtime/lookup.h"
 
@@ -9,12 +10,12 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
     // Writable: the callee may borrow the slot before the keyword values.
     PyObject* args[] = {self, status_code, result};
     Ref answered = Ref::steal(call_method_keywords(
-        str(s_finish_with_result), args, state().keywords_status_code_result.get()));
+        str(s_finish_with_result), args, handler_state().keywords_status_code_result.get()));
     return answered ? 0 : -1;
 }
 
-Ref http_status(StringId member, GlobalSite site) {
-    Ref http_status = read_global(s_HTTPStatus, site);
+Ref http_status(StringId member, HandlerSite site) {
+    Ref http_status = read_global(s_HTTPStatus, place(site));
     if (!http_status) return http_status;
     return Ref::steal(PyObject_GetAttr(http_status.get(), str(member)));
 }

@@ -3,8 +3,9 @@
 
 #include <Python.h>
 
-#include "module/state.h"
+#include "handler/reading_places.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -13,7 +14,7 @@ namespace wsh {
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
 
 // The member `member` of the module global HTTPStatus, read at `site`.
-Ref http_status(StringId member, GlobalSite site);
+Ref http_status(StringId member, HandlerSite site);
 
 // A new dictionary with the one entry key -> value.
 Ref one_key_dict(StringId key, PyObject* value);

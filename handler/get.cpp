@@ -1,33 +1,31 @@
 // GET: the workspaces the user has joined, as a JSON list.
 #include "handler/answer.h"
 #include "handler/bodies.h"
-#include "handler/params.h"
-#include "handler/sibling_failure.h"
+#include "handler/except_clauses.h"
+#include "handler/handler_state.h"
+#include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/list.h"
 #include "runtime/lookup.h"
-#include "runtime/traceback.h"
 
 namespace wsh {
 
 namespace {
 
-constexpr SiblingFailureClauses get_clauses = {
-    get_signature.traceback_name,
-    50, 51, 52, 54, 55, 56, 58, 59,
-    site_get_requests_connection, site_get_requests_request, site_get_status_bad_gateway,
-    site_get_parse, site_get_status_internal_error,
+constexpr ExceptClauses fetch_clauses = {
+    get_signature,
+    {handler_line("get.fetch"), handler_line("get.connection_clause"),
+     handler_line("get.connection_answer"), handler_line("get.request_clause"),
+     handler_line("get.parse"), handler_line("get.request_answer"),
+     handler_line("get.exception_clause"), handler_line("get.exception_answer")},
+    {site_get_requests_connection, site_get_requests_request, site_get_status_bad_gateway,
+     site_get_parse, site_get_status_internal_error},
 };
-
-PyObject* fail(int line) {
-    add_traceback(get_signature.traceback_name, line, source_file_name);
-    return nullptr;
-}
 
 // get_joined_workspaces(): exactly a list or None, else null with the
 // exception pending.
 Ref fetch_joined_workspaces() {
-    Ref fetch = read_global(s_get_joined_workspaces, site_get_fetch);
+    Ref fetch = read_global(s_get_joined_workspaces, place(site_get_fetch));
     if (!fetch) return fetch;
     Ref joined = Ref::steal(call_fast_dict(fetch.get(), nullptr, 0, nullptr));
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
@@ -62,12 +60,14 @@ PyObject* get_body(PyObject*, PyObject* self) {
     PyThreadState* thread = PyThreadState_Get();
     RaisedException saved = save_handled_exception(thread);
     Ref joined = fetch_joined_workspaces();
-    if (!joined) return answer_sibling_failure(thread, self, get_clauses, std::move(saved));
+    if (!joined) return answer_from_clauses(thread, self, fetch_clauses, std::move(saved));
 
     Ref workspaces = workspace_dicts(joined.get());
-    if (!workspaces) return fail(62);
+    if (!workspaces) return get_signature.fail(handler_line("get.workspaces"));
     Ref status = http_status(s_OK, site_get_status_ok);
-    if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) return fail(64);
+    if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) {
+        return get_signature.fail(handler_line("get.answer"));
+    }
     Py_RETURN_NONE;
 }
 

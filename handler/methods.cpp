@@ -1,8 +1,8 @@
 #include "handler/methods.h"
 
 #include "handler/bodies.h"
-#include "handler/params.h"
-#include "runtime/argparse.h"
+#include "handler/signatures.h"
+#include "runtime/argument_binding.h"
 
 namespace wsh {
 

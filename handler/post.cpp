@@ -1,29 +1,28 @@
 // POST: makes the workspace named by the body's "workspace_id" the joined one.
 #include "handler/answer.h"
 #include "handler/bodies.h"
-#include "handler/params.h"
-#include "handler/sibling_failure.h"
+#include "handler/except_clauses.h"
+#include "handler/handler_state.h"
+#include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/compat.h"
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
-#include "runtime/traceback.h"
 
 namespace wsh {
 
 namespace {
 
-constexpr SiblingFailureClauses post_clauses = {
-    post_signature.traceback_name,
-    83, 84, 85, 87, 88, 89, 91, 92,
-    site_post_requests_connection, site_post_requests_request, site_post_status_bad_gateway,
-    site_post_parse, site_post_status_internal_error,
+constexpr ExceptClauses set_joined_clauses = {
+    post_signature,
+    {handler_line("post.set_joined"), handler_line("post.connection_clause"),
+     handler_line("post.connection_answer"), handler_line("post.request_clause"),
+     handler_line("post.parse"), handler_line("post.request_answer"),
+     handler_line("post.exception_clause"), handler_line("post.exception_answer")},
+    {site_post_requests_connection, site_post_requests_request, site_post_status_bad_gateway,
+     site_post_parse, site_post_status_internal_error},
 };
 
-PyObject* fail(int line) {
-    add_traceback(post_signature.traceback_name, line, source_file_name);
-    return nullptr;
-}
 
 // self.get_json_body(): exactly a dict or None.
 Ref read_body(PyObject* self) {
@@ -66,7 +65,7 @@ Ref missing_field_text(PyObject* exp) {
     if (!args) return args;
     Ref first = Ref::steal(PySequence_GetItem(args.get(), 0));
     if (!first) return first;
-    PyObject* text = PyObject_Format(first.get(), state().empty_str.get());
+    PyObject* text = PyObject_Format(first.get(), runtime_state().empty_str.get());
     if (text == nullptr) return Ref();
     // Appends in place only to a string nothing else can see.
     PyUnicode_Append(&text, str(s_is_required_suffix));
@@ -75,21 +74,25 @@ Ref missing_field_text(PyObject* exp) {
 
 PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
     Ref status = http_status(s_BAD_REQUEST, site_post_status_bad_request);
-    if (!status) return fail(77);
+    if (!status) return post_signature.fail(handler_line("post.missing_status"));
     Ref body = Ref::steal(PyDict_New());
-    if (!body) return fail(78);
+    if (!body) return post_signature.fail(handler_line("post.missing_body"));
     Ref text = missing_field_text(exp);
-    if (!text || PyDict_SetItem(body.get(), str(s_message), text.get()) < 0) return fail(78);
-    if (make_result_answer(self, status.get(), body.get()) < 0) return fail(76);
+    if (!text || PyDict_SetItem(body.get(), str(s_message), text.get()) < 0) {
+        return post_signature.fail(handler_line("post.missing_body"));
+    }
+    if (make_result_answer(self, status.get(), body.get()) < 0) {
+        return post_signature.fail(handler_line("post.missing_answer"));
+    }
     Py_RETURN_NONE;
 }
 
 int set_joined(PyObject* workspace_id) {
-    Ref set_joined = read_global(s_set_joined_workspace, site_post_set_joined);
+    Ref set_joined = read_global(s_set_joined_workspace, place(site_post_set_joined));
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
     Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                      state().keywords_workspace_id.get()));
+                                      handler_state().keywords_workspace_id.get()));
     return done ? 0 : -1;
 }
 
@@ -97,16 +100,20 @@ int set_joined(PyObject* workspace_id) {
 
 PyObject* post_body(PyObject*, PyObject* self) {
     Ref data = read_body(self);
-    if (!data) return fail(71);
+    if (!data) return post_signature.fail(handler_line("post.body"));
     PyThreadState* thread = PyThreadState_Get();
 
     RaisedException saved = save_handled_exception(thread);
     Ref workspace_id = read_workspace_id(data.get());
     if (!workspace_id) {
-        if (!exception_matches(PyExc_KeyError)) return fail(74);
-        add_traceback(post_signature.traceback_name, 74, source_file_name);
+        const bool missing = exception_matches(PyExc_KeyError);
+        // The entry goes with the exception, caught below or not.
+        post_signature.fail(handler_line("post.workspace_id"));
+        if (!missing) return nullptr;
         RaisedException caught;
-        if (take_exception(thread, caught) < 0) return fail(75);
+        if (take_exception(thread, caught) < 0) {
+            return post_signature.fail(handler_line("post.key_error_clause"));
+        }
         PyObject* answered = answer_missing_field(self, caught.value.get());
         caught = RaisedException();
         reset_handled_exception(thread, std::move(saved));
@@ -115,14 +122,16 @@ PyObject* post_body(PyObject*, PyObject* self) {
 
     saved = save_handled_exception(thread);
     if (set_joined(workspace_id.get()) < 0) {
-        return answer_sibling_failure(thread, self, post_clauses, std::move(saved));
+        return answer_from_clauses(thread, self, set_joined_clauses, std::move(saved));
     }
     saved = RaisedException();
 
     Ref status = http_status(s_OK, site_post_status_ok);
-    if (!status) return fail(95);
+    if (!status) return post_signature.fail(handler_line("post.answer"));
     Ref body = one_key_dict(s_success, Py_True);
-    if (!body || make_result_answer(self, status.get(), body.get()) < 0) return fail(95);
+    if (!body || make_result_answer(self, status.get(), body.get()) < 0) {
+        return post_signature.fail(handler_line("post.answer"));
+    }
     Py_RETURN_NONE;
 }
 

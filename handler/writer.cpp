@@ -1,25 +1,21 @@
 // The result writer: headers, status and body of one JSON answer.
 #include "handler/bodies.h"
-#include "handler/params.h"
+#include "handler/handler_state.h"
+#include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/int_to_str.h"
 #include "runtime/lookup.h"
-#include "runtime/traceback.h"
 
 namespace wsh {
 
 namespace {
 
-PyObject* fail(int line) {
-    add_traceback(finish_with_result_signature.traceback_name, line, source_file_name);
-    return nullptr;
-}
-
 // json.dumps(result), with `json` read at `site`.
-Ref dumps(PyObject* result, GlobalSite site) {
-    Ref json = read_global(s_json, site);
+Ref dumps(PyObject* result, HandlerSite site) {
+    ReadingPlace& at = place(site);
+    Ref json = read_global(s_json, at);
     if (!json) return json;
-    Ref dumps = read_module_attr(json.get(), s_dumps, site, 0);
+    Ref dumps = read_module_attr(json.get(), s_dumps, at, 0);
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));
@@ -28,7 +24,7 @@ Ref dumps(PyObject* result, GlobalSite site) {
 int set_header(PyObject* self, StringId name, PyObject* value) {
     PyObject* args[] = {self, str(name), value};
     Ref done = Ref::steal(
-        call_method_keywords(str(s_set_header), args, state().keywords_name_value.get()));
+        call_method_keywords(str(s_set_header), args, handler_state().keywords_name_value.get()));
     return done ? 0 : -1;
 }
 
@@ -48,7 +44,7 @@ int set_status(PyObject* self, PyObject* status_code) {
     if (!status) return -1;
     PyObject* args[] = {self, status.get()};
     Ref done = Ref::steal(
-        call_method_keywords(str(s_set_status), args, state().keywords_status_code.get()));
+        call_method_keywords(str(s_set_status), args, handler_state().keywords_status_code.get()));
     return done ? 0 : -1;
 }
 
@@ -64,11 +60,18 @@ int finish(PyObject* self, PyObject* result) {
 
 PyObject* finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
                                   PyObject* result) {
-    if (set_header(self, s_Content_Type, str(s_application_json)) < 0) return fail(39);
+    const MethodSignature& method = finish_with_result_signature;
+    if (set_header(self, s_Content_Type, str(s_application_json)) < 0) {
+        return method.fail(handler_line("_finish_with_result.content_type"));
+    }
     Ref length = content_length(result);
-    if (!length || set_header(self, s_Content_Length, length.get()) < 0) return fail(40);
-    if (set_status(self, status_code) < 0) return fail(41);
-    if (finish(self, result) < 0) return fail(42);
+    if (!length || set_header(self, s_Content_Length, length.get()) < 0) {
+        return method.fail(handler_line("_finish_with_result.content_length"));
+    }
+    if (set_status(self, status_code) < 0) {
+        return method.fail(handler_line("_finish_with_result.status"));
+    }
+    if (finish(self, result) < 0) return method.fail(handler_line("_finish_with_result.finish"));
     Py_RETURN_NONE;
 }
 

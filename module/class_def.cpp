@@ -1,11 +1,13 @@
 #include "module/class_def.h"
 
 #include "handler/methods.h"
+#include "handler/signatures.h"
+#include "module/source_lines.h"
 #include "runtime/call.h"
-#include "runtime/compat.h"
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
 #include "runtime/function.h"
 #include "runtime/lookup.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -17,7 +19,7 @@ struct Annotation {
 };
 
 struct MethodDefinition {
-    int line;  // of its `def`
+    const MethodSignature& signature;  // the line of its `def`
     StringId name;
     PyMethodDef* method;
     StringId qualname;
@@ -26,7 +28,7 @@ struct MethodDefinition {
     int annotation_count;
     // Decorated by tornado.web.authenticated, with `tornado` read at `site`.
     bool decorated;
-    GlobalSite tornado_site;
+    ClassSite tornado_site;
 };
 
 constexpr Annotation finish_annotations[] = {
@@ -34,12 +36,13 @@ constexpr Annotation finish_annotations[] = {
 constexpr Annotation returns_none[] = {{s_return_, s_None}};
 
 const MethodDefinition method_definitions[] = {
-    {34, s_finish_with_result, &finish_with_result_method, s_qual_finish_with_result,
-     &ModuleState::code_finish_with_result, finish_annotations, 3, false, global_site_count},
-    {44, s_get, &get_method, s_qual_get, &ModuleState::code_get, returns_none, 1, true,
+    {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
+     s_qual_finish_with_result, &ModuleState::code_finish_with_result, finish_annotations, 3,
+     false, class_site_count},
+    {get_signature, s_get, &get_method, s_qual_get, &ModuleState::code_get, returns_none, 1, true,
      site_class_tornado_get},
-    {66, s_post, &post_method, s_qual_post, &ModuleState::code_post, returns_none, 1, true,
-     site_class_tornado_post},
+    {post_signature, s_post, &post_method, s_qual_post, &ModuleState::code_post, returns_none, 1,
+     true, site_class_tornado_post},
 };
 
 Ref annotations_dict(const MethodDefinition& m) {
@@ -57,7 +60,8 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
     Ref annotations = annotations_dict(m);
     if (!annotations) return annotations;
     Ref function = Ref::steal(create_function(m.method, 0, str(m.qualname), nullptr,
-                                              str(s_module_name), st.module_dict.get(),
+                                              str(s_module_name),
+                                              runtime_state().module_dict.get(),
                                               (st.*m.code).get()));
     if (!function) return function;
     reinterpret_cast<BindingFunction*>(function.get())->annotations = annotations.release();
@@ -68,7 +72,7 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
 // tornado.web.authenticated returns for it.
 Ref method_value(ModuleState& st, const MethodDefinition& m) {
     if (!m.decorated) return make_function(st, m);
-    Ref tornado = read_global(s_tornado, m.tornado_site);
+    Ref tornado = read_global(s_tornado, st.class_places[m.tornado_site]);
     if (!tornado) return tornado;
     Ref web = Ref::steal(PyObject_GetAttr(tornado.get(), str(s_web)));
     if (!web) return web;
@@ -81,9 +85,7 @@ Ref method_value(ModuleState& st, const MethodDefinition& m) {
 }
 
 int namespace_store(PyObject* ns, PyObject* key, PyObject* value) {
-    if (PyDict_CheckExact(ns)) {
-        return compat::dict_set_known_hash(ns, key, value, compat::str_cached_hash(key));
-    }
+    if (PyDict_CheckExact(ns)) return PyDict_SetItem(ns, key, value);
     return PyObject_SetItem(ns, key, value);
 }
 
@@ -175,9 +177,10 @@ PyObject* prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name
 }
 
 int define_handler_class(ModuleState& st, int* failed_line) {
-    *failed_line = 32;
+    constexpr int class_line = module_line("class");
+    *failed_line = class_line;
     PyObject* class_name = str(s_ZRVZorvikWorkspaceHandler);
-    Ref api_handler = read_global(s_APIHandler, site_class_APIHandler);
+    Ref api_handler = read_global(s_APIHandler, st.class_places[site_class_APIHandler]);
     if (!api_handler) return -1;
     Ref declared = Ref::steal(PyTuple_Pack(1, api_handler.get()));
     if (!declared) return -1;
@@ -196,16 +199,16 @@ int define_handler_class(ModuleState& st, int* failed_line) {
     declared.reset();
 
     for (const MethodDefinition& m : method_definitions) {
-        *failed_line = m.line;
+        *failed_line = m.signature.def_line;
         Ref value = method_value(st, m);
         if (!value || namespace_store(ns.get(), str(m.name), value.get()) < 0) return -1;
     }
 
-    *failed_line = 32;
+    *failed_line = class_line;
     PyObject* args[] = {class_name, bases.get(), ns.get()};
     Ref cls = Ref::steal(call_fast_dict(metaclass.get(), args, 3, nullptr));
     if (!cls) return -1;
-    return PyDict_SetItem(st.module_dict.get(), class_name, cls.get());
+    return PyDict_SetItem(runtime_state().module_dict.get(), class_name, cls.get());
 }
 
 }  // namespace wsh

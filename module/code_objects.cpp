@@ -1,6 +1,8 @@
 #include "module/code_objects.h"
 
+#include "handler/source_lines.h"
 #include "runtime/compat.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -22,12 +24,19 @@ constexpr StringId locals_get[] = {s_self,        s_joined_workspaces, s_exp,
 constexpr StringId locals_post[] = {s_self,        s_data,    s_workspace_id, s_exp,
                                     s_status_code, s_message, s_e};
 
+template <std::size_t N>
+constexpr std::uint32_t method_code_word(unsigned argcount, const StringId (&)[N],
+                                         int def_line) {
+    return code_word(argcount, 0, 0, static_cast<unsigned>(N), co_flags_new_function,
+                     static_cast<unsigned>(def_line));
+}
+
 constexpr CodeObjectSpec code_object_specs[] = {
-    {code_word(3, 0, 0, static_cast<unsigned>(std::size(locals_finish_with_result)), co_flags_new_function, 34),
+    {method_code_word(3, locals_finish_with_result, handler_line("_finish_with_result")),
      s_finish_with_result, locals_finish_with_result, &ModuleState::code_finish_with_result},
-    {code_word(1, 0, 0, static_cast<unsigned>(std::size(locals_get)), co_flags_new_function, 44), s_get, locals_get,
+    {method_code_word(1, locals_get, handler_line("get")), s_get, locals_get,
      &ModuleState::code_get},
-    {code_word(1, 0, 0, static_cast<unsigned>(std::size(locals_post)), co_flags_new_function, 66), s_post, locals_post,
+    {method_code_word(1, locals_post, handler_line("post")), s_post, locals_post,
      &ModuleState::code_post},
 };
 
@@ -57,11 +66,11 @@ PyObject* make_code_object(std::uint32_t word, PyObject* const* locals, PyObject
     PyObject* chosen = PyDict_SetDefault(dedup, varnames.get(), varnames.get());
     if (chosen == nullptr) return nullptr;
 
-    ModuleState& st = state();
+    RuntimeState& rt = runtime_state();
     return reinterpret_cast<PyObject*>(compat::new_code(
-        argcount, posonly, kwonly, nlocals, 0, flags, st.empty_bytes.get(), st.empty_tuple.get(),
-        st.empty_tuple.get(), chosen, st.empty_tuple.get(), st.empty_tuple.get(), file_name, name,
-        firstlineno, st.empty_bytes.get()));
+        argcount, posonly, kwonly, nlocals, 0, flags, rt.empty_bytes.get(), rt.empty_tuple.get(),
+        rt.empty_tuple.get(), chosen, rt.empty_tuple.get(), rt.empty_tuple.get(), file_name, name,
+        firstlineno, rt.empty_bytes.get()));
 }
 
 int make_code_objects(ModuleState& st) {
@@ -70,9 +79,9 @@ int make_code_objects(ModuleState& st) {
     for (const CodeObjectSpec& spec : code_object_specs) {
         PyObject* locals[max_locals];
         const auto count = (spec.word >> 4) & 0xF;
-        for (unsigned i = 0; i < count; ++i) locals[i] = st.strings[spec.locals[i]].get();
-        Ref code = Ref::steal(make_code_object(spec.word, locals, st.strings[s_source_file].get(),
-                                               st.strings[spec.name].get(), dedup.get()));
+        for (unsigned i = 0; i < count; ++i) locals[i] = str(spec.locals[i]);
+        Ref code = Ref::steal(make_code_object(spec.word, locals, str(s_source_file),
+                                               str(spec.name), dedup.get()));
         if (!code) return -1;
         st.*spec.field = std::move(code);
     }

@@ -19,15 +19,15 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "workspace_handler",
-    nullptr,
-    0,
-    module_methods,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "workspace_handler",
+    .m_doc = nullptr,
+    .m_size = 0,
+    .m_methods = module_methods,
+    .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

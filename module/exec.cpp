@@ -1,50 +1,56 @@
 // The exec hook: runs the module body once per successful load.
+#include "handler/handler_state.h"
 #include "module/class_def.h"
 #include "module/code_objects.h"
 #include "module/hooks.h"
 #include "module/import_statements.h"
-#include "module/keyword_names.h"
+#include "module/source_lines.h"
 #include "module/state.h"
 #include "module/strings.h"
 #include "module/version.h"
 #include "runtime/compat.h"
-#include "runtime/errors.h"
+#include "runtime/exception_state.h"
 #include "runtime/function.h"
+#include "runtime/metatype.h"
 #include "runtime/registry.h"
+#include "runtime/runtime_state.h"
+#include "runtime/traceback.h"
 
 namespace wsh {
 
 // Steps 3 to 9: the bookkeeping before the constant table exists. A failure
 // here carries no traceback entry of the module.
-int init_state(PyObject* module, ModuleState& st) {
-    st.module_dict = Ref::borrow(PyModule_GetDict(module));
-    if (!st.module_dict) return -1;
-    if (compat::watch_dict(st.module_dict.get()) < 0) return -1;
-    st.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
-    if (!st.builtins_module) return -1;
-    st.runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
-    if (!st.runtime_module) return -1;
-    if (PyObject_SetAttrString(module, "__builtins__", st.builtins_module.get()) < 0) return -1;
+int init_state(PyObject* module) {
+    RuntimeState& rt = runtime_state();
+    rt.module_dict = Ref::borrow(PyModule_GetDict(module));
+    if (!rt.module_dict) return -1;
+    if (compat::watch_dict(rt.module_dict.get()) < 0) return -1;
+    rt.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
+    if (!rt.builtins_module) return -1;
+    state().runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
+    if (!state().runtime_module) return -1;
+    if (PyObject_SetAttrString(module, "__builtins__", rt.builtins_module.get()) < 0) return -1;
     if (check_runtime_version() < 0) return -1;
-    st.empty_tuple = Ref::steal(PyTuple_New(0));
-    if (!st.empty_tuple) return -1;
-    st.empty_bytes = Ref::steal(PyBytes_FromStringAndSize("", 0));
-    if (!st.empty_bytes) return -1;
-    st.empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
-    if (!st.empty_str) return -1;
-    return init_strings(st);
+    rt.empty_tuple = Ref::steal(PyTuple_New(0));
+    if (!rt.empty_tuple) return -1;
+    rt.empty_bytes = Ref::steal(PyBytes_FromStringAndSize("", 0));
+    if (!rt.empty_bytes) return -1;
+    rt.empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
+    if (!rt.empty_str) return -1;
+    return init_strings(rt);
 }
 
-int fetch_shared_types(PyObject* module, ModuleState& st) {
+int fetch_shared_types() {
+    RuntimeState& rt = runtime_state();
     Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
     if (!bases) return -1;
-    st.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(nullptr, module, &common_metatype_spec, bases.get())));
-    if (!st.common_metatype) return -1;
-    st.function_type = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(reinterpret_cast<PyTypeObject*>(st.common_metatype.get()), module,
+    rt.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
+        fetch_shared_type(nullptr, &common_metatype_spec, bases.get())));
+    if (!rt.common_metatype) return -1;
+    rt.function_type = Ref::steal(reinterpret_cast<PyObject*>(
+        fetch_shared_type(reinterpret_cast<PyTypeObject*>(rt.common_metatype.get()),
                           &function_type_spec, nullptr)));
-    return st.function_type ? 0 : -1;
+    return rt.function_type ? 0 : -1;
 }
 
 namespace {
@@ -80,24 +86,25 @@ int fail_at(int line) {
 // Steps 3 to 15.
 int run_module_body(PyObject* module) {
     ModuleState& st = state();
-    if (init_state(module, st) < 0) return -1;
-    if (init_keyword_names(st) < 0) return fail_at(1);
-    if (fetch_shared_types(module, st) < 0) return fail_at(1);
+    constexpr int first_line = module_line("module");
+    if (init_state(module) < 0) return -1;
+    if (init_handler_state() < 0) return fail_at(first_line);
+    if (fetch_shared_types() < 0) return fail_at(first_line);
     const int registered = register_module(module);
-    if (registered < 0) return fail_at(1);
+    if (registered < 0) return fail_at(first_line);
     // From here on a failure also undoes the registration made above.
     auto fail_registered_at = [&](int line) {
         fail_at(line);
         if (registered == 1) unregister_module(module);
         return -1;
     };
-    if (make_code_objects(st) < 0) return fail_registered_at(1);
+    if (make_code_objects(st) < 0) return fail_registered_at(first_line);
     int failed_line = 0;
-    if (run_import_statements(st, &failed_line) < 0) return fail_registered_at(failed_line);
+    if (run_import_statements(&failed_line) < 0) return fail_registered_at(failed_line);
     if (define_handler_class(st, &failed_line) < 0) return fail_registered_at(failed_line);
     Ref test = Ref::steal(PyDict_New());
-    if (!test || PyDict_SetItem(st.module_dict.get(), str(s_test), test.get()) < 0) {
-        return fail_registered_at(1);
+    if (!test || PyDict_SetItem(runtime_state().module_dict.get(), str(s_test), test.get()) < 0) {
+        return fail_registered_at(first_line);
     }
     return 0;
 }
@@ -116,6 +123,9 @@ int module_exec(PyObject* module) {
     ld.module_object = Ref::borrow(module);
     if (run_module_body(module) == 0) return 0;
     ld.module_object.reset();
+    // The failure's entry is in its traceback already; a retried import
+    // starts with no cached entry named after this one.
+    clear_traceback_cache(runtime_state().traceback_code_cache);
     return -1;
 }
 

@@ -8,11 +8,9 @@ namespace wsh {
 PyObject* module_create(PyObject* spec, PyModuleDef* def);
 int module_exec(PyObject* module);
 
-struct ModuleState;
-
 // Exec steps 3 to 9 (state, version check, constant table) and step 10 (the
 // shared types), also used by the test-only module on its own state.
-int init_state(PyObject* module, ModuleState& st);
-int fetch_shared_types(PyObject* module, ModuleState& st);
+int init_state(PyObject* module);
+int fetch_shared_types();
 
 }  // namespace wsh

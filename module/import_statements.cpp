@@ -1,6 +1,8 @@
 #include "module/import_statements.h"
 
 #include "module/imports.h"
+#include "module/source_lines.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -30,27 +32,30 @@ constexpr ImportStatement from_import(int line, StringId module, const StringId 
 }
 
 constexpr ImportStatement import_statements[] = {
-    {19, s_json, nullptr, 0},
-    from_import(20, s_http, names_http),
-    from_import(21, s_typing, names_typing),
-    {23, s_requests, nullptr, 0},
-    {24, s_tornado, nullptr, 0},
-    from_import(25, s_jupyter_server_base_handlers, names_handlers),
-    from_import(27, s_corvanix_zorvik, names_zorvik),
-    from_import(28, s_corvanix_zorvik_schemas, names_schemas),
-    from_import(29, s_corvanix_server_misc_functions, names_functions),
+    {module_line("import json"), s_json, nullptr, 0},
+    from_import(module_line("from http import"), s_http, names_http),
+    from_import(module_line("from typing import"), s_typing, names_typing),
+    {module_line("import requests"), s_requests, nullptr, 0},
+    {module_line("import tornado"), s_tornado, nullptr, 0},
+    from_import(module_line("from jupyter_server.base.handlers import"),
+                s_jupyter_server_base_handlers, names_handlers),
+    from_import(module_line("from corvanix.zorvik import"), s_corvanix_zorvik, names_zorvik),
+    from_import(module_line("from corvanix.zorvik.schemas import"), s_corvanix_zorvik_schemas,
+                names_schemas),
+    from_import(module_line("from corvanix.server.misc.functions import"),
+                s_corvanix_server_misc_functions, names_functions),
 };
 
-int run_import_statement(const ImportStatement& statement, ModuleState& st) {
-    PyObject* dict = st.module_dict.get();
-    PyObject* module_name = st.strings[statement.module].get();
+int run_import_statement(const ImportStatement& statement) {
+    PyObject* dict = runtime_state().module_dict.get();
+    PyObject* module_name = str(statement.module);
     if (statement.names == nullptr) {
         Ref module = Ref::steal(import_module(module_name, nullptr, 0, dict));
         if (!module) return -1;
         return PyDict_SetItem(dict, module_name, module.get());
     }
     PyObject* names[max_imported_names];
-    for (int i = 0; i < statement.count; ++i) names[i] = st.strings[statement.names[i]].get();
+    for (int i = 0; i < statement.count; ++i) names[i] = str(statement.names[i]);
     Ref module = Ref::steal(import_module(module_name, names, statement.count, dict));
     if (!module) return -1;
     // Names bound before a failing one stay bound.
@@ -63,9 +68,9 @@ int run_import_statement(const ImportStatement& statement, ModuleState& st) {
 
 }  // namespace
 
-int run_import_statements(ModuleState& st, int* failed_line) {
+int run_import_statements(int* failed_line) {
     for (const ImportStatement& statement : import_statements) {
-        if (run_import_statement(statement, st) < 0) {
+        if (run_import_statement(statement) < 0) {
             *failed_line = statement.line;
             return -1;
         }

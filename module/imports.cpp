@@ -1,7 +1,7 @@
 #include "module/imports.h"
 
-#include "module/state.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 

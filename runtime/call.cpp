@@ -1,19 +1,15 @@
 #include "runtime/call.h"
 
-#include <array>
-#include <cstring>
-
-#include "module/state.h"
 #include "runtime/compat.h"
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
 #include "runtime/function.h"
+#include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
 namespace {
-
-constexpr const char recursion_text[] = " while calling a Python object";
 
 Py_ssize_t positional_count(std::size_t nargsf) {
     return static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
@@ -27,14 +23,12 @@ PyObject* check_null_result(PyObject* result) {
 }
 
 PyTypeObject* function_type() {
-    return reinterpret_cast<PyTypeObject*>(state().function_type.get());
+    return reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
 }
 
 // The entry-point convention, with the bits that only qualify it masked off.
 int call_convention(PyObject* function) {
-    constexpr int convention_bits =
-        METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-    return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
+    return reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & call_convention_mask;
 }
 
 // Whether `type` is our function type or derives from it. Types made from
@@ -74,30 +68,7 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
     auto* record = reinterpret_cast<PyCFunctionObject*>(function);
     const bool static_def = (record->m_ml->ml_flags & METH_STATIC) != 0;
     PyObject* first = static_def && !ours ? nullptr : record->m_self;
-    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
-    PyObject* result = record->m_ml->ml_meth(first, arg);
-    Py_LeaveRecursiveCall();
-    return check_null_result(result);
-}
-
-// Positional values with one spare slot in front, so a callee may use the
-// arguments-offset flag without touching the caller's array.
-constexpr std::size_t unbound_capacity = 8;
-
-struct UnboundValues {
-    std::array<PyObject*, unbound_capacity> slots;
-    PyObject* const* values() const { return slots.data() + 1; }
-};
-
-// The instance of a bound method in front of `count` values; false when the
-// values do not fit.
-bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* values,
-                      std::size_t count) {
-    if (count + 2 > unbound_capacity) return false;
-    out.slots[0] = nullptr;
-    out.slots[1] = instance;
-    if (count != 0) std::memcpy(out.slots.data() + 2, values, count * sizeof(PyObject*));
-    return true;
+    return check_null_result(call_guarded([&] { return record->m_ml->ml_meth(first, arg); }));
 }
 
 // Every case of call_fast_dict; the common one is decided before.
@@ -105,7 +76,7 @@ bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* v
                                                    std::size_t nargsf, PyObject* kwargs) {
     const Py_ssize_t nargs = positional_count(nargsf);
     if (nargs == 0 && kwargs != nullptr) {
-        return call_object(callable, state().empty_tuple.get(), kwargs);
+        return call_object(callable, runtime_state().empty_tuple.get(), kwargs);
     }
     if (kwargs == nullptr) {
         if (nargs <= 1) {
@@ -118,7 +89,7 @@ bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* v
         if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
             return entry(callable, values, nargsf, nullptr);
         }
-        if (nargs == 0) return call_object(callable, state().empty_tuple.get(), nullptr);
+        if (nargs == 0) return call_object(callable, runtime_state().empty_tuple.get(), nullptr);
     }
     Ref args = Ref::steal(PyTuple_New(nargs));
     if (!args) return nullptr;
@@ -132,20 +103,13 @@ bool prepend_instance(UnboundValues& out, PyObject* instance, PyObject* const* v
 
 PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
                       PyObject* keyword_names) {
-    vectorcallfunc entry = compat::vectorcall_function(callable);
-    if (entry == nullptr) {
-        return compat::make_tp_call(callable, values, positional_count(nargsf), keyword_names);
-    }
-    return compat::check_function_result(callable, entry(callable, values, nargsf, keyword_names));
+    return compat::vectorcall(callable, values, nargsf, keyword_names);
 }
 
 PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
     ternaryfunc call = Py_TYPE(callable)->tp_call;
     if (call == nullptr) return PyObject_Call(callable, args, kwargs);
-    if (Py_EnterRecursiveCall(recursion_text)) return nullptr;
-    PyObject* result = call(callable, args, kwargs);
-    Py_LeaveRecursiveCall();
-    return check_null_result(result);
+    return check_null_result(call_guarded([&] { return call(callable, args, kwargs); }));
 }
 
 PyObject* call_one_arg(PyObject* function, PyObject* arg) {
@@ -169,40 +133,11 @@ PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_
 }
 
 PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names) {
-    PyObject* found = nullptr;
-    const int unbound = compat::get_method(values[0], name, &found);
-    Ref attribute = Ref::steal(found);
-    if (!attribute) return nullptr;
-    // The object and the keyword values are already laid out as the
-    // function's arguments.
-    if (unbound) return call_vector(attribute.get(), values, 1, keyword_names);
-    const std::size_t keyword_count = static_cast<std::size_t>(PyTuple_GET_SIZE(keyword_names));
-    UnboundValues split;
-    if (PyMethod_Check(attribute.get()) &&
-        prepend_instance(split, PyMethod_GET_SELF(attribute.get()), values + 1, keyword_count)) {
-        // `attribute` keeps the function and the instance alive meanwhile.
-        return call_vector(PyMethod_GET_FUNCTION(attribute.get()), split.values(),
-                           1 | compat::vectorcall_offset_flag, keyword_names);
-    }
-    return call_vector(attribute.get(), values + 1, compat::vectorcall_offset_flag, keyword_names);
+    return compat::call_method(name, values, 1 | compat::vectorcall_offset_flag, keyword_names);
 }
 
-PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargsf) {
-    PyObject* found = nullptr;
-    const int unbound = compat::get_method(values[0], name, &found);
-    Ref attribute = Ref::steal(found);
-    if (!attribute) return nullptr;
-    // The count already includes the object, and the caller's spare slot
-    // (when flagged) lies before it.
-    if (unbound) return call_fast_dict(attribute.get(), values, nargsf, nullptr);
-    const std::size_t count = static_cast<std::size_t>(positional_count(nargsf)) - 1;
-    UnboundValues split;
-    if (PyMethod_Check(attribute.get()) &&
-        prepend_instance(split, PyMethod_GET_SELF(attribute.get()), values + 1, count)) {
-        return call_fast_dict(PyMethod_GET_FUNCTION(attribute.get()), split.values(),
-                              (count + 1) | compat::vectorcall_offset_flag, nullptr);
-    }
-    return call_fast_dict(attribute.get(), values + 1, nargsf - 1, nullptr);
+PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs) {
+    return compat::call_method(name, values, nargs | compat::vectorcall_offset_flag, nullptr);
 }
 
 }  // namespace wsh

@@ -34,10 +34,12 @@ PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_
 
 // values[0] is the object; values[1..] are the values of `keyword_names`.
 // Calls attribute `name` of the object with those keyword arguments only.
+// values[0] must be writable: the callee may use its slot meanwhile.
 PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names);
 
 // values[0] is the object; calls its attribute `name` with values[1..] as
-// positional arguments (the positional count of `nargsf` includes the object).
-PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargsf);
+// positional arguments (`nargs` counts the object too). values[0] must be
+// writable, as above.
+PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs);
 
 }  // namespace wsh

@@ -1,6 +1,31 @@
 // Everything that differs between interpreter versions lives here, so the
 // logic files never test the version themselves. Supported: CPython 3.8 to
 // 3.13.
+//
+// The module uses the interpreter's public API wherever the version has one.
+// These are the interpreter's private symbols that a build imports, by
+// version; tests/test_package.py checks each build against this list.
+//
+// Called here, where the version has no public equivalent:
+//   _PyType_Lookup             3.8-3.13  a type's own attribute, without descriptors
+//   _PyDict_GetItem_KnownHash  3.8-3.13  global look-up with the hash the table holds
+//   _PyObject_GetMethod        3.8       method call without a bound method
+//                                        (PyObject_VectorcallMethod from 3.9)
+//   _PyObject_LookupAttr       3.8-3.12  attribute read where AttributeError is absence
+//                                        (PyObject_GetOptionalAttr from 3.13)
+//
+// Reached through the interpreter's own public macros and inline functions:
+//   _Py_Dealloc                3.8-3.13  Py_DECREF
+//   _Py_NoneStruct             3.8-3.13  Py_None
+//   _Py_TrueStruct             3.8-3.13  Py_True
+//   _Py_FalseStruct            3.8-3.13  Py_False
+//   _PyObject_GC_New           3.8-3.13  PyObject_GC_New
+//   _PyErr_BadInternalCall     3.8-3.13  PyErr_BadInternalCall
+//   _PyUnicode_Ready           3.8-3.11  PyUnicode_READY
+//   _Py_CheckRecursionLimit    3.8       Py_EnterRecursiveCall
+//   _Py_CheckRecursiveCall     3.8       Py_EnterRecursiveCall
+//   _PyObject_MakeTpCall       3.8-3.10  _PyObject_Vectorcall, PyObject_Vectorcall
+//   _Py_CheckFunctionResult    3.8-3.10  _PyObject_Vectorcall, PyObject_Vectorcall
 #pragma once
 
 #include <Python.h>
@@ -22,6 +47,12 @@
 // Published value; 3.8 defines no such convention and never dispatches it.
 #define METH_METHOD 0x0200
 #endif
+#ifndef Py_TPFLAGS_IMMUTABLETYPE
+// Published values; before 3.10 the interpreter defines neither flag and
+// does not act on them (the shared metaclass gives both behaviours there).
+#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
+#define Py_TPFLAGS_DISALLOW_INSTANTIATION (1UL << 7)
+#endif
 
 namespace wsh::compat {
 
@@ -31,6 +62,11 @@ inline constexpr unsigned long tpflags_have_vectorcall = Py_TPFLAGS_HAVE_VECTORC
 #else
 inline constexpr unsigned long tpflags_have_vectorcall = _Py_TPFLAGS_HAVE_VECTORCALL;
 #endif
+
+// From 3.9 an instance of a heap type visits its type in its own traversal;
+// before, the interpreter visits it for subclasses, and a second visit would
+// count the reference twice.
+inline constexpr bool traverse_visits_type = WSH_PY39;
 
 inline std::int64_t current_interpreter_id() {
     return PyInterpreterState_GetID(PyThreadState_Get()->interp);
@@ -96,95 +132,74 @@ inline vectorcallfunc vectorcall_function(PyObject* callable) {
 #endif
 }
 
-#if WSH_PY313
-// Turns a null result without an exception (or a result with one) into
-// SystemError, as the interpreter does after a fast call; the messages are
-// the interpreter's own.
-inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
-    if (result == nullptr) {
-        if (!PyErr_Occurred()) {
-            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception",
-                         callable);
-        }
-        return nullptr;
-    }
-    if (PyErr_Occurred()) {
-        const Ref discarded = Ref::steal(result);
-        Ref cause = Ref::steal(PyErr_GetRaisedException());
-        PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", callable);
-        Ref error = Ref::steal(PyErr_GetRaisedException());
-        PyException_SetCause(error.get(), cause.new_ref());
-        PyException_SetContext(error.get(), cause.release());
-        PyErr_SetRaisedException(error.release());
-        return nullptr;
-    }
-    return result;
-}
-
-// Calls a callable whose type has no fast entry: through its call slot with
-// a tuple and dict built from the vector.
-inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* keyword_names) {
-    return PyObject_Vectorcall(callable, args, static_cast<size_t>(nargs), keyword_names);
-}
-#else
-// Turns a null result without an exception (or a result with one) into
-// SystemError, as the interpreter does after a fast call.
-inline PyObject* check_function_result(PyObject* callable, PyObject* result) {
+// The interpreter's fast call: the callable's fast-call entry with its
+// result checked, else its call slot with a tuple and dict made from the
+// vector.
+inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                            PyObject* keyword_names) {
 #if WSH_PY39
-    return _Py_CheckFunctionResult(PyThreadState_Get(), callable, result, nullptr);
+    return PyObject_Vectorcall(callable, args, nargsf, keyword_names);
 #else
-    return _Py_CheckFunctionResult(callable, result, nullptr);
+    return _PyObject_Vectorcall(callable, args, nargsf, keyword_names);
 #endif
 }
-
-// Calls the type's call slot with a tuple and dict built from the vector.
-inline PyObject* make_tp_call(PyObject* callable, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* keyword_names) {
-#if WSH_PY39
-    return _PyObject_MakeTpCall(PyThreadState_Get(), callable, args, nargs, keyword_names);
-#else
-    return _PyObject_MakeTpCall(callable, args, nargs, keyword_names);
-#endif
-}
-#endif
-
-// --- Look-ups --------------------------------------------------------------
 
 }  // namespace wsh::compat
 
-#if !WSH_PY39 || WSH_PY313
-// Exported by 3.8 and 3.13 without a public declaration; 3.9 to 3.12 declare
-// it. 3.13 has no public equivalent: reading the instance dictionary through
-// what it does publish would make every handler instance build the
-// dictionary its attributes otherwise keep inline.
+#if !WSH_PY39
+// Exported by 3.8 without a public declaration.
 extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 #endif
 
 namespace wsh::compat {
 
-// The attribute read of the interpreter's own method calls: when the type's
-// attribute is a method descriptor not shadowed by the instance, 1 with that
-// descriptor (called with the object as the first argument, which is what
-// calling the bound method does) and no bound method made; else 0 with the
-// attribute (null with an exception set when the read failed).
-inline int get_method(PyObject* obj, PyObject* name, PyObject** method) {
-    return _PyObject_GetMethod(obj, name, method);
+// Calls attribute `name` of args[0] with args[1..] (positional count of
+// `nargsf`, which includes the object) and the keyword values named by
+// `keyword_names`, without making a bound method when the attribute is a
+// method of the object's type. args[0] may be overwritten during the call
+// when `nargsf` carries the arguments-offset flag.
+inline PyObject* call_method(PyObject* name, PyObject* const* args, std::size_t nargsf,
+                             PyObject* keyword_names) {
+#if WSH_PY39
+    return PyObject_VectorcallMethod(name, args, nargsf, keyword_names);
+#else
+    PyObject* found = nullptr;
+    const int unbound = _PyObject_GetMethod(args[0], name, &found);
+    const Ref callable = Ref::steal(found);
+    if (!callable) return nullptr;
+    if (unbound) {
+        // The flag would let the callee change args[-1], which is not ours.
+        return vectorcall(callable.get(), args, nargsf & ~vectorcall_offset_flag, keyword_names);
+    }
+    // args[0], the object, is the slot in front of the values now.
+    return vectorcall(callable.get(), args + 1, nargsf - 1, keyword_names);
+#endif
 }
 
-// The generic attribute read that returns null without an exception when
-// the attribute is missing.
-inline PyObject* generic_getattr_suppressed(PyObject* obj, PyObject* name) {
-    return _PyObject_GenericGetAttrWithDict(obj, name, nullptr, 1);
+// --- Look-ups --------------------------------------------------------------
+
+// Reads attribute `name`: 1 with the value in *result, 0 with null there
+// and no exception when the attribute is missing (AttributeError), -1 with
+// an exception for any other failure.
+inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
+#if WSH_PY313
+    return PyObject_GetOptionalAttr(obj, name, result);
+#else
+    return _PyObject_LookupAttr(obj, name, result);
+#endif
 }
 
 #if WSH_PY312
 // Dictionaries no longer publish a version tag: the module dictionary is
 // watched instead, and every event of a watched dictionary moves one counter
-// on. One watcher per interpreter (there are 8 in all).
+// on. One watcher per interpreter; there are only a few in all, and other
+// extensions may have taken them.
 namespace detail {
 
 inline std::uint64_t watched_dicts_version = 1;  // 0 never matches: a fresh cache is stale
+// No watcher could be had: nothing tells us of a change, so no tag may ever
+// match a remembered one and every read is a full look-up.
+inline bool dicts_unwatched = false;
 
 inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
     ++watched_dicts_version;
@@ -193,14 +208,21 @@ inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObje
 
 }  // namespace detail
 
-// Makes dict_version track `dict`: 0, or -1 with an exception set.
+// Makes dict_version track `dict`: 0, or -1 with an exception set. Without a
+// free watcher the caches fall back to full look-ups: that is not an error.
 inline int watch_dict(PyObject* dict) {
     static int watcher = -1;
     static std::int64_t watcher_interpreter = -1;
+    if (detail::dicts_unwatched) return 0;
     const std::int64_t interpreter = current_interpreter_id();
     if (watcher < 0 || watcher_interpreter != interpreter) {
         const int added = PyDict_AddWatcher(detail::on_watched_dict_event);
-        if (added < 0) return -1;
+        if (added < 0) {
+            if (!PyErr_ExceptionMatches(PyExc_RuntimeError)) return -1;
+            PyErr_Clear();
+            detail::dicts_unwatched = true;
+            return 0;
+        }
         watcher = added;
         watcher_interpreter = interpreter;
     }
@@ -208,8 +230,11 @@ inline int watch_dict(PyObject* dict) {
 }
 
 // A tag that changes on every modification of a dictionary given to
-// watch_dict (and only of those).
-inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
+// watch_dict (and only of those); with no watcher, a new one at every call.
+inline std::uint64_t dict_version(PyObject*) {
+    if (detail::dicts_unwatched) [[unlikely]] return ++detail::watched_dicts_version;
+    return detail::watched_dicts_version;
+}
 #else
 // Every dictionary carries a version tag: nothing to set up.
 inline int watch_dict(PyObject*) { return 0; }
@@ -388,11 +413,30 @@ inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObj
 
 namespace wsh::compat {
 
-#if WSH_PY39
-inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_SET_TYPE(obj, type); }
+// A new heap type made from `spec` and `bases` whose type is `metaclass`
+// (null: `type`), or null with an exception set. Until 3.12 the interpreter
+// can make types of `type` only: the metaclass is put in right after.
+inline PyObject* type_from_spec(PyTypeObject* metaclass, PyType_Spec* spec, PyObject* bases) {
+#if WSH_PY312
+    return PyType_FromMetaclass(metaclass, nullptr, spec, bases);
 #else
-inline void set_ob_type(PyObject* obj, PyTypeObject* type) { Py_TYPE(obj) = type; }
+    Ref type = Ref::steal(PyType_FromSpecWithBases(spec, bases));
+    if (!type || metaclass == nullptr) return type.release();
+    PyTypeObject* previous = Py_TYPE(type.get());
+    Ref meta = Ref::borrow(reinterpret_cast<PyObject*>(metaclass));
+#if WSH_PY39
+    Py_SET_TYPE(type.get(), reinterpret_cast<PyTypeObject*>(meta.release()));
+#else
+    Py_TYPE(type.get()) = reinterpret_cast<PyTypeObject*>(meta.release());
 #endif
+    // A heap type holds a counted reference to its type only when that type
+    // is itself a heap type (the static `type` is not).
+    if (previous->tp_flags & Py_TPFLAGS_HEAPTYPE) {
+        Ref released = Ref::steal(reinterpret_cast<PyObject*>(previous));
+    }
+    return type.release();
+#endif
+}
 
 // Entry-point signatures of the fast conventions. The one with the defining
 // class has the layout later interpreters publish as PyCMethod.
@@ -406,19 +450,6 @@ using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, s
 
 // The positional count of a fast call, without the arguments-offset flag.
 inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
-
-// A dictionary store with the key's precomputed hash: 0, or -1. 3.13 keeps
-// the known-hash store to itself; its plain store reads the key's cached
-// hash anyway.
-#if WSH_PY313
-inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t) {
-    return PyDict_SetItem(dict, key, value);
-}
-#else
-inline int dict_set_known_hash(PyObject* dict, PyObject* key, PyObject* value, Py_hash_t hash) {
-    return _PyDict_SetItem_KnownHash(dict, key, value, hash);
-}
-#endif
 
 // Sets the item count of a variable-size object (a list growing in place).
 #if WSH_PY39

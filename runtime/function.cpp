@@ -8,9 +8,11 @@
 #include <cstring>
 #include <utility>
 
-#include "module/state.h"
-#include "runtime/function_slots.h"
+#include "runtime/compat.h"
+#include "runtime/function_internal.h"
+#include "runtime/metatype.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -23,12 +25,13 @@ void clear_field(PyObject*& field) { Ref old = Ref::steal(std::exchange(field, n
 // a type made from a PyType_Spec inherits object.__new__, which would
 // build a record without any of the fields creation fills in.
 PyObject* function_new(PyTypeObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_TypeError, "Cannot instantiate Cython internal types");
+    raise_cannot_instantiate();
     return nullptr;
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
     BindingFunction* op = as_function(self);
+    if constexpr (compat::traverse_visits_type) Py_VISIT(Py_TYPE(self));
     // m_self is the function itself and holds no reference.
     Py_VISIT(op->closure);
     Py_VISIT(op->base.m_module);
@@ -129,24 +132,21 @@ PyType_Slot function_type_slots[] = {
     {0, nullptr},
 };
 
-// Immutable (0x100) and no-instantiation (0x80) are carried for interpreters
-// that act on them; the metaclass gives both behaviours everywhere. The
-// fast-call flag is not here: the registry's fix-ups set it together with the
-// entry's offset.
-constexpr unsigned long function_flag_immutable = 0x100;
-constexpr unsigned long function_flag_no_instantiation = 0x80;
-
 }  // namespace
 
+// The immutable and no-instantiation flags are carried for interpreters
+// that act on them; the metaclass gives both behaviours everywhere. The
+// fast-call flag is not here: the registry's fix-ups set it together with
+// the entry's offset.
 PyType_Spec function_type_spec = {
-    "_cython_3_2_4amsendbackport.cython_function_or_method",
-    sizeof(BindingFunction),
-    0,
-    static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG |
-                              Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR |
-                              Py_TPFLAGS_BASETYPE | function_flag_immutable |
-                              function_flag_no_instantiation),
-    function_type_slots,
+    .name = "_cython_3_2_4amsendbackport.cython_function_or_method",
+    .basicsize = sizeof(BindingFunction),
+    .itemsize = 0,
+    .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG |
+                                       Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR |
+                                       Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE |
+                                       Py_TPFLAGS_DISALLOW_INSTANTIATION),
+    .slots = function_type_slots,
 };
 
 PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
@@ -156,7 +156,7 @@ PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname
         PyErr_BadInternalCall();
         return nullptr;
     }
-    auto* type = reinterpret_cast<PyTypeObject*>(state().function_type.get());
+    auto* type = reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
     Ref self = Ref::steal(reinterpret_cast<PyObject*>(PyObject_GC_New(BindingFunction, type)));
     if (!self) return nullptr;
     BindingFunction* op = as_function(self.get());

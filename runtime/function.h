@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include "runtime/compat.h"
+
 namespace wsh {
 
 // Binding flags of a function object.
@@ -31,6 +33,11 @@ struct BindingFunction {
     PyObject* annotations;
     PyObject* coroutine_marker;
 };
+
+// The call-convention bits of a method definition's flags; the others only
+// qualify the convention.
+inline constexpr int call_convention_mask =
+    METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
 
 // True when the instance is handed to the entry point from the arguments.
 inline bool takes_instance_from_arguments(int flags) {

@@ -2,9 +2,9 @@
 // function (each alias pair shares its getter and setter).
 #include <utility>
 
-#include "module/state.h"
-#include "runtime/function_slots.h"
+#include "runtime/function_internal.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 

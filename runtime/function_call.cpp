@@ -1,10 +1,13 @@
 // Calling a function object: the fast-call entries chosen at creation by the
 // definition's call convention, and the call slot for an argument tuple and a
-// keyword dict.
-#include "module/state.h"
+// keyword dict. Every entry that runs a method body counts one level of the
+// interpreter's recursion depth, as its own built-in functions do: a method
+// that ends up calling itself again stops with RecursionError.
 #include "runtime/compat.h"
-#include "runtime/function_slots.h"
+#include "runtime/function_internal.h"
+#include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -54,7 +57,7 @@ PyObject* function_vectorcall_noargs(PyObject* self, PyObject* const* args, size
                      "takes no arguments", nargs);
         return nullptr;
     }
-    return entry_point<PyCFunction>(op->base.m_ml)(first, nullptr);
+    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, nullptr); });
 }
 
 PyObject* function_vectorcall_o(PyObject* self, PyObject* const* args, size_t nargsf,
@@ -70,7 +73,7 @@ PyObject* function_vectorcall_o(PyObject* self, PyObject* const* args, size_t na
                      "takes exactly one argument", nargs);
         return nullptr;
     }
-    return entry_point<PyCFunction>(op->base.m_ml)(first, args[0]);
+    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, args[0]); });
 }
 
 PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const* args,
@@ -79,8 +82,10 @@ PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const*
     Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
     PyObject* first = nullptr;
     if (!take_first_argument(op, args, nargs, first)) return nullptr;
-    return entry_point<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
-                                                                       kwnames);
+    return call_guarded([&] {
+        return entry_point<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
+                                                                           kwnames);
+    });
 }
 
 PyObject* function_vectorcall_fastcall_keywords_method(PyObject* self, PyObject* const* args,
@@ -90,17 +95,16 @@ PyObject* function_vectorcall_fastcall_keywords_method(PyObject* self, PyObject*
     PyObject* first = nullptr;
     if (!take_first_argument(op, args, nargs, first)) return nullptr;
     auto* defining_class = reinterpret_cast<PyTypeObject*>(op->defining_class);
-    return entry_point<compat::method_entry>(op->base.m_ml)(
-        first, defining_class, args, static_cast<size_t>(nargs), kwnames);
+    return call_guarded([&] {
+        return entry_point<compat::method_entry>(op->base.m_ml)(
+            first, defining_class, args, static_cast<size_t>(nargs), kwnames);
+    });
 }
 
 struct Convention {
     int masked_flags;
     vectorcallfunc entry;  // null: calls go through the call slot
 };
-
-constexpr int convention_mask =
-    METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
 
 constexpr Convention conventions[] = {
     {METH_VARARGS | METH_KEYWORDS, nullptr},
@@ -172,7 +176,7 @@ PyObject* call_with_keyword_dict(PyObject* self, vectorcallfunc entry, PyObject*
 }  // namespace
 
 int select_vectorcall(const PyMethodDef* method_def, vectorcallfunc* entry) {
-    const int masked = method_def->ml_flags & convention_mask;
+    const int masked = method_def->ml_flags & call_convention_mask;
     for (const Convention& convention : conventions) {
         if (convention.masked_flags == masked) {
             *entry = convention.entry;
@@ -199,7 +203,9 @@ PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     // Creation accepts no other convention without a fast entry.
     auto meth = entry_point<PyCFunctionWithKeywords>(def);
-    if (!takes_instance_from_arguments(op->flags)) return meth(op->base.m_self, args, kwargs);
+    if (!takes_instance_from_arguments(op->flags)) {
+        return call_guarded([&] { return meth(op->base.m_self, args, kwargs); });
+    }
     if (PyTuple_GET_SIZE(args) == 0) {
         PyObject* qualname = op->qualname != nullptr ? op->qualname : str(s_question);
         PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument", qualname);
@@ -207,7 +213,7 @@ PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     Ref rest = Ref::steal(PyTuple_GetSlice(args, 1, PyTuple_GET_SIZE(args)));
     if (!rest) return nullptr;
-    return meth(PyTuple_GET_ITEM(args, 0), rest.get(), kwargs);
+    return call_guarded([&] { return meth(PyTuple_GET_ITEM(args, 0), rest.get(), kwargs); });
 }
 
 }  // namespace wsh

@@ -1,20 +1,17 @@
 #include "runtime/lookup.h"
 
 #include "runtime/compat.h"
-#include "runtime/exceptions.h"
 
 namespace wsh {
 
 PyObject* get_attr_quiet(PyObject* obj, PyObject* name) {
-    getattrofunc getattro = Py_TYPE(obj)->tp_getattro;
-    if (getattro == PyObject_GenericGetAttr) return compat::generic_getattr_suppressed(obj, name);
-    PyObject* result = getattro != nullptr ? getattro(obj, name) : PyObject_GetAttr(obj, name);
-    if (result == nullptr && exception_matches(PyExc_AttributeError)) PyErr_Clear();
+    PyObject* result = nullptr;
+    compat::get_optional_attr(obj, name, &result);
     return result;
 }
 
 PyObject* get_builtin(PyObject* name) {
-    PyObject* result = get_attr_quiet(state().builtins_module.get(), name);
+    PyObject* result = get_attr_quiet(runtime_state().builtins_module.get(), name);
     if (result == nullptr && !PyErr_Occurred()) {
         PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     }
@@ -22,7 +19,7 @@ PyObject* get_builtin(PyObject* name) {
 }
 
 PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
-    PyObject* dict = state().module_dict.get();
+    PyObject* dict = runtime_state().module_dict.get();
     if (cache.version == compat::dict_version(dict)) {
         if (cache.value != nullptr) return Ref::borrow(cache.value).release();
         return get_builtin(name);

@@ -3,11 +3,39 @@
 
 #include <Python.h>
 
-#include "module/state.h"
+#include <cstdint>
+
 #include "runtime/compat.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
+
+// One reading place of a module global: the dictionary version seen at the
+// last look-up and the value found then (borrowed, valid only while the
+// version matches).
+struct GlobalLookupCache {
+    std::uint64_t version = 0;
+    PyObject* value = nullptr;
+};
+
+// One attribute read of a module, after a global read: the module dictionary
+// it came from (identity only), that dictionary's version and the value
+// found then (borrowed, valid only while the version matches).
+struct AttributeLookupCache {
+    PyObject* dict = nullptr;
+    std::uint64_t version = 0;
+    PyObject* value = nullptr;
+};
+
+// A place in the code that reads a module global and at most two attributes
+// after it (requests.exceptions.ConnectionError), each read with its own
+// cache. Every layer keeps the places of its own code.
+struct ReadingPlace {
+    static constexpr int attribute_chain_length = 2;
+    GlobalLookupCache global;
+    AttributeLookupCache attributes[attribute_chain_length];
+};
 
 // A new reference to the attribute, or null: without an exception when the
 // attribute is missing (AttributeError), with one for any other failure.
@@ -25,7 +53,7 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
 // place's own pair: while the module dictionary's version is unchanged a
 // read costs one comparison and no dictionary look-up.
 inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
-    PyObject* dict = state().module_dict.get();
+    PyObject* dict = runtime_state().module_dict.get();
     if (cache.version == compat::dict_version(dict) && cache.value != nullptr) {
         // The borrowed value is valid only now: take a reference at once.
         return Ref::borrow(cache.value).release();
@@ -33,9 +61,9 @@ inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
     return get_module_global_uncached(name, cache);
 }
 
-// The module global `name` read at `site`, through that place's own cache.
-inline Ref read_global(StringId name, GlobalSite site) {
-    return Ref::steal(get_module_global(str(name), state().global_lookup_cache[site]));
+// The module global `name` read at `place`.
+inline Ref read_global(StringId name, ReadingPlace& place) {
+    return Ref::steal(get_module_global(str(name), place.global));
 }
 
 // The read of get_module_attr when `cache` does not hold it.
@@ -56,9 +84,9 @@ inline PyObject* get_module_attr(PyObject* obj, PyObject* name, AttributeLookupC
 }
 
 // Attribute `name` of `obj`, the `step`th attribute read (from 0) after the
-// global read at `site`, through that read's own cache.
-inline Ref read_module_attr(PyObject* obj, StringId name, GlobalSite site, int step) {
-    return Ref::steal(get_module_attr(obj, str(name), state().attribute_lookup_cache[site][step]));
+// global read at `place`.
+inline Ref read_module_attr(PyObject* obj, StringId name, ReadingPlace& place, int step) {
+    return Ref::steal(get_module_attr(obj, str(name), place.attributes[step]));
 }
 
 }  // namespace wsh

@@ -18,9 +18,26 @@ void* find_slot(const PyType_Spec* spec, int slot_id) {
     return nullptr;
 }
 
-constexpr unsigned long flag_no_instantiation = 1UL << 7;
+// The special entries of a PyType_Spec's member table: three offsets the
+// type's records carry, and the __module__ member.
+enum class SpecialMember { none, weaklist_offset, dict_offset, vectorcall_offset, module };
 
-bool is_dunder(const char* name) { return name[0] == '_' && name[1] == '_'; }
+SpecialMember special_member(const char* name) {
+    static constexpr struct {
+        const char* name;
+        SpecialMember kind;
+    } special_members[] = {
+        {"__weaklistoffset__", SpecialMember::weaklist_offset},
+        {"__dictoffset__", SpecialMember::dict_offset},
+        {"__vectorcalloffset__", SpecialMember::vectorcall_offset},
+        {"__module__", SpecialMember::module},
+    };
+    if (name[0] != '_' || name[1] != '_') return SpecialMember::none;
+    for (const auto& entry : special_members) {
+        if (std::strcmp(name, entry.name) == 0) return entry.kind;
+    }
+    return SpecialMember::none;
+}
 
 // The instance-record offsets that the PyType_Spec's special members name;
 // 0 where it names none.
@@ -34,10 +51,13 @@ SpecialOffsets special_offsets(const PyType_Spec* spec) {
     SpecialOffsets offsets;
     auto* members = static_cast<const PyMemberDef*>(find_slot(spec, Py_tp_members));
     for (const PyMemberDef* m = members; m != nullptr && m->name != nullptr; ++m) {
-        if (!is_dunder(m->name)) continue;
-        if (std::strcmp(m->name, "__weaklistoffset__") == 0) offsets.weaklist = m->offset;
-        else if (std::strcmp(m->name, "__dictoffset__") == 0) offsets.dict = m->offset;
-        else if (std::strcmp(m->name, "__vectorcalloffset__") == 0) offsets.vectorcall = m->offset;
+        switch (special_member(m->name)) {
+        case SpecialMember::weaklist_offset: offsets.weaklist = m->offset; break;
+        case SpecialMember::dict_offset: offsets.dict = m->offset; break;
+        case SpecialMember::vectorcall_offset: offsets.vectorcall = m->offset; break;
+        case SpecialMember::module:
+        case SpecialMember::none: break;
+        }
     }
     return offsets;
 }
@@ -88,43 +108,30 @@ int verify_shared_type(PyObject* existing, const char* short_name, PyTypeObject*
     return 0;
 }
 
-void install_metaclass(PyTypeObject* type, PyTypeObject* metaclass) {
-    PyTypeObject* previous = Py_TYPE(type);
-    Ref meta = Ref::borrow(reinterpret_cast<PyObject*>(metaclass));
-    compat::set_ob_type(reinterpret_cast<PyObject*>(type),
-                        reinterpret_cast<PyTypeObject*>(meta.release()));
-    // a type made from a PyType_Spec holds a counted reference to its type
-    // only when that type is itself a heap type (the static `type` is not).
-    if (previous->tp_flags & Py_TPFLAGS_HEAPTYPE) {
-        Ref released = Ref::steal(reinterpret_cast<PyObject*>(previous));
-    }
-}
-
 }  // namespace
 
 int apply_type_fixups(PyTypeObject* type, const PyType_Spec* spec) {
     bool changed = false;
     auto* members = static_cast<PyMemberDef*>(find_slot(spec, Py_tp_members));
     for (PyMemberDef* m = members; m != nullptr && m->name != nullptr; ++m) {
-        if (!is_dunder(m->name)) continue;
-        if (std::strcmp(m->name, "__weaklistoffset__") == 0) {
-            type->tp_weaklistoffset = m->offset;
-        } else if (std::strcmp(m->name, "__dictoffset__") == 0) {
-            type->tp_dictoffset = m->offset;
-        } else if (std::strcmp(m->name, "__vectorcalloffset__") == 0) {
+        switch (special_member(m->name)) {
+        case SpecialMember::weaklist_offset: type->tp_weaklistoffset = m->offset; break;
+        case SpecialMember::dict_offset: type->tp_dictoffset = m->offset; break;
+        case SpecialMember::vectorcall_offset:
             // The flag only ever goes together with a valid offset.
             type->tp_vectorcall_offset = m->offset;
             type->tp_flags |= compat::tpflags_have_vectorcall;
-        } else if (std::strcmp(m->name, "__module__") == 0) {
+            break;
+        case SpecialMember::module:
             if (store_descriptor(type, Ref::steal(PyDescr_NewMember(type, m))) < 0) return -1;
-        } else {
-            continue;
+            break;
+        case SpecialMember::none: continue;
         }
         changed = true;
     }
     auto* getset = static_cast<PyGetSetDef*>(find_slot(spec, Py_tp_getset));
     for (PyGetSetDef* g = getset; g != nullptr && g->name != nullptr; ++g) {
-        if (std::strcmp(g->name, "__module__") != 0) continue;
+        if (special_member(g->name) != SpecialMember::module) continue;
         if (store_descriptor(type, Ref::steal(PyDescr_NewGetSet(type, g))) < 0) return -1;
         changed = true;
     }
@@ -132,8 +139,7 @@ int apply_type_fixups(PyTypeObject* type, const PyType_Spec* spec) {
     return 0;
 }
 
-PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyObject* /*module*/, PyType_Spec* spec,
-                                PyObject* bases) {
+PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyType_Spec* spec, PyObject* bases) {
     const char* dot = std::strrchr(spec->name, '.');
     const char* short_name = dot != nullptr ? dot + 1 : spec->name;
     Ref key = Ref::steal(PyUnicode_FromString(short_name));
@@ -151,12 +157,11 @@ PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyObject* /*module*/, P
         // metaclass (they call the missing slot): the flag is set only after
         // creation, where it just reports. The slots refuse instantiation.
         PyType_Spec creation_spec = *spec;
-        creation_spec.flags &= ~static_cast<unsigned int>(flag_no_instantiation);
-        Ref created = Ref::steal(PyType_FromSpecWithBases(&creation_spec, bases));
+        creation_spec.flags &= ~static_cast<unsigned int>(Py_TPFLAGS_DISALLOW_INSTANTIATION);
+        Ref created = Ref::steal(compat::type_from_spec(metaclass, &creation_spec, bases));
         if (!created) return nullptr;
         auto* type = reinterpret_cast<PyTypeObject*>(created.get());
-        type->tp_flags |= spec->flags & flag_no_instantiation;
-        if (metaclass != nullptr) install_metaclass(type, metaclass);
+        type->tp_flags |= spec->flags & Py_TPFLAGS_DISALLOW_INSTANTIATION;
         if (apply_type_fixups(type, spec) < 0) return nullptr;
         existing = Ref::borrow(PyDict_SetDefault(dict.get(), key.get(), created.get()));
         if (!existing) return nullptr;

@@ -1,11 +1,12 @@
 #include "runtime/traceback.h"
 
 #include <cstring>
+#include <utility>
 #include <frameobject.h>
 
-#include "module/state.h"
 #include "runtime/compat.h"
-#include "runtime/errors.h"
+#include "runtime/exception_state.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -58,6 +59,13 @@ Ref cached_code(const TracebackCodeCache& cache, int line) {
 
 }  // namespace
 
+void clear_traceback_cache(TracebackCodeCache& cache) {
+    // Emptied before the releases, which never see a half-cleared cache.
+    TracebackCodeCache old = std::exchange(cache, TracebackCodeCache{});
+    for (int i = 0; i < old.count; ++i) Ref released = Ref::steal(old.entries[i].code);
+    PyMem_Free(old.entries);
+}
+
 int traceback_cache_position(const TracebackCodeCache& cache, int line) {
     const TracebackCodeCache::Entry* e = cache.entries;
     if (cache.count == 0) return 0;
@@ -79,7 +87,7 @@ int traceback_cache_position(const TracebackCodeCache& cache, int line) {
 }
 
 void add_traceback(const char* function_name, int line, const char* file_name) {
-    ModuleState& st = state();
+    RuntimeState& st = runtime_state();
     if (!st.module_dict) return;
     if (!PyErr_Occurred()) {
         // A callee returned null without an exception: report that instead of

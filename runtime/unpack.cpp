@@ -1,6 +1,6 @@
 #include "runtime/unpack.h"
 
-#include "runtime/exceptions.h"
+#include "runtime/exception_state.h"
 
 namespace wsh {
 

@@ -1,15 +1,34 @@
 """Shared test helpers: fresh-process scenarios and the leak check."""
 import ctypes
+import functools
 import gc
 import os
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import textwrap
 
+# The servers' helpers shared with the soak and the benchmark.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+from loopback import free_port, jupyter_env  # noqa: E402,F401  (after its directory)
+
 MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
+
+
+@functools.lru_cache(maxsize=None)
+def _source_lines():
+    import _wsh_testmod  # on the path once conftest has run
+    return _wsh_testmod.source_lines()
+
+
+def line(name):
+    """The source line named `name` in the module's own tables of the lines
+    its traceback entries show ("get.fetch", "class", "import requests"; a
+    method's name alone is its `def`)."""
+    return _source_lines()[name]
+
+
 INIT_NAME = "init " + MODULE_NAME
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 
@@ -51,8 +70,8 @@ REGISTRY = "_cython_3_2_4amsendbackport"
 def assert_registry_refuses(entry_setup, message):
     """Importing the module with a registry prepared by `entry_setup` (code
     that sets attributes of `registry`; `Meta` is a metaclass at hand) fails
-    with TypeError `message` at the init entry of line 1 and leaves nothing
-    in sys.modules."""
+    with TypeError `message` at the init entry of the module's first line and
+    leaves nothing in sys.modules."""
     run_scenario(FAILED_AT + f"""
 import sys, types
 registry = types.ModuleType("{REGISTRY}")
@@ -64,7 +83,7 @@ try:
     import {MODULE_NAME}
 except TypeError as e:
     assert str(e) == {message!r}, e
-    assert failed_at(e) == 1
+    assert failed_at(e) == {line("module")}
     last = traceback.extract_tb(e.__traceback__)[-1]
     assert last.name == "{INIT_NAME}", last
 else:
@@ -78,12 +97,15 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
 
     Returns the completed process; with expect_ok the scenario must exit 0.
     The scenario asserts what it needs itself, so a failure shows its
-    traceback here.
+    traceback here. It can import the test-only module and the tests' own
+    helpers (handler_double, ...).
     """
     env = dict(os.environ)
+    paths = [os.path.dirname(os.path.abspath(__file__))]
     module_dir = os.environ.get("WSH_TEST_MODULE_DIR")
     if module_dir:
-        env["PYTHONPATH"] = os.path.abspath(module_dir) + os.pathsep + env.get("PYTHONPATH", "")
+        paths.insert(0, os.path.abspath(module_dir))
+    env["PYTHONPATH"] = os.pathsep.join(paths + [env.get("PYTHONPATH", "")])
     proc = subprocess.run(
         [sys.executable, *extra_args, "-c", textwrap.dedent(code)],
         cwd=tempfile.gettempdir(),  # a directory of no package: the installed one is imported
@@ -97,6 +119,12 @@ def run_scenario(code, *, expect_ok=True, extra_args=()):
     return proc
 
 
+def sanitizer_loaded():
+    """Whether the address sanitizer's runtime is in this process (it makes
+    native stack frames several times larger)."""
+    return hasattr(ctypes.CDLL(None), "__sanitizer_get_current_allocated_bytes")
+
+
 def _allocation_meter():
     """What the leak check counts, and the least one kept object adds to it.
 
@@ -107,8 +135,8 @@ def _allocation_meter():
     if sys.getallocatedblocks() > 0:
         return sys.getallocatedblocks, 1
     process = ctypes.CDLL(None)
-    sanitizer_bytes = getattr(process, "__sanitizer_get_current_allocated_bytes", None)
-    if sanitizer_bytes is not None:
+    if sanitizer_loaded():
+        sanitizer_bytes = process.__sanitizer_get_current_allocated_bytes
         sanitizer_bytes.restype = ctypes.c_size_t
         return sanitizer_bytes, 16
 
@@ -175,15 +203,8 @@ def raises_with(fn, exc_type):
     raise AssertionError(f"{fn} did not raise {exc_type.__name__}")
 
 
-def free_port():
-    """A port on 127.0.0.1 that nothing listens on (until someone takes it)."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def stop_process_group(proc):
-    """Stops a server started in a session of its own, and everything it started."""
+    """Stops a process started with start_new_session, and all it started."""
     if proc.poll() is None:
         os.killpg(proc.pid, signal.SIGTERM)
     try:

@@ -68,7 +68,7 @@ def test_smoke_run_produces_every_row(monkeypatch):
     sections = dict(re.findall(r"^### ([^(\n]+)\(.*?\n(.*?)(?=^### |\Z)", proc.stdout,
                                re.M | re.S))
     assert set(sections) == {"Instructions per request ", "Time per request ", "End to end ",
-                             "Import time "}
+                             "Import time ", "Platform client latency "}
     from callgrind_profile import sanitizer_preloaded
     counted = shutil.which("valgrind") and not sanitizer_preloaded()
     labels = [label for _, label in PATHS]
@@ -87,3 +87,6 @@ def test_smoke_run_produces_every_row(monkeypatch):
     for kind in ("native", "plain"):
         assert re.search(rf"^\| {kind} \| {number} ±{number} \|$", sections["Import time "],
                          re.M), kind
+    for client in ("pooled", "fresh connection"):
+        assert re.search(rf"^\| {client} \| {number} \| {number} \|$",
+                         sections["Platform client latency "], re.M), client

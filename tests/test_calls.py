@@ -95,21 +95,21 @@ GUARD_COUNTS_FRAMES = sys.version_info < (3, 12)
 
 
 def test_recursion_guard(testmod, low_recursion_limit):
-    # A function object's fast entry has no guard of its own, so any extra
-    # level (and the error at it) is the operation's guard.
+    # A function object's fast entry counts one level, as the interpreter's
+    # built-in functions do; the call slot adds its own on top, and the
+    # direct entry point runs under call_one_arg's guard instead.
     function = make(testmod, "o")
-    unguarded_frames = frames_to_overflow(lambda: testmod.call_vector(function, (1,)))[0]
-    guarded_calls = [
-        lambda: testmod.call_object(function, (1,)),
-        lambda: testmod.call_one_arg(function, 1),
-    ]
-    for guarded in guarded_calls:
+    fast_entry_frames = frames_to_overflow(lambda: testmod.call_vector(function, (1,)))[0]
+    for guarded, levels in [
+        (lambda: testmod.call_object(function, (1,)), 2),
+        (lambda: testmod.call_one_arg(function, 1), 1),
+    ]:
         frames, e = frames_to_overflow(guarded)
         if GUARD_COUNTS_FRAMES:
-            assert frames == unguarded_frames - 1
+            assert frames == fast_entry_frames - (levels - 1)
             assert str(e) == "maximum recursion depth exceeded while calling a Python object"
         else:
-            assert frames == unguarded_frames
+            assert frames == fast_entry_frames
 
 
 def test_call_one_arg_passes_self(testmod):
@@ -135,26 +135,26 @@ def test_call_fast_dict_paths(testmod):
 
 
 # (kind, binding flags, values, expected with F standing for the function or
-# a TypeError's message, direct entry expected). The direct entry hands the
-# definition m_self, the function itself. A method of a native class
+# a TypeError's message). The direct entry hands the definition m_self, the
+# function itself. A method of a native class
 # ((flags & 5) == 4) takes its instance from the values, so only its own fast
 # entry may be used: with a single value that value becomes the instance.
 @pytest.mark.parametrize(
-    "kind, flags, args, expected, direct",
+    "kind, flags, args, expected",
     [
-        ("o", 0, ("x",), ("o", F, "x"), True),
-        ("o", BINDING_STATIC, ("x",), ("o", F, "x"), True),
-        ("o", BINDING_STATIC | BINDING_NATIVE_METHOD, ("x",), ("o", F, "x"), True),
-        ("o", BINDING_NATIVE_METHOD, ("x",), "o() takes exactly one argument (0 given)", False),
-        ("o", BINDING_NATIVE_METHOD, (INST, "x"), ("o", INST, "x"), False),
-        ("noargs", 0, (), ("noargs", F, None), True),
-        ("noargs", BINDING_NATIVE_METHOD, (), "noargs() needs an argument", False),
-        ("noargs", BINDING_NATIVE_METHOD, (INST,), ("noargs", INST, None), False),
-        ("o", 0, ("x", "y"), "o() takes exactly one argument (2 given)", False),
+        ("o", 0, ("x",), ("o", F, "x")),
+        ("o", BINDING_STATIC, ("x",), ("o", F, "x")),
+        ("o", BINDING_STATIC | BINDING_NATIVE_METHOD, ("x",), ("o", F, "x")),
+        ("o", BINDING_NATIVE_METHOD, ("x",), "o() takes exactly one argument (0 given)"),
+        ("o", BINDING_NATIVE_METHOD, (INST, "x"), ("o", INST, "x")),
+        ("noargs", 0, (), ("noargs", F, None)),
+        ("noargs", BINDING_NATIVE_METHOD, (), "noargs() needs an argument"),
+        ("noargs", BINDING_NATIVE_METHOD, (INST,), ("noargs", INST, None)),
+        ("o", 0, ("x", "y"), "o() takes exactly one argument (2 given)"),
     ],
 )
 def test_call_fast_dict_honours_binding_flags(
-    testmod, low_recursion_limit, kind, flags, args, expected, direct
+    testmod, low_recursion_limit, kind, flags, args, expected
 ):
     function = make(testmod, kind, flags)
     call = lambda: testmod.call_fast_dict(function, *args)
@@ -162,13 +162,12 @@ def test_call_fast_dict_honours_binding_flags(
         assert str(raises_with(call, TypeError)) == expected
         return
     assert call() == tuple(function if item is F else item for item in expected)
-    # Only the direct entry runs under call_one_arg's recursion guard. A
-    # fastcall definition never qualifies for it, so its frames are those of
-    # a fast entry reached by the same call.
+    # The direct entry under call_one_arg's guard and the function's own fast
+    # entry each count one level: whichever path is taken, the frames are
+    # those of a fastcall definition reached by the same call.
     fastcall = make(testmod, "fastcall_keywords")
     fast_entry_frames = frames_to_overflow(lambda: testmod.call_fast_dict(fastcall, *args))[0]
-    guarded = direct and GUARD_COUNTS_FRAMES
-    assert frames_to_overflow(call)[0] == fast_entry_frames - (1 if guarded else 0)
+    assert frames_to_overflow(call)[0] == fast_entry_frames
 
 
 def test_call_one_arg_passes_our_functions_self_even_when_static(testmod):

@@ -1,7 +1,7 @@
 """The handler class as Python sees it, and how it is built at import."""
 import inspect
 
-from helpers import FAILED_AT, HOOKS, MODULE_NAME, SOURCE_FILE, run_scenario
+from helpers import FAILED_AT, HOOKS, MODULE_NAME, SOURCE_FILE, line, run_scenario
 
 GET_DOC = "\n        GET method to retrieve connected workspaces.\n        "
 POST_DOC = "\n        POST method to set workspace id.\n        "
@@ -24,16 +24,16 @@ def test_methods(wh):
     cls = wh.ZRVZorvikWorkspaceHandler
     finish = vars(cls)["_finish_with_result"]
     get, post = cls.get.__wrapped__, cls.post.__wrapped__
-    for f, name, doc, varnames, line in [
-        (finish, "_finish_with_result", None, ("self", "status_code", "result"), 34),
+    for f, name, doc, varnames in [
+        (finish, "_finish_with_result", None, ("self", "status_code", "result")),
         (get, "get", GET_DOC, ("self", "joined_workspaces", "exp", "status_code", "message", "e",
-                               "workspaces", "workspace"), 44),
-        (post, "post", POST_DOC, ("self", "data", "workspace_id", "exp", "status_code", "message", "e"), 66),
+                               "workspaces", "workspace")),
+        (post, "post", POST_DOC, ("self", "data", "workspace_id", "exp", "status_code", "message", "e")),
     ]:
         assert type(f).__name__ == "cython_function_or_method"
         assert f.__name__ == name and f.__qualname__ == "ZRVZorvikWorkspaceHandler." + name
         assert f.__doc__ == doc and f.__module__ == MODULE_NAME
-        assert f.__code__.co_varnames == varnames and f.__code__.co_firstlineno == line
+        assert f.__code__.co_varnames == varnames and f.__code__.co_firstlineno == line(name)
         assert f.__code__.co_filename == SOURCE_FILE and f.__globals__ is vars(wh)
     assert list(finish.__annotations__.items()) == [
         ("status_code", "Union[int, HTTPStatus]"),
@@ -78,7 +78,7 @@ try:
     import {MODULE_NAME}
 except TypeError as e:
     assert str(e) == "__mro_entries__ must return a tuple", e
-    assert failed_at(e) == 32
+    assert failed_at(e) == {line("class")}
 else:
     raise AssertionError("import succeeded")
 """)
@@ -110,12 +110,40 @@ try:
     execute(m)
 except AttributeError as e:
     assert "authenticated" in str(e), e
-    assert failed_at(e) == 44
+    assert failed_at(e) == {line("get")}
 else:
     raise AssertionError("import succeeded")
 assert "ZRVZorvikWorkspaceHandler" not in vars(m)
 assert "parse_zorvik_exception" in vars(m)  # the imports before the class stay bound
 assert "{MODULE_NAME}" not in sys.modules
+""")
+
+
+def test_retried_import_names_its_own_functions_in_tracebacks():
+    # The failed import leaves an entry at the line of `def get`; a later
+    # argument error of get() at that line must still be named get.
+    run_scenario(FAILED_AT + f"""
+import tornado.web
+import jupyter_server.base.handlers  # decorates its own handlers at import
+real = tornado.web.authenticated
+def refuse(method):
+    raise RuntimeError("decorating refused")
+tornado.web.authenticated = refuse
+try:
+    import {MODULE_NAME}
+except RuntimeError as e:
+    assert failed_at(e) == {line("get")}
+else:
+    raise AssertionError("import succeeded")
+tornado.web.authenticated = real
+import {MODULE_NAME} as m
+try:
+    m.ZRVZorvikWorkspaceHandler.get.__wrapped__()
+except TypeError as e:
+    last = traceback.extract_tb(e.__traceback__)[-1]
+    assert (last.name, last.lineno) == ("{MODULE_NAME}.ZRVZorvikWorkspaceHandler.get", {line("get")}), last
+else:
+    raise AssertionError("get() took no arguments")
 """)
 
 
@@ -136,7 +164,7 @@ try:
     import {MODULE_NAME}
 except TypeError as e:
     assert str(e).startswith("metaclass conflict"), e
-    assert failed_at(e) == 32
+    assert failed_at(e) == {line("class")}
 else:
     raise AssertionError("import succeeded")
 """)

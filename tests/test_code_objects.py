@@ -5,19 +5,22 @@ import warnings
 
 import pytest
 
+from helpers import line
+
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 
 EXPECTED = [
-    ("_finish_with_result", 3, ("self", "status_code", "result"), 34),
-    ("get", 1, ("self", "joined_workspaces", "exp", "status_code", "message", "e", "workspaces", "workspace"), 44),
-    ("post", 1, ("self", "data", "workspace_id", "exp", "status_code", "message", "e"), 66),
+    ("_finish_with_result", 3, ("self", "status_code", "result")),
+    ("get", 1, ("self", "joined_workspaces", "exp", "status_code", "message", "e", "workspaces", "workspace")),
+    ("post", 1, ("self", "data", "workspace_id", "exp", "status_code", "message", "e")),
 ]
 
 
 @pytest.mark.parametrize("index", range(3))
 def test_code_object_fields(testmod, index):
     code = testmod.code_objects()[index]
-    name, argcount, varnames, firstlineno = EXPECTED[index]
+    name, argcount, varnames = EXPECTED[index]
+    firstlineno = line(name)
     assert code.co_name == name
     assert code.co_filename == SOURCE_FILE
     assert code.co_argcount == argcount

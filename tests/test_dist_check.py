@@ -12,6 +12,7 @@ import check_dist  # noqa: E402
 
 NAME = "corvanix_zorvik_workspace_handler-0.1.0"
 GOOD = [
+    "corvanix-serverapp-hook.pth",
     "corvanix/__init__.py",
     "corvanix/py.typed",
     "corvanix/server/handlers/zorvik/workspace_handler.cpython-38-x86_64-linux-gnu.so",
@@ -39,6 +40,7 @@ def test_a_complete_wheel_passes(tmp_path):
     ([n for n in GOOD if not n.endswith(".pyi")], GOOD_TAG, "workspace_handler.pyi"),
     ([n for n in GOOD if not n.endswith(".json")], GOOD_TAG, "jupyter_server_config.d"),
     ([n for n in GOOD if not n.endswith("py.typed")], GOOD_TAG, "py.typed"),
+    ([n for n in GOOD if not n.endswith(".pth")], GOOD_TAG, "corvanix-serverapp-hook.pth"),
     # a module built for another interpreter does not import here
     (GOOD, "cp39-cp39-manylinux_2_17_x86_64", "no native module for cp39"),
     (GOOD, "cp38-cp38-linux_x86_64", "no manylinux tag"),

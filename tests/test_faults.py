@@ -8,7 +8,7 @@ import types
 import pytest
 import requests
 
-from helpers import assert_no_leaks
+from helpers import assert_no_leaks, line
 from invariants import call_method, check_call, check_outcome, make_counting_double, method_entries
 
 
@@ -73,14 +73,14 @@ def test_resource_errors_from_the_fetch_or_set_are_answered(
 
 
 @pytest.mark.parametrize("make", RESOURCE_ERRORS)
-@pytest.mark.parametrize("method, sibling, line", [
-    ("get", "get_joined_workspaces", 55), ("post", "set_joined_workspace", 88)])
+@pytest.mark.parametrize("method, sibling", [
+    ("get", "get_joined_workspaces"), ("post", "set_joined_workspace")])
 def test_resource_errors_from_parse_leave_the_method(
-        Double, siblings, monkeypatch, method, sibling, line, make):
+        Double, siblings, monkeypatch, method, sibling, make):
     monkeypatch.setattr(siblings, sibling, raising(lambda: requests.exceptions.HTTPError("x")))
     monkeypatch.setattr(siblings, "parse_zorvik_exception", raising(make))
     raised = check_call(Double({"workspace_id": 1}), method)
-    assert type(raised) is type(make()) and method_entries(raised, method) == [line]
+    assert type(raised) is type(make()) and method_entries(raised, method) == [line(method + ".parse")]
     assert isinstance(raised.__context__, requests.exceptions.HTTPError)
 
 
@@ -92,7 +92,7 @@ def test_resource_error_from_to_dict_leaves_get(Double, siblings, monkeypatch, m
 
     monkeypatch.setattr(siblings, "get_joined_workspaces", lambda: [Workspace(), Failing()])
     raised = check_call(Double(), "get")
-    assert type(raised) is type(make()) and method_entries(raised, "get") == [62]
+    assert type(raised) is type(make()) and method_entries(raised, "get") == [line("get.workspaces")]
 
 
 @pytest.mark.parametrize("make", RESOURCE_ERRORS)
@@ -106,8 +106,8 @@ def test_resource_errors_from_the_handler_double(Double, siblings, method, doubl
     raised = check_call(Double({"workspace_id": 1}, fault=(double_method, index, make)), method,
                         handled=True)
     assert type(raised) is type(make())
-    expected_line = {"get": 64, "post": 71 if double_method == "get_json_body" else 95}[method]
-    assert method_entries(raised, method) == [expected_line]
+    expected_line = "post.body" if double_method == "get_json_body" else method + ".answer"
+    assert method_entries(raised, method) == [line(expected_line)]
 
 
 def at_depth(depth, fn):
@@ -162,7 +162,7 @@ def test_a_recursive_to_dict_is_answered_by_nobody(Double, siblings, monkeypatch
 
     monkeypatch.setattr(siblings, "get_joined_workspaces", lambda: [Recursive()])
     raised = check_call(Double(), "get")
-    assert isinstance(raised, RecursionError) and method_entries(raised, "get") == [62]
+    assert isinstance(raised, RecursionError) and method_entries(raised, "get") == [line("get.workspaces")]
 
 
 def test_a_result_too_deep_to_serialise(Double, siblings, monkeypatch):
@@ -179,7 +179,7 @@ def test_a_result_too_deep_to_serialise(Double, siblings, monkeypatch):
     monkeypatch.setattr(siblings, "get_joined_workspaces", lambda: [Deep()])
     h = Double()
     raised = check_call(h, "get")
-    assert isinstance(raised, RecursionError) and method_entries(raised, "get") == [64]
+    assert isinstance(raised, RecursionError) and method_entries(raised, "get") == [line("get.answer")]
     assert [c[0] for c in h.calls] == ["set_header"]  # only the content type was set
 
 
@@ -193,16 +193,17 @@ def connection_failure(*args, **kwargs):
     raise requests.exceptions.ConnectionError("down")
 
 
-@pytest.mark.parametrize("method, sibling, behaviour, line", [
-    ("get", None, None, 64),
-    ("get", "get_joined_workspaces", connection_failure, 52),
-    ("get", "get_joined_workspaces", failing_fetch, 59),
-    ("post", None, None, 95),
-    ("post", "set_joined_workspace", connection_failure, 85),
-    ("post", "set_joined_workspace", failing_fetch, 92),
+@pytest.mark.parametrize("method, sibling, behaviour, answer_line", [
+    ("get", None, None, "get.answer"),
+    ("get", "get_joined_workspaces", connection_failure, "get.connection_answer"),
+    ("get", "get_joined_workspaces", failing_fetch, "get.exception_answer"),
+    ("post", None, None, "post.answer"),
+    ("post", "set_joined_workspace", connection_failure, "post.connection_answer"),
+    ("post", "set_joined_workspace", failing_fetch, "post.exception_answer"),
 ])
 @pytest.mark.parametrize("hollow", ["json deleted", "HTTPStatus without members"])
-def test_hollow_globals(Double, siblings, monkeypatch, method, sibling, behaviour, line, hollow):
+def test_hollow_globals(Double, siblings, monkeypatch, method, sibling, behaviour, answer_line,
+                        hollow):
     if sibling is not None:
         monkeypatch.setattr(siblings, sibling, behaviour)
     if hollow == "json deleted":
@@ -216,12 +217,12 @@ def test_hollow_globals(Double, siblings, monkeypatch, method, sibling, behaviou
     assert type(raised) is expected and text in str(raised)
     assert [c[0] for c in h.calls if c[0] != "get_json_body"] == writer
     # the writer's own entry, then the method's at the answer's line
-    assert method_entries(raised, method) == [line]
+    assert method_entries(raised, method) == [line(answer_line)]
     assert_no_leaks(lambda: check_call(Double({"workspace_id": 1}), method), repeat=100)
 
 
 def test_missing_field_answer_with_hollow_globals(Double, siblings, monkeypatch):
     monkeypatch.setattr(siblings, "HTTPStatus", types.SimpleNamespace())
     raised = check_call(Double({}), "post")
-    assert isinstance(raised, AttributeError) and method_entries(raised, "post") == [77]
+    assert isinstance(raised, AttributeError) and method_entries(raised, "post") == [line("post.missing_status")]
     assert isinstance(raised.__context__, KeyError)

@@ -1,9 +1,10 @@
 """Attribute reads, builtins and the version-keyed cache of module globals."""
 import builtins
+import sys
 
 import pytest
 
-from helpers import assert_no_leaks, raises_with
+from helpers import MODULE_NAME, assert_no_leaks, raises_with, run_scenario
 
 
 SITES = range(4)
@@ -141,3 +142,40 @@ def test_get_builtin(testmod):
     assert testmod.get_builtin("len") is builtins.len
     e = raises_with(lambda: testmod.get_builtin("wsh_nowhere"), NameError)
     assert str(e) == "name 'wsh_nowhere' is not defined"
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="dictionaries are watched from 3.12")
+def test_without_a_free_dict_watcher_globals_are_still_read_correctly():
+    # Other extensions may hold every watcher the interpreter has: the module
+    # must still import and see every rebinding and deletion of its globals.
+    run_scenario(f"""
+import builtins
+_testcapi = __import__("_testcapi")
+try:
+    while True:
+        _testcapi.add_dict_watcher(0)
+except RuntimeError:
+    pass
+import {MODULE_NAME} as wh
+from handler_double import make_double_class
+h = make_double_class(wh.ZRVZorvikWorkspaceHandler)()
+get = wh.ZRVZorvikWorkspaceHandler.get.__wrapped__
+def answered(fetch):
+    h.reset()
+    wh.get_joined_workspaces = fetch
+    get(h)
+    return h.answer.status, h.answer.body
+class Workspace:
+    def to_dict(self):
+        return {{"id": 1}}
+assert answered(lambda: []) == (200, [])
+assert answered(lambda: [Workspace()]) == (200, [{{"id": 1}}])
+del wh.get_joined_workspaces
+h.reset()
+get(h)
+assert h.answer.body == {{"error": "name 'get_joined_workspaces' is not defined"}}, h.answer.body
+builtins.get_joined_workspaces = lambda: []
+h.reset()
+get(h)
+assert h.answer.status == 200
+""")

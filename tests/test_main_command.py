@@ -11,7 +11,7 @@ import pytest
 import requests
 
 import corvanix
-from helpers import free_port, stop_process_group
+from helpers import free_port, jupyter_env, stop_process_group
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SERVE = os.path.join(ROOT, "tools", "serve")
@@ -23,11 +23,10 @@ STARTUP_SECONDS = 60
 @pytest.fixture
 def user_env(tmp_path):
     """An environment whose Jupyter directories and home are all temporary."""
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith("JUPYTER_") and k not in ("ZORVIK_URL", "PYTHONPATH")}
-    for name in ("CONFIG", "DATA", "RUNTIME"):
-        env[f"JUPYTER_{name}_DIR"] = str(tmp_path / name.lower())
-    env.update(HOME=str(tmp_path / "home"), JUPYTER_PLATFORM_DIRS="1",
+    env = jupyter_env(str(tmp_path), base={
+        k: v for k, v in os.environ.items()
+        if not k.startswith("JUPYTER_") and k not in ("ZORVIK_URL", "PYTHONPATH")})
+    env.update(HOME=str(tmp_path / "home"),
                # the suite has just installed this checkout into this environment
                VENV=sys.prefix, PYTHON=sys.executable, SKIP_INSTALL="1")
     os.makedirs(env["HOME"])

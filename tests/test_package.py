@@ -1,5 +1,6 @@
 """The built package: where the module lands, what it exports, its constant table."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -34,6 +35,41 @@ def test_exports_only_the_module_entry(wh):
     ).stdout
     symbols = {line.split()[-1] for line in out.splitlines() if line.strip()}
     assert symbols == {"PyInit_workspace_handler"}
+
+
+def listed_private_symbols(version):
+    """The private symbols runtime/compat.h lists for `version` (a (major,
+    minor) pair), split into those called by our code and all of them."""
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    entry = re.compile(r"^//   (_Py\w+)\s+3\.(\d+)(?:-3\.(\d+))?\s")
+    called, listed = set(), set()
+    section = None
+    with open(os.path.join(root, "runtime", "compat.h")) as f:
+        for line in f:
+            if line.startswith("#pragma"):
+                break
+            if line.startswith("// Called here"):
+                section = called
+            match = entry.match(line)
+            if match is None:
+                continue
+            first = int(match.group(2))
+            last = int(match.group(3) or first)
+            if first <= version[1] <= last:
+                listed.add(match.group(1))
+                if section is called:
+                    called.add(match.group(1))
+    return called, listed
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="nm is not installed")
+def test_imports_only_the_listed_private_symbols(wh):
+    out = subprocess.run(["nm", "-D", "--undefined-only", wh.__file__], check=True,
+                         capture_output=True, text=True).stdout
+    imported = {line.split()[-1] for line in out.splitlines() if line.split()[-1].startswith("_Py")}
+    called, listed = listed_private_symbols(sys.version_info[:2])
+    assert imported <= listed, f"not in runtime/compat.h's list: {sorted(imported - listed)}"
+    assert called <= imported, f"listed but no longer used: {sorted(called - imported)}"
 
 
 def test_constant_table_stream(testmod):

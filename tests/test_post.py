@@ -7,7 +7,7 @@ import pytest
 import requests
 
 from handler_double import make_double_class
-from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks
+from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, line
 
 POST = MODULE_NAME + ".ZRVZorvikWorkspaceHandler.post"
 MISSING = "workspace_id is required in the body of the request."
@@ -70,22 +70,22 @@ def test_missing_member(Double, joined):
     assert joined.calls == []
 
 
-@pytest.mark.parametrize("body, exc_type, message, line", [
-    ({"workspace_id": "7"}, TypeError, "Expected int, got str", 74),
-    ({"workspace_id": [1]}, TypeError, "Expected int, got list", 74),
-    ({"workspace_id": math.nan}, ValueError, "cannot convert float NaN to integer", 74),
-    ({"workspace_id": math.inf}, OverflowError, "cannot convert float infinity to integer", 74),
-    ([1, 2], TypeError, "Expected dict, got list", 71),
-    ("text", TypeError, "Expected dict, got str", 71),
-    (DictSub(workspace_id=1), TypeError, "Expected dict, got DictSub", 71),
-    (None, TypeError, "'NoneType' object is not subscriptable", 74),
+@pytest.mark.parametrize("body, exc_type, message, failed_line", [
+    ({"workspace_id": "7"}, TypeError, "Expected int, got str", "post.workspace_id"),
+    ({"workspace_id": [1]}, TypeError, "Expected int, got list", "post.workspace_id"),
+    ({"workspace_id": math.nan}, ValueError, "cannot convert float NaN to integer", "post.workspace_id"),
+    ({"workspace_id": math.inf}, OverflowError, "cannot convert float infinity to integer", "post.workspace_id"),
+    ([1, 2], TypeError, "Expected dict, got list", "post.body"),
+    ("text", TypeError, "Expected dict, got str", "post.body"),
+    (DictSub(workspace_id=1), TypeError, "Expected dict, got DictSub", "post.body"),
+    (None, TypeError, "'NoneType' object is not subscriptable", "post.workspace_id"),
 ])
-def test_bodies_that_leave_post(Double, joined, body, exc_type, message, line):
+def test_bodies_that_leave_post(Double, joined, body, exc_type, message, failed_line):
     h = Double(body)
     with pytest.raises(exc_type) as info:
         h.post()
     assert str(info.value) == message
-    assert entries(info.value) == [(POST, line)]
+    assert entries(info.value) == [(POST, line(failed_line))]
     assert joined.calls == [] and [c[0] for c in h.calls] == ["get_json_body"]
 
 
@@ -98,7 +98,7 @@ def test_failing_get_json_body(Double, joined):
     h.get_json_body = broken
     with pytest.raises(RuntimeError) as info:
         h.post()
-    assert entries(info.value) == [(POST, 71)]
+    assert entries(info.value) == [(POST, line("post.body"))]
 
 
 class TestKeyErrorHandler:
@@ -120,7 +120,7 @@ class TestKeyErrorHandler:
         h = Double({"workspace_id": NoArgs()})
         with pytest.raises(IndexError) as info:
             h.post()
-        assert entries(info.value)[-1] == (POST, 78)
+        assert entries(info.value)[-1] == (POST, line("post.missing_body"))
         assert isinstance(info.value.__context__, KeyError)
         assert h.calls == [("get_json_body", (), {})]
 
@@ -181,7 +181,7 @@ def test_base_exception_leaves_unanswered(Double, joined):
     h = Double({"workspace_id": 3})
     with pytest.raises(SystemExit) as info:
         h.post()
-    assert entries(info.value) == [(POST, 83)]
+    assert entries(info.value) == [(POST, line("post.set_joined"))]
     assert [c[0] for c in h.calls] == ["get_json_body"]
 
 
@@ -196,7 +196,7 @@ def test_bad_parse_results(wh, Double, joined, monkeypatch, returned, message):
     with pytest.raises(ValueError) as info:
         Double({"workspace_id": 1}).post()
     assert str(info.value) == message
-    assert entries(info.value)[-1] == (POST, 88)
+    assert entries(info.value)[-1] == (POST, line("post.parse"))
     assert isinstance(info.value.__context__, requests.exceptions.Timeout)
 
 
@@ -205,7 +205,7 @@ def test_missing_requests_global_drops_the_sibling_error(wh, Double, joined, mon
     monkeypatch.delattr(wh, "requests")
     with pytest.raises(NameError, match="^name 'requests' is not defined$") as info:
         Double({"workspace_id": 1}).post()
-    assert entries(info.value)[-1] == (POST, 84)
+    assert entries(info.value)[-1] == (POST, line("post.connection_clause"))
 
 
 def test_failure_in_the_success_answer(Double, joined):
@@ -214,7 +214,7 @@ def test_failure_in_the_success_answer(Double, joined):
     with pytest.raises(TypeError) as info:
         h.post()
     writer = MODULE_NAME + ".ZRVZorvikWorkspaceHandler._finish_with_result"
-    assert entries(info.value) == [(POST, 95), (writer, 41)]
+    assert entries(info.value) == [(POST, line("post.answer")), (writer, line("_finish_with_result.status"))]
 
 
 def test_exc_info_restored_around_post(Double, joined):
@@ -235,7 +235,7 @@ def test_argument_errors(wh, Double):
     with pytest.raises(TypeError) as info:
         f(h, h)
     assert str(info.value) == "post() takes exactly 1 positional argument (2 given)"
-    assert entries(info.value) == [(POST, 66)]
+    assert entries(info.value) == [(POST, line("post"))]
     assert h.calls == []
 
 

@@ -1,5 +1,12 @@
 """The installed server extension in a real Jupyter server, as a client sees it."""
+import asyncio
+import base64
+import errno
 import json
+import logging
+import os
+import stat
+import time
 
 import pytest
 from traitlets.config import Config
@@ -14,8 +21,24 @@ MISSING = {"message": "workspace_id is required in the body of the request."}
 
 
 @pytest.fixture
-def jp_server_config():
-    return Config({"ServerApp": {"jpserver_extensions": {"corvanix.server.extension": True}}})
+def zorvik_options(request, tmp_path):
+    """The extension's options for the test's server. In their texts,
+    "{standin}" is the stand-in platform's address, "{tmp}" the test's
+    temporary directory."""
+    options = dict(getattr(request, "param", {}))
+    for name, value in options.items():
+        if isinstance(value, str):
+            fill = {"tmp": str(tmp_path)}
+            if "{standin}" in value:
+                fill["standin"] = request.getfixturevalue("standin").url.split("//")[1]
+            options[name] = value.format(**fill)
+    return options
+
+
+@pytest.fixture
+def jp_server_config(zorvik_options):
+    return Config({"ServerApp": {"jpserver_extensions": {"corvanix.server.extension": True}},
+                   "ZorvikWorkspacesApp": zorvik_options})
 
 
 @pytest.fixture
@@ -28,11 +51,17 @@ def call(jp_fetch):
 
 
 @pytest.fixture
-def platform(monkeypatch):
+def standin():
     p = Platform()
     with running_platform(p) as url:
-        monkeypatch.setenv("ZORVIK_URL", url.replace("//", f"//user:{SECRET}@"))
+        p.url = url
         yield p
+
+
+@pytest.fixture
+def platform(monkeypatch, standin):
+    monkeypatch.setenv("ZORVIK_URL", standin.url.replace("//", f"//user:{SECRET}@"))
+    return standin
 
 
 def ours(response):
@@ -87,8 +116,34 @@ async def test_damaged_store_is_a_500_with_its_text(call):
     with open(path, "w") as f:
         f.write("{torn")
     status, body, response = await call()
-    assert (status, body) == (500, {"error": f"The workspace store {path} is not valid JSON."})
+    # the path goes to the server's log, not to the client
+    assert (status, body) == (500, {"error": "The workspace store is not valid JSON."})
     assert ours(response)
+
+
+@pytest.mark.parametrize("zorvik_options", [{"store_path": "{tmp}/link.json"}], indirect=True)
+async def test_store_behind_a_symlink_on_a_file_system_without_directory_sync(
+        call, monkeypatch, tmp_path, zorvik_options):
+    # The option names a symlink to the store, on a file system that refuses
+    # to sync directories, as some FUSE and network mounts do.
+    target = tmp_path / "real" / "store.json"
+    target.parent.mkdir()
+    os.symlink(str(target), zorvik_options["store_path"])
+    real_fsync = os.fsync
+
+    def fsync(fd):
+        if stat.S_ISDIR(os.fstat(fd).st_mode):
+            raise OSError(errno.EINVAL, "Invalid argument")
+        real_fsync(fd)
+
+    monkeypatch.setattr(os, "fsync", fsync)
+    status, body, _ = await call()
+    assert status == 200 and joined(body) == []
+    status, body, _ = await call("POST", json.dumps({"workspace_id": 3}))
+    assert (status, body) == (200, {"success": True})
+    assert os.readlink(zorvik_options["store_path"]) == str(target)
+    assert json.load(open(str(target)))["current"] == 3
+    assert os.listdir(str(target.parent)) == ["store.json"]  # no temporary file left
 
 
 @pytest.mark.parametrize("method, body", [("GET", None), ("POST", '{"workspace_id": 1}')])
@@ -135,3 +190,56 @@ async def test_remote_unreachable_or_malformed_url(call, monkeypatch, url, answe
     monkeypatch.setenv("ZORVIK_URL", url.format(secret=SECRET, port=free_port()))
     status, got, response = await call(method, body)
     assert (status, got) == (502, answer) and ours(response)
+
+
+def _extension_app(serverapp):
+    (app,) = serverapp.extension_manager.extension_apps["corvanix.server.extension"]
+    return app
+
+
+@pytest.mark.parametrize("zorvik_options", [
+    {"url": f"http://cfg:{SECRET}@{{standin}}/", "deadline": 0.5, "cooldown": 30}], indirect=True)
+async def test_drip_holds_the_server_at_most_the_deadline(call, jp_fetch, standin, zorvik_options):
+    """The options come from the server's configuration; a dripping platform
+    holds every request of the server for the deadline at most, once per cool-down."""
+    status, body, _ = await call()
+    assert status == 200 and [w["id"] for w in body] == [10, 20]
+    assert standin.seen[0]["authorization"] == "Basic " + base64.b64encode(
+        f"cfg:{SECRET}".encode()).decode()
+    standin.mode, standin.drip_interval = "drip", 0.1
+    start = time.monotonic()
+
+    async def server_status():
+        await asyncio.sleep(0.05)
+        response = await jp_fetch("api", "status")
+        assert response.code == 200
+        return time.monotonic() - start
+
+    (status, body, response), status_after = await asyncio.gather(call(), server_status())
+    assert (status, body) == (504, {"error": _client.TIMED_OUT}) and ours(response)
+    assert status_after < 0.5 + 1
+    assert time.monotonic() - start < 0.5 + 0.5
+    start = time.monotonic()
+    status, body, response = await call("POST", json.dumps({"workspace_id": 10}))
+    assert time.monotonic() - start < 1
+    assert (status, body) == (504, {"error": _client.TIMED_OUT + " Calls fail at once until the "
+                                             "next attempt in 30 s."}) and ours(response)
+
+
+@pytest.mark.parametrize("url", [f"http://bob:{SECRET}/x@127.0.0.1:1/", "ftp://127.0.0.1/"])
+async def test_refused_url_is_logged_plainly_and_answers_502(call, jp_serverapp, monkeypatch, url):
+    monkeypatch.setenv("ZORVIK_URL", url)
+    app = _extension_app(jp_serverapp)
+    lines = []
+    handler = logging.Handler()
+    handler.emit = lambda record: lines.append(handler.format(record))
+    app.log.addHandler(handler)
+    try:
+        app.initialize_settings()
+    finally:
+        app.log.removeHandler(handler)
+    assert len(lines) == 1 and "(ZORVIK_URL) is refused: it" in lines[0]
+    assert SECRET not in lines[0] and "bob" not in lines[0]
+    for method, body in (("GET", None), ("POST", '{"workspace_id": 3}')):
+        status, got, response = await call(method, body)
+        assert (status, got) == (502, {"error": _client.INVALID_URL}) and ours(response)

@@ -7,7 +7,7 @@ from http import HTTPStatus
 import pytest
 
 from handler_double import make_double_class
-from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks
+from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, line
 
 WRITER = MODULE_NAME + ".ZRVZorvikWorkspaceHandler._finish_with_result"
 
@@ -83,14 +83,14 @@ class TestFailures:
         with pytest.raises(TypeError) as info:
             h._finish_with_result(status_code=None, result=[])
         assert [c[0] for c in h.calls] == ["set_header", "set_header"]
-        assert last_entry(info.value) == (WRITER, 41)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result.status"))
 
     def test_unserialisable_result_fails_after_the_type_header(self, Double):
         h = Double()
         with pytest.raises(TypeError) as info:
             h._finish_with_result(status_code=200, result={1, 2})
         assert [c[2]["name"] for c in h.calls] == ["Content-Type"]
-        assert last_entry(info.value) == (WRITER, 40)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result.content_length"))
 
     def test_failing_set_header(self, Double):
         h = Double()
@@ -101,7 +101,7 @@ class TestFailures:
         h.set_header = broken  # found on the instance at the moment of the call
         with pytest.raises(RuntimeError, match="header refused") as info:
             h._finish_with_result(status_code=200, result=[])
-        assert last_entry(info.value) == (WRITER, 39)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result.content_type"))
 
     def test_failing_finish(self, Double):
         h = Double()
@@ -109,7 +109,7 @@ class TestFailures:
         with pytest.raises(TypeError) as info:
             h._finish_with_result(status_code=200, result=[])
         assert [c[0] for c in h.calls] == ["set_header", "set_header", "set_status"]
-        assert last_entry(info.value) == (WRITER, 42)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result.finish"))
 
     @pytest.mark.parametrize("call, count", [
         (lambda f, h: f(h, 200), 2),
@@ -125,7 +125,7 @@ class TestFailures:
             call(f, h)
         assert str(info.value) == (
             f"_finish_with_result() takes exactly 3 positional arguments ({count} given)")
-        assert last_entry(info.value) == (WRITER, 34)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result"))
         assert h.calls == []
 
 
@@ -135,7 +135,7 @@ class TestGlobalJson:
         h = Double()
         with pytest.raises(NameError, match="^name 'json' is not defined$") as info:
             h._finish_with_result(status_code=200, result=[])
-        assert last_entry(info.value) == (WRITER, 40)
+        assert last_entry(info.value) == (WRITER, line("_finish_with_result.content_length"))
 
     def test_json_is_looked_up_at_each_use(self, wh, Double, monkeypatch):
         texts = iter(["[1, 2, 3]", "[]"])

@@ -6,20 +6,37 @@
 Tests run it in a thread (`running_platform`); by hand:
 
     .venv-3.8/bin/python tests/zorvik_standin.py [--port 9999] [--fail 500]
+        [--mode drip|stall|echo|inflate] [--drip-interval 2] [--inflate-mb 150]
 
 `fail_status` makes it answer every request with that status and a body
-{"error": <fail_message>}.
+{"error": <fail_message>}; `raw_answer` makes it answer 200 with those bytes.
+`mode` makes it misbehave:
+
+- drip: the whole answer, status line and headers included, one byte every
+  `drip_interval` seconds;
+- stall: the headers of a 200 answer, then nothing until the client leaves;
+- echo: 401 with an error text that repeats the request's Authorization header;
+- inflate: 200 with a gzip body that inflates to `inflate_bytes`.
 """
 import argparse
 import asyncio
 import contextlib
 import json
+import os
+import ssl
 import threading
+import zlib
 from typing import Any, Dict, Iterator, List, Optional
 
 import tornado.httpserver
+import tornado.iostream
 import tornado.netutil
 import tornado.web
+
+MODES = ("drip", "stall", "echo", "inflate")
+# A self-signed certificate for 127.0.0.1 with its key, for `running_platform(tls=True)`;
+# clients trust it through REQUESTS_CA_BUNDLE.
+TLS_PEM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zorvik_standin_tls.pem")
 
 
 class Platform:
@@ -33,19 +50,79 @@ class Platform:
         self.current: Optional[int] = None
         self.fail_status: Optional[int] = None
         self.fail_message = "The platform failed."
-        self.seen: List[Dict[str, Any]] = []  # method, path, authorization of each request
+        self.raw_answer: Optional[bytes] = None
+        self.mode: Optional[str] = None
+        self.drip_interval = 2.0
+        self.inflate_bytes = 150 * 1024 * 1024
+        # method, path, authorization and the client's port of each request
+        self.seen: List[Dict[str, Any]] = []
+
+
+_INFLATING: Dict[int, bytes] = {}
+
+
+def inflating_body(size: int) -> bytes:
+    """gzip of `size` bytes of JSON-looking white space (about size/1000 bytes)."""
+    if size not in _INFLATING:
+        packer = zlib.compressobj(9, zlib.DEFLATED, 16 + zlib.MAX_WBITS)
+        parts = [packer.compress(b"[")]
+        block = b" " * (1024 * 1024)
+        for start in range(1, size, len(block)):
+            parts.append(packer.compress(block[:size - start]))
+        _INFLATING[size] = b"".join(parts) + packer.flush()
+    return _INFLATING[size]
 
 
 class _Handler(tornado.web.RequestHandler):
     def initialize(self, platform: Platform) -> None:
         self.platform = platform
 
-    def prepare(self) -> None:
-        self.platform.seen.append({
+    async def prepare(self) -> None:
+        p = self.platform
+        authorization = self.request.headers.get("Authorization")
+        p.seen.append({
             "method": self.request.method, "path": self.request.path,
-            "authorization": self.request.headers.get("Authorization")})
-        if self.platform.fail_status is not None:
-            self.answer(self.platform.fail_status, {"error": self.platform.fail_message})
+            "authorization": authorization,
+            "client_port": self.request.connection.stream.socket.getpeername()[1]})
+        if p.mode == "drip":
+            await self.drip()
+        elif p.mode == "stall":
+            await self.stall()
+        elif p.mode == "echo":
+            self.answer(401, {"error": f"Not authorized: {authorization}"})
+        elif p.mode == "inflate":
+            self.set_header("Content-Type", "application/json")
+            self.set_header("Content-Encoding", "gzip")
+            self.finish(inflating_body(p.inflate_bytes))
+        elif p.fail_status is not None:
+            if p.fail_status in (429, 503):
+                self.set_header("Retry-After", "2")  # as a platform under load would
+            self.answer(p.fail_status, {"error": p.fail_message})
+        elif p.raw_answer is not None:
+            self.finish(p.raw_answer)
+
+    async def drip(self) -> None:
+        body = json.dumps([dict(w, current=False) for w in self.platform.workspaces]).encode()
+        raw = (b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+               b"Content-Length: %d\r\n\r\n%s" % (len(body), body))
+        stream = self.detach()
+        try:
+            for i in range(len(raw)):
+                await stream.write(raw[i:i + 1])
+                await asyncio.sleep(self.platform.drip_interval)
+        except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
+            pass  # the client left, or the stand-in stops
+        stream.close()
+
+    async def stall(self) -> None:
+        stream = self.detach()
+        try:
+            await stream.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                               b"Content-Length: 100\r\n\r\n")
+            await stream.read_until_close()
+        except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
+            pass
+        stream.close()
 
     def answer(self, status: int, body: Any) -> None:
         self.set_status(status)
@@ -82,12 +159,17 @@ def make_app(platform: Platform) -> tornado.web.Application:
 
 
 @contextlib.contextmanager
-def running_platform(platform: Platform) -> Iterator[str]:
-    """Serves `platform` from a thread of its own and yields its base URL.
+def running_platform(platform: Platform, tls: bool = False) -> Iterator[str]:
+    """Serves `platform` from a thread of its own and yields its base URL
+    (https with `tls`).
 
     Its own thread and loop: the handler calls it synchronously from inside
     the Jupyter server's loop.
     """
+    tls_context = None
+    if tls:
+        tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls_context.load_cert_chain(TLS_PEM)
     loop = asyncio.new_event_loop()
     sockets = tornado.netutil.bind_sockets(0, "127.0.0.1")
     port = sockets[0].getsockname()[1]
@@ -98,7 +180,7 @@ def running_platform(platform: Platform) -> Iterator[str]:
         asyncio.set_event_loop(loop)
 
         async def start() -> None:
-            server = tornado.httpserver.HTTPServer(make_app(platform))
+            server = tornado.httpserver.HTTPServer(make_app(platform), ssl_options=tls_context)
             server.add_sockets(sockets)
             holder["server"] = server
 
@@ -108,6 +190,11 @@ def running_platform(platform: Platform) -> Iterator[str]:
         server = holder["server"]
         server.stop()
         loop.run_until_complete(server.close_all_connections())
+        # What still drips or stalls ends with the stand-in.
+        pending = asyncio.all_tasks(loop)
+        for task in pending:
+            task.cancel()
+        loop.run_until_complete(asyncio.gather(*pending, return_exceptions=True))
         loop.close()
 
     thread = threading.Thread(target=run, name="zorvik-standin", daemon=True)
@@ -115,7 +202,7 @@ def running_platform(platform: Platform) -> Iterator[str]:
     if not started.wait(10):
         raise RuntimeError("the stand-in platform did not start")
     try:
-        yield f"http://127.0.0.1:{port}"
+        yield f"{'https' if tls else 'http'}://127.0.0.1:{port}"
     finally:
         loop.call_soon_threadsafe(loop.stop)
         thread.join(10)
@@ -125,9 +212,15 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=9999)
     parser.add_argument("--fail", type=int, metavar="STATUS", help="answer every request with STATUS")
+    parser.add_argument("--mode", choices=MODES, help="misbehave this way")
+    parser.add_argument("--drip-interval", type=float, default=2.0, metavar="SECONDS")
+    parser.add_argument("--inflate-mb", type=int, default=150, metavar="MB")
     options = parser.parse_args()
     platform = Platform()
     platform.fail_status = options.fail
+    platform.mode = options.mode
+    platform.drip_interval = options.drip_interval
+    platform.inflate_bytes = options.inflate_mb * 1024 * 1024
 
     async def serve() -> None:
         make_app(platform).listen(options.port, address="127.0.0.1")

@@ -3,9 +3,9 @@
     check_dist.py FILE...
 
 A wheel must hold the native module for its own interpreter tag, the module's
-type stub, py.typed and the file that enables the server extension, carry a
-manylinux tag no newer than this machine's C library, and hold nothing of the
-tests, the build trees or the C++ sources. An sdist must hold what a build
+type stub, py.typed, the server hook's .pth file and the file that enables the
+server extension, carry a manylinux tag no newer than this machine's C
+library, and hold nothing of the tests, the build trees or the C++ sources. An sdist must hold what a build
 needs and none of the environments, build trees or built files. Prints each
 problem and exits 1 if there is one.
 """
@@ -59,7 +59,9 @@ def check_wheel(path, glibc):
     module = re.compile(re.escape(MODULE_DIR) + rf"workspace_handler\.cpython-{version}-[\w-]+\.so")
     if not any(module.fullmatch(name) for name in names):
         problems.append(f"no native module for {python_tag} in {MODULE_DIR}")
-    for required in (MODULE_DIR + "workspace_handler.pyi", "corvanix/py.typed"):
+    # the hook file puts the extension's options and log masking into every server
+    for required in (MODULE_DIR + "workspace_handler.pyi", "corvanix/py.typed",
+                     "corvanix-serverapp-hook.pth"):
         if required not in names:
             problems.append(f"no {required}")
     if not any(name.endswith(".data/data/" + CONFIG_FILE) for name in names):

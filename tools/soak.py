@@ -18,12 +18,13 @@ import json
 import os
 import secrets
 import select
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+from loopback import free_port, jupyter_env
 
 ROUTE = "api/zorvik/soak-workspaces"
 MODULE_NAME = "corvanix.server.handlers.zorvik.workspace_handler"
@@ -58,14 +59,10 @@ CASES = [
 
 # ---------------------------------------------------------------- server side
 
-def serve(port, token, time_limit):
-    import logging
-
+def install_siblings(wh):
+    """Replaces the module's sibling functions with stand-ins that behave as
+    the one-slot list they return says ("ok", "connection", ...)."""
     import requests
-    from jupyter_server.serverapp import ServerApp
-    from jupyter_server.utils import url_path_join
-
-    wh = __import__(MODULE_NAME, fromlist=["ZRVZorvikWorkspaceHandler"])
     from corvanix.zorvik.schemas import WorkspaceInfo
 
     workspaces = [WorkspaceInfo(1, "Research"), WorkspaceInfo(2, "Data Engineering"),
@@ -103,7 +100,10 @@ def serve(port, token, time_limit):
 
     wh.get_joined_workspaces = get_joined_workspaces
     wh.set_joined_workspace = set_joined_workspace
+    return mode
 
+
+def soak_handler(wh, mode):
     class SoakHandler(wh.ZRVZorvikWorkspaceHandler):
         # The siblings take their behaviour from the request's query; the
         # handler methods run to completion synchronously, so one slot is
@@ -116,6 +116,18 @@ def serve(port, token, time_limit):
             mode[0] = self.get_query_argument("mode", "ok")
             return super().post()
 
+    return SoakHandler
+
+
+def make_server(port, token):
+    """A server on the port, the handler on ROUTE with the stand-in siblings."""
+    import logging
+
+    from jupyter_server.serverapp import ServerApp
+    from jupyter_server.utils import url_path_join
+
+    wh = __import__(MODULE_NAME, fromlist=["ZRVZorvikWorkspaceHandler"])
+    handler = soak_handler(wh, install_siblings(wh))
     app = ServerApp()
     app.initialize(argv=[
         "--ServerApp.ip=127.0.0.1", f"--ServerApp.port={port}", "--ServerApp.port_retries=0",
@@ -126,14 +138,17 @@ def serve(port, token, time_limit):
     # Failing requests are expected by the thousand: keep their logs quiet.
     for name in ("tornado", "tornado.access", "tornado.application", "tornado.general"):
         logging.getLogger(name).setLevel(logging.CRITICAL)
-    app.web_app.add_handlers(".*$", [(url_path_join(app.base_url, ROUTE), SoakHandler)])
+    app.web_app.add_handlers(".*$", [(url_path_join(app.base_url, ROUTE), handler)])
+    return app
 
+
+def run_until_stopped(app, time_limit):
+    """Serves until the parent closes our stdin (or dies), or the time limit."""
     loop = app.io_loop
 
     def stop():
         loop.add_callback(loop.stop)
 
-    # Stops when the parent closes our stdin (or dies), and after the limit.
     threading.Thread(target=lambda: (sys.stdin.read(), stop()), daemon=True).start()
     limit = threading.Timer(time_limit, stop)
     limit.daemon = True
@@ -142,13 +157,11 @@ def serve(port, token, time_limit):
     app.start()
 
 
+def serve(port, token, time_limit):
+    run_until_stopped(make_server(port, token), time_limit)
+
+
 # ---------------------------------------------------------------- client side
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
 
 def resident_kb(pid):
     with open(f"/proc/{pid}/status") as f:
@@ -232,10 +245,8 @@ class Client:
 def soak(total, concurrency, max_growth_mb, time_limit):
     token = secrets.token_hex(16)
     port = free_port()
-    env = dict(os.environ, JUPYTER_PLATFORM_DIRS="1")
     home = tempfile.mkdtemp(prefix="wsh-soak-")
-    for var in ("JUPYTER_CONFIG_DIR", "JUPYTER_DATA_DIR", "JUPYTER_RUNTIME_DIR"):
-        env[var] = os.path.join(home, var.lower())
+    env = jupyter_env(home)
     server = subprocess.Popen(
         [sys.executable, os.path.abspath(__file__), "--serve", str(port), token, str(time_limit)],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=home, env=env)

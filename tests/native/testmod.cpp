@@ -1,8 +1,8 @@
 #include "tests/native/testmod.h"
 
+#include "handler/handler_state.h"
 #include "module/code_objects.h"
 #include "module/hooks.h"
-#include "module/keyword_names.h"
 #include "module/state.h"
 #include "runtime/compat.h"
 
@@ -25,11 +25,10 @@ PyMethodDef* const method_tables[] = {
 // The test module's own copy of the module state, filled like the real
 // module's exec hook does (it is a separate shared object).
 int testmod_exec(PyObject* module) {
-    ModuleState& st = state();
-    if (init_state(module, st) < 0) return -1;
-    if (init_keyword_names(st) < 0) return -1;
-    if (fetch_shared_types(module, st) < 0) return -1;
-    if (make_code_objects(st) < 0) return -1;
+    if (init_state(module) < 0) return -1;
+    if (init_handler_state() < 0) return -1;
+    if (fetch_shared_types() < 0) return -1;
+    if (make_code_objects(state()) < 0) return -1;
     for (PyMethodDef* table : method_tables) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }
@@ -42,8 +41,15 @@ PyModuleDef_Slot testmod_slots[] = {
 };
 
 PyModuleDef testmod_def = {
-    PyModuleDef_HEAD_INIT, "_wsh_testmod", nullptr, 0, nullptr, testmod_slots,
-    nullptr,               nullptr,        nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_wsh_testmod",
+    .m_doc = nullptr,
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = testmod_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

@@ -2,9 +2,9 @@
 // them out, so Python can drive every path.
 #include <vector>
 
-#include "module/state.h"
 #include "runtime/call.h"
 #include "runtime/compat.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
@@ -58,7 +58,7 @@ PyObject* t_call_one_arg(PyObject*, PyObject* args) {
     PyObject* function;
     PyObject* arg = nullptr;
     if (!PyArg_ParseTuple(args, "O|O", &function, &arg)) return nullptr;
-    auto* ours = reinterpret_cast<PyTypeObject*>(state().function_type.get());
+    auto* ours = reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
     if (!PyObject_TypeCheck(function, &PyCFunction_Type) &&
         !(ours != nullptr && PyObject_TypeCheck(function, ours))) {
         PyErr_SetString(PyExc_TypeError, "expected a built-in function or a function object");

@@ -1,6 +1,7 @@
 // Exception matching and moving exceptions between the thread's slots.
 #include "runtime/call.h"
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
+#include "runtime/exception_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {

@@ -1,7 +1,12 @@
 // Internals of the module frame: constant table, code objects, version
 // check and traceback entries.
+#include <string>
+
+#include "handler/source_lines.h"
+#include "module/source_lines.h"
 #include "module/state.h"
 #include "module/version.h"
+#include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
 #include "tests/native/testmod.h"
 
@@ -13,7 +18,7 @@ PyObject* strings(PyObject*, PyObject*) {
     Ref list = Ref::steal(PyList_New(string_count));
     if (!list) return nullptr;
     for (size_t i = 0; i < string_count; ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), state().strings[i].new_ref());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), runtime_state().strings[i].new_ref());
     }
     return list.release();
 }
@@ -74,7 +79,7 @@ PyObject* traceback_without_exception(PyObject*, PyObject* args) {
 }
 
 PyObject* traceback_cache(PyObject*, PyObject*) {
-    const TracebackCodeCache& cache = state().traceback_code_cache;
+    const TracebackCodeCache& cache = runtime_state().traceback_code_cache;
     Ref entries = Ref::steal(PyList_New(cache.count));
     if (!entries) return nullptr;
     for (int i = 0; i < cache.count; ++i) {
@@ -89,12 +94,32 @@ PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
     const long line = PyLong_AsLong(arg);
     if (line == -1 && PyErr_Occurred()) return nullptr;
     return PyLong_FromLong(
-        traceback_cache_position(state().traceback_code_cache, static_cast<int>(line)));
+        traceback_cache_position(runtime_state().traceback_code_cache, static_cast<int>(line)));
 }
 
 }  // namespace
 
+// source_lines() -> {name: line}: the module's and the handler's tables of
+// the lines their traceback entries show.
+PyObject* source_lines(PyObject*, PyObject*) {
+    Ref lines = Ref::steal(PyDict_New());
+    if (!lines) return nullptr;
+    auto add = [&](const SourceLine& entry) {
+        Ref line = Ref::steal(PyLong_FromLong(entry.line));
+        return line && PyDict_SetItemString(lines.get(), std::string(entry.name).c_str(),
+                                            line.get()) == 0;
+    };
+    for (const SourceLine& entry : module_source_lines) {
+        if (!add(entry)) return nullptr;
+    }
+    for (const SourceLine& entry : handler_source_lines) {
+        if (!add(entry)) return nullptr;
+    }
+    return lines.release();
+}
+
 PyMethodDef frame_methods[] = {
+    {"source_lines", source_lines, METH_NOARGS, nullptr},
     {"strings", strings, METH_NOARGS, nullptr},
     {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
     {"code_objects", code_objects, METH_NOARGS, nullptr},

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "module/state.h"
 #include "runtime/compat.h"
 #include "runtime/function.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
@@ -91,7 +91,7 @@ PyMethodDef* find_definition(const char* kind) {
 }
 
 BindingFunction* checked_function(PyObject* f) {
-    if (Py_TYPE(f) != reinterpret_cast<PyTypeObject*>(state().function_type.get())) {
+    if (Py_TYPE(f) != reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get())) {
         PyErr_SetString(PyExc_TypeError, "expected a function object");
         return nullptr;
     }
@@ -118,7 +118,7 @@ PyObject* make_function(PyObject*, PyObject* args, PyObject* kwargs) {
     if (def == nullptr) return nullptr;
     Ref f = Ref::steal(create_function(def, flags, qualname, nullptr,
                                        module == Py_None ? nullptr : module,
-                                       state().module_dict.get(),
+                                       runtime_state().module_dict.get(),
                                        code == Py_None ? nullptr : code));
     if (!f) return nullptr;
     if (defining_class != Py_None) {
@@ -165,7 +165,7 @@ PyObject* call_slot(PyObject*, PyObject* args) {
     return Py_TYPE(f)->tp_call(f, call_args, kwargs);
 }
 
-PyObject* function_type(PyObject*, PyObject*) { return state().function_type.new_ref(); }
+PyObject* function_type(PyObject*, PyObject*) { return runtime_state().function_type.new_ref(); }
 
 PyObject* function_record_size(PyObject*, PyObject*) {
     return PyLong_FromSsize_t(static_cast<Py_ssize_t>(sizeof(BindingFunction)));

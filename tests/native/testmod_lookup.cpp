@@ -1,22 +1,27 @@
 // Look-ups: attribute reads, builtins and the cached module-global read,
 // on this module's own dictionary.
-#include "module/state.h"
 #include "runtime/compat.h"
 #include "runtime/lookup.h"
+#include "runtime/never_destroyed.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
 
 namespace {
 
+// The tests' own reading places.
+constexpr long test_site_count = 4;
+constinit NeverDestroyed<ReadingPlace[test_site_count]> test_places;
+
 GlobalLookupCache* site_cache(PyObject* index) {
     const long site = PyLong_AsLong(index);
     if (site == -1 && PyErr_Occurred()) return nullptr;
-    if (site < 0 || site > site_test_3 - site_test_0) {
+    if (site < 0 || site >= test_site_count) {
         PyErr_SetString(PyExc_IndexError, "no such test site");
         return nullptr;
     }
-    return &state().global_lookup_cache[site_test_0 + site];
+    return &test_places.get()[site].global;
 }
 
 // get_attr_quiet(obj, name) -> (found, value or None)
@@ -53,7 +58,7 @@ PyObject* t_get_module_global(PyObject*, PyObject* const* args, Py_ssize_t nargs
 PyObject* t_global_cache(PyObject*, PyObject* index) {
     GlobalLookupCache* cache = site_cache(index);
     if (cache == nullptr) return nullptr;
-    const bool current = cache->version == compat::dict_version(state().module_dict.get());
+    const bool current = cache->version == compat::dict_version(runtime_state().module_dict.get());
     return Py_BuildValue("(KOO)", static_cast<unsigned long long>(cache->version),
                          cache->value ? Py_True : Py_False, current ? Py_True : Py_False);
 }

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "module/state.h"
 #include "runtime/compat.h"
 #include "runtime/registry.h"
+#include "runtime/runtime_state.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
@@ -86,11 +86,11 @@ PyType_Slot fixup_slots[] = {
 };
 
 PyType_Spec fixup_spec = {
-    "_wsh_testmod_registry.fixup_test_type",
-    sizeof(FixupRecord),
-    0,
-    static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC),
-    fixup_slots,
+    .name = "_wsh_testmod_registry.fixup_test_type",
+    .basicsize = sizeof(FixupRecord),
+    .itemsize = 0,
+    .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC),
+    .slots = fixup_slots,
 };
 
 // make_fixup_type(): a new, unregistered type from the PyType_Spec with
@@ -106,9 +106,9 @@ PyObject* make_fixup_type(PyObject*, PyObject*) {
 
 // fetch_fixup_type(): the registry's type for the PyType_Spec, with the
 // shared metaclass.
-PyObject* fetch_fixup_type(PyObject* module, PyObject*) {
+PyObject* fetch_fixup_type(PyObject*, PyObject*) {
     return reinterpret_cast<PyObject*>(fetch_shared_type(
-        reinterpret_cast<PyTypeObject*>(state().common_metatype.get()), module, &fixup_spec,
+        reinterpret_cast<PyTypeObject*>(runtime_state().common_metatype.get()), &fixup_spec,
         nullptr));
 }
 
@@ -139,7 +139,7 @@ PyObject* new_instance(PyObject*, PyObject* arg) {
         return nullptr;
     }
     auto* t = reinterpret_cast<PyTypeObject*>(arg);
-    return t->tp_new(t, state().empty_tuple.get(), nullptr);
+    return t->tp_new(t, runtime_state().empty_tuple.get(), nullptr);
 }
 
 }  // namespace

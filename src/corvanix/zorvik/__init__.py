@@ -4,9 +4,10 @@
 marked "current"; `set_joined_workspace(workspace_id=...)` makes one of them
 the joined one (None leaves it).
 
-With ZORVIK_URL set they talk to that platform (`_client`); without it they
-use an embedded store in the Jupyter data directory (`_store`). The
-environment is read at each call. Failures are raised as `requests`
+With a platform URL (the server extension's option, else ZORVIK_URL) they
+talk to that platform (`_client`); without one they use an embedded store in
+the Jupyter data directory (`_store`). What the extension does not set is
+read from the environment at each call. Failures are raised as `requests`
 exceptions whose text has the form "<status>: <message>" (a connection
 failure excepted), which `corvanix.server.misc.functions.
 parse_zorvik_exception` turns back into the answer's status and message.
@@ -14,16 +15,28 @@ parse_zorvik_exception` turns back into the answer's status and message.
 import os
 from typing import List, Optional
 
-from corvanix.zorvik import _client, _store
+from corvanix.zorvik import _client, _settings, _store
 from corvanix.zorvik.schemas import WorkspaceInfo
 
-__all__ = ["get_joined_workspaces", "set_joined_workspace", "WorkspaceInfo", "platform_url"]
+__all__ = ["get_joined_workspaces", "set_joined_workspace", "WorkspaceInfo", "platform_url",
+           "configure"]
+
+
+def configure(**options) -> None:
+    """Sets what the functions run with (the server extension does, at load).
+
+    Options: url, deadline, cooldown, max_answer_bytes, store_path, log; one
+    left out gets its default (see `_settings.Settings`).
+    """
+    _settings.configure(**options)
 
 
 def platform_url() -> Optional[str]:
     """The configured platform, or None for the embedded store."""
-    url = os.environ.get("ZORVIK_URL", "").strip()
-    return url or None
+    url = _settings.current.url
+    if url is None:
+        url = os.environ.get("ZORVIK_URL", "")
+    return url.strip() or None
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:

@@ -7,8 +7,11 @@ the one joined for this server:
 
 It is created with a few example workspaces on first use and always replaced
 as a whole (temporary file, fsync, rename), so a crash leaves either the old
-or the new file, never a torn one.
+or the new file, never a torn one. A store file that is a symbolic link is
+replaced at its target, so the link stays. Failures name no path (their
+text reaches the client); the path goes to the log.
 """
+import errno
 import json
 import operator
 import os
@@ -17,7 +20,7 @@ from typing import Any, Dict, List, Optional
 
 from jupyter_core.paths import jupyter_data_dir
 
-from corvanix.zorvik import _errors
+from corvanix.zorvik import _errors, _settings
 from corvanix.zorvik.schemas import WorkspaceInfo
 
 FILE_NAME = "zorvik-workspaces.json"
@@ -29,11 +32,18 @@ EXAMPLE_WORKSPACES = [
 ]
 
 
-class StoreDamagedError(Exception):
+class StoreError(Exception):
+    """The store cannot be used."""
+
+
+class StoreDamagedError(StoreError):
     """The store file exists but does not hold what we write there."""
 
 
 def store_path() -> str:
+    configured = _settings.current.store_path
+    if configured:
+        return os.path.abspath(os.path.expanduser(configured))
     # Read at each use: the data directory follows the environment.
     return os.path.join(jupyter_data_dir(), "corvanix", FILE_NAME)
 
@@ -66,13 +76,25 @@ def _load() -> Dict[str, Any]:
         data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
         _write(path, data)
         return data
+    except OSError as e:
+        raise _failure(StoreError, path, f"could not be read ({_reason(e)})") from None
     try:
         data = json.loads(text)
-    except ValueError:
-        raise StoreDamagedError(f"The workspace store {path} is not valid JSON.") from None
+    except (ValueError, RecursionError):
+        raise _failure(StoreDamagedError, path, "is not valid JSON") from None
     if not _well_formed(data):
-        raise StoreDamagedError(f"The workspace store {path} does not hold a workspace list.")
+        raise _failure(StoreDamagedError, path, "does not hold a workspace list")
     return data
+
+
+def _failure(kind: type, path: str, what: str) -> StoreError:
+    _settings.current.log.error("The workspace store %s %s.", path, what)
+    return kind(f"The workspace store {what}.")
+
+
+def _reason(error: OSError) -> str:
+    # strerror alone: str(error) would name the file.
+    return error.strerror or type(error).__name__
 
 
 def _well_formed(data: Any) -> bool:
@@ -91,25 +113,38 @@ def _is_int(value: Any) -> bool:
 
 
 def _write(path: str, data: Dict[str, Any]) -> None:
-    directory = os.path.dirname(path)
-    os.makedirs(directory, exist_ok=True)
-    fd, tmp = tempfile.mkstemp(prefix=FILE_NAME + ".", suffix=".tmp", dir=directory)
+    try:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        _replace(os.path.realpath(path), data)
+    except OSError as e:
+        raise _failure(StoreError, path, f"could not be written ({_reason(e)})") from None
+
+
+def _replace(target: str, data: Dict[str, Any]) -> None:
+    directory = os.path.dirname(target)
+    fd, tmp = tempfile.mkstemp(prefix=os.path.basename(target) + ".", suffix=".tmp",
+                               dir=directory)
     try:
         with os.fdopen(fd, "w", encoding="utf-8") as f:
             json.dump(data, f, indent=2)
             f.write("\n")
             f.flush()
             os.fsync(f.fileno())
-        os.replace(tmp, path)
+        os.replace(tmp, target)
     except BaseException:
         try:
             os.unlink(tmp)
         except FileNotFoundError:
             pass
         raise
-    # The rename itself must reach the disk too.
+    # The rename itself must reach the disk too ...
     dir_fd = os.open(directory, os.O_RDONLY)
     try:
         os.fsync(dir_fd)
+    except OSError as e:
+        # ... where the file system can sync a directory: some FUSE and
+        # network mounts refuse, and the rename has happened all the same.
+        if e.errno not in (errno.EINVAL, errno.ENOTSUP, errno.EOPNOTSUPP):
+            raise
     finally:
         os.close(dir_fd)

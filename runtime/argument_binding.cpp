@@ -1,4 +1,4 @@
-#include "runtime/argparse.h"
+#include "runtime/argument_binding.h"
 
 #include <cstring>
 
@@ -135,7 +135,7 @@ int bind_arguments(const MethodSignature& signature, PyObject* const* args, std:
     const Py_ssize_t keyword_count = keyword_names ? PyTuple_GET_SIZE(keyword_names) : 0;
     auto fail = [&] {
         for (Py_ssize_t i = 0; i < count; ++i) values[i].reset();
-        add_traceback(signature.traceback_name, signature.def_line, source_file_name);
+        signature.fail(signature.def_line);
         return -1;
     };
     if (keyword_count > 0 ? nargs > count : nargs != count) {

@@ -2,8 +2,9 @@
 // traceback entries show, and the lines of their `def`s.
 #pragma once
 
-#include "module/state.h"
-#include "runtime/argparse.h"
+#include "handler/source_lines.h"
+#include "runtime/argument_binding.h"
+#include "runtime/runtime_state.h"
 
 namespace wsh {
 
@@ -14,12 +15,14 @@ inline constexpr StringId post_parameters[] = {s_self};
 inline constexpr MethodSignature finish_with_result_signature{
     finish_with_result_parameters, "_finish_with_result",
     "corvanix.server.handlers.zorvik.workspace_handler.ZRVZorvikWorkspaceHandler._finish_with_result",
-    34};
+    handler_line("_finish_with_result")};
 inline constexpr MethodSignature get_signature{
     get_parameters, "get",
-    "corvanix.server.handlers.zorvik.workspace_handler.ZRVZorvikWorkspaceHandler.get", 44};
+    "corvanix.server.handlers.zorvik.workspace_handler.ZRVZorvikWorkspaceHandler.get",
+    handler_line("get")};
 inline constexpr MethodSignature post_signature{
     post_parameters, "post",
-    "corvanix.server.handlers.zorvik.workspace_handler.ZRVZorvikWorkspaceHandler.post", 66};
+    "corvanix.server.handlers.zorvik.workspace_handler.ZRVZorvikWorkspaceHandler.post",
+    handler_line("post")};
 
 }  // namespace wsh

@@ -1,7 +1,7 @@
 // The method wrappers with the handler's real parameter tables around
 // stand-in bodies that hand back what they were given.
-#include "handler/params.h"
-#include "runtime/argparse.h"
+#include "handler/signatures.h"
+#include "runtime/argument_binding.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {

@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, raises_with
+from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, line, raises_with
 
 CLASS = MODULE_NAME + ".ZRVZorvikWorkspaceHandler."
 H, S, R = object(), object(), object()  # handler, status, result stand-ins
@@ -50,9 +50,9 @@ def last_entry(exc):
 
 # (method, signature name, def line)
 METHODS = {
-    "finish": ("bind_finish_with_result", "_finish_with_result", 34),
-    "get": ("bind_get", "get", 44),
-    "post": ("bind_post", "post", 66),
+    "finish": ("bind_finish_with_result", "_finish_with_result", line("_finish_with_result")),
+    "get": ("bind_get", "get", line("get")),
+    "post": ("bind_post", "post", line("post")),
 }
 
 BOUND = [
@@ -98,14 +98,14 @@ FAILING = [
 
 @pytest.mark.parametrize("method, args, kwargs, message", FAILING)
 def test_binding_errors(testmod, method, args, kwargs, message):
-    wrapper_name, _, line = METHODS[method]
+    wrapper_name, _, def_line = METHODS[method]
     wrapper = getattr(testmod, wrapper_name)
     calls = testmod.standin_body_calls()
     e = raises_with(lambda: wrapper(*args, **kwargs), TypeError)
     assert str(e) == message
     assert testmod.standin_body_calls() == calls  # the body never ran
     entry = last_entry(e)
-    assert entry.tb_lineno == line
+    assert entry.tb_lineno == def_line
     assert entry.tb_frame.f_code.co_name == CLASS + METHODS[method][1]
     assert entry.tb_frame.f_code.co_filename == SOURCE_FILE
     assert entry.tb_frame.f_back is None or entry.tb_frame.f_back.f_code.co_name != CLASS
@@ -147,7 +147,7 @@ def test_comparison_error_of_a_str_subclass_key_passes_on(testmod):
         if tb.tb_frame.f_code.co_name == CLASS + "get":
             lines.append(tb.tb_lineno)
         tb = tb.tb_next
-    assert lines == [44]
+    assert lines == [line("get")]
 
 
 @pytest.mark.parametrize(
@@ -164,7 +164,7 @@ def test_names_tuples_only_native_callers_pass(testmod, values, names, message):
     e = raises_with(lambda: testmod.call_vector(testmod.bind_finish_with_result, values, names),
                     TypeError)
     assert str(e) == message
-    assert last_entry(e).tb_lineno == 34
+    assert last_entry(e).tb_lineno == line("_finish_with_result")
 
 
 def test_binding_does_not_leak(testmod):

@@ -11,9 +11,10 @@
 #include <span>
 #include <utility>
 
-#include "module/state.h"
 #include "runtime/compat.h"
 #include "runtime/ref.h"
+#include "runtime/runtime_state.h"
+#include "runtime/traceback.h"
 
 namespace wsh {
 
@@ -22,6 +23,13 @@ struct MethodSignature {
     const char* plain_name;                // in messages: "get() takes ..."
     const char* traceback_name;            // module-qualified dotted name
     int def_line;                          // the line of the method's `def`
+
+    // Adds the method's traceback entry for a failure at `line` and returns
+    // null: `return signature.fail(line);` leaves the method with it.
+    PyObject* fail(int line) const {
+        add_traceback(traceback_name, line, source_file_name);
+        return nullptr;
+    }
 };
 
 // Matches an exact-str keyword against the parameters by hash, length,

@@ -1,13 +1,10 @@
-// The places in the code that read a module global, each with its own
-// cached look-up pair in ModuleState.
+// The places in the handler's code that read a module global, each with a
+// cache of its own (handler_state.h).
 #pragma once
 
 namespace wsh {
 
-enum GlobalSite : int {
-    site_class_APIHandler,
-    site_class_tornado_get,
-    site_class_tornado_post,
+enum HandlerSite : int {
     // _finish_with_result: `json` for the length and for the body
     site_writer_json_length,
     site_writer_json_body,
@@ -28,12 +25,7 @@ enum GlobalSite : int {
     site_post_parse,
     site_post_status_internal_error,
     site_post_status_ok,
-    // Read only by the test-only module's checks of the look-up cache.
-    site_test_0,
-    site_test_1,
-    site_test_2,
-    site_test_3,
-    global_site_count
+    handler_site_count
 };
 
 }  // namespace wsh

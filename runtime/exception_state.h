@@ -1,4 +1,5 @@
-// The thread's current (raised) exception, moved in and out as one owned value.
+// The thread's exception slots: the current (raised) exception and the
+// handled one, moved in and out as owned triples.
 #pragma once
 
 #include <Python.h>
@@ -54,5 +55,23 @@ inline void restore_raised(RaisedException&& e) noexcept {
     compat::peek_handled_exception(thread, type, value, traceback);
     return {Ref::borrow(type), Ref::borrow(value), Ref::borrow(traceback)};
 }
+
+// Makes `error` the thread's pending exception, releasing the previous one.
+void restore_error(PyThreadState* thread, RaisedException&& error);
+
+// Makes `handled` the handled exception of the running frame's slot,
+// releasing the previous one: puts back what save_handled_exception saved
+// when an `except` block ends.
+void reset_handled_exception(PyThreadState* thread, RaisedException&& handled);
+
+// Entering an `except` block: moves the pending exception (normalised, its
+// traceback attached) into the handled slot and gives `out` new references
+// to it. 0, or -1 with an exception set, `out` empty and the handled slot
+// unchanged.
+int take_exception(PyThreadState* thread, RaisedException& out);
+
+// After an iterator's next step returned null: 0 when it is exhausted
+// (nothing pending, or a StopIteration that is cleared here), -1 otherwise.
+int finish_iteration();
 
 }  // namespace wsh

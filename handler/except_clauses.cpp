@@ -1,11 +1,10 @@
-#include "handler/sibling_failure.h"
+#include "handler/except_clauses.h"
 
 #include "handler/answer.h"
-#include "module/state.h"
+#include "handler/handler_state.h"
 #include "runtime/call.h"
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
-#include "runtime/traceback.h"
 #include "runtime/unpack.h"
 
 namespace wsh {
@@ -13,19 +12,20 @@ namespace wsh {
 namespace {
 
 // requests.exceptions.<name>, with `requests` read at `site`.
-Ref requests_exception_class(StringId name, GlobalSite site) {
-    Ref requests = read_global(s_requests, site);
+Ref requests_exception_class(StringId name, HandlerSite site) {
+    ReadingPlace& at = place(site);
+    Ref requests = read_global(s_requests, at);
     if (!requests) return requests;
-    Ref exceptions = read_module_attr(requests.get(), s_exceptions, site, 0);
+    Ref exceptions = read_module_attr(requests.get(), s_exceptions, at, 0);
     if (!exceptions) return exceptions;
-    return read_module_attr(exceptions.get(), name, site, 1);
+    return read_module_attr(exceptions.get(), name, at, 1);
 }
 
 // Evaluates a clause's class with the exception being matched taken out of
 // the thread (evaluating it may run Python code), then matches. 1 for a
 // match, 0 for none (the exception pending again in both cases), -1 when
 // the evaluation failed: its error replaces the exception being matched.
-int clause_matches(StringId name, GlobalSite site) {
+int clause_matches(StringId name, HandlerSite site) {
     RaisedException pending = take_raised();
     Ref clause = requests_exception_class(name, site);
     if (!clause) return -1;
@@ -35,19 +35,16 @@ int clause_matches(StringId name, GlobalSite site) {
 
 class ClauseRun {
 public:
-    ClauseRun(PyThreadState* thread, PyObject* self, const SiblingFailureClauses& clauses,
+    ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
               RaisedException&& saved)
         : thread_(thread), self_(self), c_(clauses), saved_(std::move(saved)) {}
 
-    PyObject* fail(int line) const {
-        add_traceback(c_.function_name, line, source_file_name);
-        return nullptr;
-    }
+    PyObject* fail(int line) const { return c_.method.fail(line); }
 
     // Enters the matched clause: the caught exception gets the entry of the
     // guarded line and becomes the handled one.
     bool enter(int take_line) {
-        add_traceback(c_.function_name, c_.guarded_line, source_file_name);
+        c_.method.fail(c_.lines.guarded);
         if (take_exception(thread_, caught_) == 0) return true;
         fail(take_line);
         return false;
@@ -69,67 +66,67 @@ public:
     }
 
     PyObject* connection_failure() {
-        return answer(http_status(s_BAD_GATEWAY, c_.bad_gateway_site), str(s_zorvik_url_invalid),
-                      c_.connection_answer_line);
+        return answer(http_status(s_BAD_GATEWAY, c_.sites.bad_gateway), str(s_zorvik_url_invalid),
+                      c_.lines.connection_answer);
     }
 
     PyObject* request_failure() {
-        Ref parse = read_global(s_parse_zorvik_exception, c_.parse_site);
-        if (!parse) return fail(c_.parse_line);
+        Ref parse = read_global(s_parse_zorvik_exception, place(c_.sites.parse));
+        if (!parse) return fail(c_.lines.parse);
         Ref text = text_of(caught_.value.get());
-        if (!text) return fail(c_.parse_line);
+        if (!text) return fail(c_.lines.parse);
         PyObject* args[] = {nullptr, text.get()};
         Ref parsed = Ref::steal(call_vector(parse.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                            state().keywords_error_str.get()));
+                                            handler_state().keywords_error_str.get()));
         Ref status_code;
         Ref message;
         if (!parsed || unpack_pair(parsed.get(), status_code, message) < 0) {
-            return fail(c_.parse_line);
+            return fail(c_.lines.parse);
         }
-        return answer(std::move(status_code), message.get(), c_.request_answer_line);
+        return answer(std::move(status_code), message.get(), c_.lines.request_answer);
     }
 
     PyObject* internal_error() {
-        Ref status = http_status(s_INTERNAL_SERVER_ERROR, c_.internal_error_site);
-        if (!status) return fail(c_.exception_answer_line);
+        Ref status = http_status(s_INTERNAL_SERVER_ERROR, c_.sites.internal_error);
+        if (!status) return fail(c_.lines.exception_answer);
         Ref text = text_of(caught_.value.get());
-        if (!text) return fail(c_.exception_answer_line);
-        return answer(std::move(status), text.get(), c_.exception_answer_line);
+        if (!text) return fail(c_.lines.exception_answer);
+        return answer(std::move(status), text.get(), c_.lines.exception_answer);
     }
 
 private:
     PyThreadState* thread_;
     PyObject* self_;
-    const SiblingFailureClauses& c_;
+    const ExceptClauses& c_;
     RaisedException saved_;
     RaisedException caught_;
 };
 
 }  // namespace
 
-PyObject* answer_sibling_failure(PyThreadState* thread, PyObject* self,
-                                 const SiblingFailureClauses& clauses, RaisedException&& saved) {
+PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
+                              RaisedException&& saved) {
     ClauseRun run(thread, self, clauses, std::move(saved));
 
-    const int connection = clause_matches(s_ConnectionError, clauses.requests_connection_site);
-    if (connection < 0) return run.fail(clauses.connection_line);
+    const int connection = clause_matches(s_ConnectionError, clauses.sites.requests_connection);
+    if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
-        if (!run.enter(clauses.connection_line)) return nullptr;
+        if (!run.enter(clauses.lines.connection_clause)) return nullptr;
         return run.leave(run.connection_failure());
     }
 
-    const int request = clause_matches(s_RequestException, clauses.requests_request_site);
-    if (request < 0) return run.fail(clauses.request_line);
+    const int request = clause_matches(s_RequestException, clauses.sites.requests_request);
+    if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
-        if (!run.enter(clauses.request_line)) return nullptr;
+        if (!run.enter(clauses.lines.request_clause)) return nullptr;
         return run.leave(run.request_failure());
     }
 
     if (exception_matches(PyExc_Exception)) {
-        if (!run.enter(clauses.exception_line)) return nullptr;
+        if (!run.enter(clauses.lines.exception_clause)) return nullptr;
         return run.leave(run.internal_error());
     }
-    return run.fail(clauses.guarded_line);
+    return run.fail(clauses.lines.guarded);
 }
 
 }  // namespace wsh

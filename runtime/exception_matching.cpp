@@ -1,4 +1,6 @@
-#include "runtime/exceptions.h"
+#include "runtime/exception_matching.h"
+
+#include "runtime/compat.h"
 
 namespace wsh {
 
@@ -97,39 +99,6 @@ bool exception_matches(PyObject* clause) {
     if (type == nullptr) return false;
     if (PyTuple_Check(clause)) return exception_matches_tuple(type, clause);
     return given_exception_matches(type, clause);
-}
-
-void restore_error(PyThreadState* thread, RaisedException&& error) {
-    RaisedException previous = swap_current_exception(thread, std::move(error));
-}
-
-void reset_handled_exception(PyThreadState* thread, RaisedException&& handled) {
-    RaisedException previous = swap_handled_exception(thread, std::move(handled));
-}
-
-int take_exception(PyThreadState* thread, RaisedException& out) {
-    out = {};
-    RaisedException taken = swap_current_exception(thread, {});
-    compat::normalize_exception(taken.type, taken.value, taken.traceback);
-    // A failed normalisation puts its own error into the triple; should
-    // anything still be pending, that error wins and `taken` goes.
-    if (compat::current_exception_type(thread) != nullptr) return -1;
-    if (taken.traceback &&
-        PyException_SetTraceback(taken.value.get(), taken.traceback.get()) < 0) {
-        return -1;
-    }
-    out = {Ref::borrow(taken.type.get()), Ref::borrow(taken.value.get()),
-           Ref::borrow(taken.traceback.get())};
-    reset_handled_exception(thread, std::move(taken));
-    return 0;
-}
-
-int finish_iteration() {
-    PyObject* type = compat::current_exception_type(PyThreadState_Get());
-    if (type == nullptr) return 0;
-    if (!given_exception_matches(type, PyExc_StopIteration)) return -1;
-    PyErr_Clear();
-    return 0;
 }
 
 }  // namespace wsh

@@ -1,0 +1,33 @@
+// What the handler's methods keep for the process: the keyword-name tuples
+// of their keyword calls and the caches of their global reads. Filled once
+// after the constant table exists; never released (see never_destroyed.h).
+#pragma once
+
+#include "handler/reading_places.h"
+#include "runtime/lookup.h"
+#include "runtime/never_destroyed.h"
+#include "runtime/ref.h"
+
+namespace wsh {
+
+struct HandlerState {
+    // Keyword names of the bodies' keyword calls, e.g. set_header(name=, value=).
+    Ref keywords_name_value;
+    Ref keywords_status_code;
+    Ref keywords_status_code_result;
+    Ref keywords_workspace_id;
+    Ref keywords_error_str;
+    ReadingPlace places[handler_site_count];
+};
+
+extern constinit NeverDestroyed<HandlerState> handler_state_storage;
+
+inline HandlerState& handler_state() noexcept { return handler_state_storage.get(); }
+
+// The cache of the global read at `site`.
+inline ReadingPlace& place(HandlerSite site) noexcept { return handler_state().places[site]; }
+
+// Builds the keyword-name tuples: 0, or -1 with an exception set.
+int init_handler_state();
+
+}  // namespace wsh

@@ -1,0 +1,1 @@
+"""The Zorvik workspaces page: an HTML page whose script uses the API route."""

@@ -1,0 +1,39 @@
+"""What the Zorvik functions run with: the server extension's options when
+it has loaded (`configure`), else the defaults.
+
+A URL or store path of None means "decided at each call": ZORVIK_URL and the
+Jupyter data directory, as the environment says at that moment.
+"""
+import logging
+from typing import NamedTuple, Optional
+
+DEFAULT_DEADLINE = 5.0
+DEFAULT_COOLDOWN = 30.0
+DEFAULT_MAX_ANSWER_BYTES = 1024 * 1024
+
+
+class Settings(NamedTuple):
+    url: Optional[str] = None
+    # Seconds for one platform call: connect, send and every read together.
+    deadline: float = DEFAULT_DEADLINE
+    # Seconds during which calls fail at once after a timeout or a connection failure.
+    cooldown: float = DEFAULT_COOLDOWN
+    # Bytes of an answer after decompression.
+    max_answer_bytes: int = DEFAULT_MAX_ANSWER_BYTES
+    store_path: Optional[str] = None
+    log: logging.Logger = logging.getLogger("corvanix.zorvik")
+
+
+current = Settings()
+
+
+def configure(**options) -> None:
+    global current
+    settings = Settings(**options)
+    if not settings.deadline > 0:
+        raise ValueError("the deadline must be more than 0 seconds")
+    if not settings.cooldown >= 0:
+        raise ValueError("the cool-down must be 0 seconds or more")
+    if settings.max_answer_bytes < 1:
+        raise ValueError("the answer size limit must be 1 byte or more")
+    current = settings

@@ -1,0 +1,155 @@
+"""One kept-alive connection pool per process for the platform calls, on
+connections whose every socket operation ends by the call's deadline.
+
+`requests` bounds each socket operation on its own, so a platform sending a
+byte per second holds a call for as long as it likes. Here the connect (and
+TLS handshake), every send and every receive first set the socket's timeout
+to what is left of the call (`_deadline`), and fail once nothing is.
+"""
+import http.client
+import io
+import os
+import socket
+from http.cookiejar import DefaultCookiePolicy
+from typing import Any, Optional
+
+import requests
+import requests.adapters
+from urllib3.connection import HTTPConnection, HTTPSConnection
+from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
+from urllib3.exceptions import ReadTimeoutError
+from urllib3.util.retry import Retry
+
+from corvanix.zorvik import _deadline
+
+
+class _DeadlineReader(io.RawIOBase):
+    """The socket's reading side, each receive bounded by the deadline."""
+
+    def __init__(self, sock: socket.socket) -> None:
+        self._sock = sock
+        # Unbuffered: the socket's own reader, which the socket counts as a user.
+        self._raw = sock.makefile("rb", buffering=0)
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer: Any) -> Optional[int]:
+        _deadline.bound(self._sock)
+        return self._raw.readinto(buffer)
+
+    def close(self) -> None:
+        if not self.closed:
+            self._raw.close()
+        super().close()
+
+
+class _ReadsByDeadline:
+    """What http.client's response asks of the socket: a reader."""
+
+    __slots__ = ("_sock",)
+
+    def __init__(self, sock: socket.socket) -> None:
+        self._sock = sock
+
+    def makefile(self, mode: str, *args: Any, **kwargs: Any) -> io.BufferedReader:
+        return io.BufferedReader(_DeadlineReader(self._sock))
+
+
+class _DeadlineResponse(http.client.HTTPResponse):
+    def __init__(self, sock: socket.socket, *args: Any, **kwargs: Any) -> None:
+        super().__init__(_ReadsByDeadline(sock), *args, **kwargs)  # type: ignore[arg-type]
+
+
+class _DeadlineConnection:
+    """Connect, TLS handshake and sends of a connection, bounded by the deadline."""
+
+    response_class = _DeadlineResponse
+
+    def _new_conn(self) -> socket.socket:
+        self.timeout = _deadline.wait_limit(self.timeout)
+        sock = super()._new_conn()  # type: ignore[misc]
+        # The TLS handshake that may follow waits for what is left.
+        _deadline.bound(sock)
+        return sock
+
+    def send(self, data: Any) -> None:
+        if self.sock is not None:
+            _deadline.bound(self.sock)
+        super().send(data)  # type: ignore[misc]
+
+
+class _HTTPConnection(_DeadlineConnection, HTTPConnection):
+    pass
+
+
+class _HTTPSConnection(_DeadlineConnection, HTTPSConnection):
+    pass
+
+
+class _HTTPPool(HTTPConnectionPool):
+    ConnectionCls = _HTTPConnection
+
+
+class _HTTPSPool(HTTPSConnectionPool):
+    ConnectionCls = _HTTPSConnection
+
+
+_POOLS = {"http": _HTTPPool, "https": _HTTPSPool}
+
+
+class _RetryADroppedConnection(Retry):
+    """One retry, for a kept-alive connection that the platform closed while
+    idle (it fails only at its next use); none after a timeout or once time
+    is up."""
+
+    def increment(self, *args: Any, **kwargs: Any) -> Retry:
+        error = kwargs.get("error")
+        if error is not None and (isinstance(error, ReadTimeoutError) or _deadline.passed()):
+            raise error
+        return super().increment(*args, **kwargs)
+
+
+class _Adapter(requests.adapters.HTTPAdapter):
+    def __init__(self) -> None:
+        super().__init__(max_retries=_RetryADroppedConnection(
+            total=1, connect=1, read=1, redirect=0, status=0, other=0, backoff_factor=0,
+            raise_on_redirect=False, raise_on_status=False,
+            # No answer is asked again: a platform's Retry-After would make the
+            # library sleep that long, outside any socket timeout.
+            respect_retry_after_header=False))
+
+    def init_poolmanager(self, *args: Any, **kwargs: Any) -> None:
+        super().init_poolmanager(*args, **kwargs)
+        self.poolmanager.pool_classes_by_scheme = _POOLS
+
+    def proxy_manager_for(self, proxy: str, **kwargs: Any) -> Any:
+        manager = super().proxy_manager_for(proxy, **kwargs)
+        if not proxy.lower().startswith("socks"):  # SOCKS has pools of its own
+            manager.pool_classes_by_scheme = _POOLS
+        return manager
+
+
+_session: Optional[requests.Session] = None
+_session_pid: Optional[int] = None
+
+
+def session() -> requests.Session:
+    """The process's session; a forked child makes its own, never sharing sockets."""
+    global _session, _session_pid
+    if _session is None or _session_pid != os.getpid():
+        s = requests.Session()
+        s.mount("http://", _Adapter())
+        s.mount("https://", _Adapter())
+        # Each call stands alone, as before the pool: no cookies carried over.
+        s.cookies.set_policy(DefaultCookiePolicy(allowed_domains=[]))
+        _session, _session_pid = s, os.getpid()
+    return _session
+
+
+def close() -> None:
+    """Drops the pool: the next call connects anew."""
+    global _session
+    if _session is not None and _session_pid == os.getpid():
+        _session.close()
+    _session = None
