@@ -14,7 +14,7 @@ import time
 import pytest
 import requests
 
-from helpers import free_port, stop_process_group
+from helpers import free_port, jupyter_env, stop_process_group
 
 pytestmark = pytest.mark.slow
 
@@ -72,11 +72,9 @@ def pip_install(python, *args):
 def start_lab(env_dir, tmp_path, port, token):
     home = tmp_path / "home"
     home.mkdir()
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("JUPYTER_", "WSH_", "PYTHON")) and k != "ZORVIK_URL"}
-    env.update(HOME=str(home), JUPYTER_PLATFORM_DIRS="1",
-               JUPYTER_CONFIG_DIR=str(home / "config"), JUPYTER_DATA_DIR=str(home / "data"),
-               JUPYTER_RUNTIME_DIR=str(home / "runtime"))
+    env = jupyter_env(str(home), {k: v for k, v in os.environ.items()
+                                  if not k.startswith(("JUPYTER_", "WSH_", "PYTHON")) and k != "ZORVIK_URL"})
+    env["HOME"] = str(home)
     log = open(tmp_path / "lab.log", "w")
     try:
         return subprocess.Popen(
