@@ -6,6 +6,7 @@ import pytest
 from hypothesis import HealthCheck, settings
 
 from helpers import MODULE_NAME
+from zorvik_standin import Platform, running_platform
 
 # Jupyter's own choice of data directories, without its migration warning.
 os.environ.setdefault("JUPYTER_PLATFORM_DIRS", "1")
@@ -37,6 +38,16 @@ def zorvik_embedded(monkeypatch, tmp_path):
     _cooldown.clear()
     yield
     _transport.close()
+
+
+@pytest.fixture
+def standin():
+    """The stand-in Zorvik platform, served from a thread for the test; its
+    base URL is its `url`."""
+    p = Platform()
+    with running_platform(p) as url:
+        p.url = url
+        yield p
 
 
 @pytest.fixture(scope="session")

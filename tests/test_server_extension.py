@@ -13,7 +13,6 @@ from traitlets.config import Config
 
 from corvanix.zorvik import _client, _store
 from helpers import free_port
-from zorvik_standin import Platform, running_platform
 
 ROUTE = "api/zorvik/workspaces"
 SECRET = "s3cr3t-pw"
@@ -48,14 +47,6 @@ def call(jp_fetch):
         response = await jp_fetch(ROUTE, method=method, body=body, raise_error=False, **kwargs)
         return response.code, json.loads(response.body), response
     return call
-
-
-@pytest.fixture
-def standin():
-    p = Platform()
-    with running_platform(p) as url:
-        p.url = url
-        yield p
 
 
 @pytest.fixture

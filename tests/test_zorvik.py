@@ -39,14 +39,6 @@ def assert_clean(exc):
         exc = exc.__cause__ or (None if exc.__suppress_context__ else exc.__context__)
 
 
-@pytest.fixture
-def platform():
-    p = Platform()
-    with running_platform(p) as url:
-        p.url = url
-        yield p
-
-
 def as_dicts(workspaces):
     assert type(workspaces) is list
     return [w.to_dict() for w in workspaces]
@@ -148,18 +140,18 @@ def test_store_damaged_file_is_reported_not_replaced(content, caplog):
 
 # -- platform client ----------------------------------------------------------
 
-def test_client_lists_and_sets_through_the_platform(platform, monkeypatch):
-    monkeypatch.setenv("ZORVIK_URL", platform.url.replace("//", f"//user:{SECRET}@") + "/")
+def test_client_lists_and_sets_through_the_platform(standin, monkeypatch):
+    monkeypatch.setenv("ZORVIK_URL", standin.url.replace("//", f"//user:{SECRET}@") + "/")
     assert as_dicts(zorvik.get_joined_workspaces()) == [
         {"id": 10, "name": "Platform Research", "current": False},
         {"id": 20, "name": "Platform Sandbox", "current": False}]
     zorvik.set_joined_workspace(workspace_id=20)
-    assert platform.current == 20
+    assert standin.current == 20
     assert [w.id for w in zorvik.get_joined_workspaces() if w.current] == [20]
-    assert [(s["method"], s["path"]) for s in platform.seen] == [
+    assert [(s["method"], s["path"]) for s in standin.seen] == [
         ("GET", "/api/workspaces"), ("PUT", "/api/workspaces/current"), ("GET", "/api/workspaces")]
     # user information travels as basic authentication
-    assert all(s["authorization"].startswith("Basic ") for s in platform.seen)
+    assert all(s["authorization"].startswith("Basic ") for s in standin.seen)
 
 
 @pytest.mark.parametrize("status, message, expected", [
@@ -172,9 +164,9 @@ def test_client_lists_and_sets_through_the_platform(platform, monkeypatch):
     (500, f"bad login user:{SECRET}", "The Zorvik platform answered 500 Internal Server Error."),
     (302, "moved", "The Zorvik platform answered with the unexpected status 302."),
 ])
-def test_client_platform_failure(platform, monkeypatch, status, message, expected):
-    monkeypatch.setenv("ZORVIK_URL", platform.url.replace("//", f"//user:{SECRET}@"))
-    platform.fail_status, platform.fail_message = status, message
+def test_client_platform_failure(standin, monkeypatch, status, message, expected):
+    monkeypatch.setenv("ZORVIK_URL", standin.url.replace("//", f"//user:{SECRET}@"))
+    standin.fail_status, standin.fail_message = status, message
     for call in (zorvik.get_joined_workspaces, lambda: zorvik.set_joined_workspace(workspace_id=10)):
         start = time.monotonic()
         exc = raised_by(call)
@@ -186,9 +178,9 @@ def test_client_platform_failure(platform, monkeypatch, status, message, expecte
 
 @pytest.mark.parametrize("body", [b"<html>", b'{"id": 1}', b'[{"id": "1", "name": "x"}]',
                                   b"[" * 100000])
-def test_client_unreadable_list_is_a_502(monkeypatch, platform, body):
-    monkeypatch.setenv("ZORVIK_URL", platform.url)
-    platform.raw_answer = body
+def test_client_unreadable_list_is_a_502(monkeypatch, standin, body):
+    monkeypatch.setenv("ZORVIK_URL", standin.url)
+    standin.raw_answer = body
     exc = raised_by(zorvik.get_joined_workspaces)
     assert parse_zorvik_exception(error_str=str(exc)) == (502, _client.BAD_ANSWER)
 
@@ -216,15 +208,15 @@ def test_client_unreachable_platform(monkeypatch):
     ("http://bob:{secret}%zz@{host}/", "must be percent-encoded"),
     ("http://bob:{secret} x@{host}/", "spaces or control characters"),
 ])
-def test_client_refuses_a_url_it_cannot_trust(monkeypatch, platform, url, problem):
-    url = url.format(secret=SECRET, host=platform.url.split("//")[1])
+def test_client_refuses_a_url_it_cannot_trust(monkeypatch, standin, url, problem):
+    url = url.format(secret=SECRET, host=standin.url.split("//")[1])
     with pytest.raises(_url.RefusedURL, match=re.escape(problem)) as info:
         _url.parse(url)
     assert SECRET not in str(info.value) and "bob" not in str(info.value)
     monkeypatch.setenv("ZORVIK_URL", url)
     for call in (zorvik.get_joined_workspaces, lambda: zorvik.set_joined_workspace(workspace_id=1)):
         assert answer_of(call)[:2] == (502, _client.INVALID_URL)
-    assert platform.seen == []
+    assert standin.seen == []
 
 
 @pytest.mark.parametrize("user, password, sent", [
@@ -232,10 +224,10 @@ def test_client_refuses_a_url_it_cannot_trust(monkeypatch, platform, url, proble
     ("user", "caf%C3%A9", "user:café".encode("latin-1")),  # as requests sends it
     ("user", "%E2%82%AC5", "user:€5".encode("utf-8")),  # beyond latin-1: UTF-8
 ])
-def test_client_sends_escaped_credentials_decoded(monkeypatch, platform, user, password, sent):
-    monkeypatch.setenv("ZORVIK_URL", with_credentials(platform.url, user, password))
+def test_client_sends_escaped_credentials_decoded(monkeypatch, standin, user, password, sent):
+    monkeypatch.setenv("ZORVIK_URL", with_credentials(standin.url, user, password))
     zorvik.get_joined_workspaces()
-    assert base64.b64decode(platform.seen[0]["authorization"].split()[1]) == sent
+    assert base64.b64decode(standin.seen[0]["authorization"].split()[1]) == sent
 
 
 @pytest.mark.parametrize("raised, kind, status, message", [
@@ -290,10 +282,10 @@ def test_client_call_ends_by_the_deadline(request, stalled_connect, monkeypatch,
         silent.listen(8)
         url = f"https://127.0.0.1:{silent.getsockname()[1]}"
     else:
-        platform = request.getfixturevalue("tls_platform" if "tls" in misbehaviour else "platform")
-        assert len(zorvik._client.get_joined_workspaces(platform.url)) == 2
-        platform.mode, platform.drip_interval = misbehaviour.split()[-1], 0.1
-        url = platform.url
+        standin = request.getfixturevalue("tls_platform" if "tls" in misbehaviour else "standin")
+        assert len(zorvik._client.get_joined_workspaces(standin.url)) == 2
+        standin.mode, standin.drip_interval = misbehaviour.split()[-1], 0.1
+        url = standin.url
     monkeypatch.setenv("ZORVIK_URL", with_credentials(url))
     zorvik.configure(deadline=DEADLINE, cooldown=0)
     for call in (zorvik.get_joined_workspaces, lambda: zorvik.set_joined_workspace(workspace_id=10)):
@@ -303,48 +295,48 @@ def test_client_call_ends_by_the_deadline(request, stalled_connect, monkeypatch,
 
 
 @pytest.mark.parametrize("down", ["stall", "unreachable"])
-def test_client_fails_fast_during_the_cooldown(platform, monkeypatch, down):
-    url = platform.url if down == "stall" else f"http://127.0.0.1:{free_port()}"
-    platform.mode = "stall"
+def test_client_fails_fast_during_the_cooldown(standin, monkeypatch, down):
+    url = standin.url if down == "stall" else f"http://127.0.0.1:{free_port()}"
+    standin.mode = "stall"
     monkeypatch.setenv("ZORVIK_URL", url)
     zorvik.configure(deadline=DEADLINE, cooldown=0.6)
     status, first, _ = answer_of(zorvik.get_joined_workspaces)
     status_again, message, took = answer_of(lambda: zorvik.set_joined_workspace(workspace_id=10))
     assert status_again == status == (504 if down == "stall" else 502)
     assert message.endswith("Calls fail at once until the next attempt in 1 s.") and took < 0.05
-    seen = len(platform.seen)
+    seen = len(standin.seen)
     time.sleep(0.6)
     # one call tries again, and ends the cool-down when the platform answers
-    platform.mode = None
+    standin.mode = None
     if down == "stall":
         assert [w.id for w in zorvik.get_joined_workspaces()] == [10, 20]
-        assert len(platform.seen) == seen + 1
+        assert len(standin.seen) == seen + 1
         assert [w.id for w in zorvik.get_joined_workspaces()] == [10, 20]
     else:
         assert answer_of(zorvik.get_joined_workspaces)[1] == first
 
 
-def test_client_cooldown_is_per_platform(platform, monkeypatch):
+def test_client_cooldown_is_per_platform(standin, monkeypatch):
     monkeypatch.setenv("ZORVIK_URL", f"http://127.0.0.1:{free_port()}")
     raised_by(zorvik.get_joined_workspaces)
-    monkeypatch.setenv("ZORVIK_URL", platform.url)
+    monkeypatch.setenv("ZORVIK_URL", standin.url)
     assert len(zorvik.get_joined_workspaces()) == 2
 
 
-def test_client_keeps_one_connection_alive(platform, monkeypatch):
-    monkeypatch.setenv("ZORVIK_URL", with_credentials(platform.url))
+def test_client_keeps_one_connection_alive(standin, monkeypatch):
+    monkeypatch.setenv("ZORVIK_URL", with_credentials(standin.url))
     for workspace_id in (10, 20, None):
         zorvik.get_joined_workspaces()
         zorvik.set_joined_workspace(workspace_id=workspace_id)
-    assert len(platform.seen) == 6
-    assert len({s["client_port"] for s in platform.seen}) == 1
+    assert len(standin.seen) == 6
+    assert len({s["client_port"] for s in standin.seen}) == 1
 
 
-def test_client_inflating_answer_costs_about_the_limit(platform, monkeypatch):
+def test_client_inflating_answer_costs_about_the_limit(standin, monkeypatch):
     limit = 256 * 1024
-    platform.mode, platform.inflate_bytes = "inflate", 64 * 1024 * 1024
-    inflating_body(platform.inflate_bytes)  # made before the measurement
-    monkeypatch.setenv("ZORVIK_URL", platform.url)
+    standin.mode, standin.inflate_bytes = "inflate", 64 * 1024 * 1024
+    inflating_body(standin.inflate_bytes)  # made before the measurement
+    monkeypatch.setenv("ZORVIK_URL", standin.url)
     zorvik.configure(max_answer_bytes=limit)
     tracemalloc.start()
     try:
@@ -356,9 +348,9 @@ def test_client_inflating_answer_costs_about_the_limit(platform, monkeypatch):
     assert peak < 4 * limit
 
 
-def test_client_answer_larger_than_the_limit_is_refused(platform, monkeypatch):
-    platform.workspaces = [{"id": i, "name": "x" * 100} for i in range(3000)]  # about 400 KB
-    monkeypatch.setenv("ZORVIK_URL", platform.url)
+def test_client_answer_larger_than_the_limit_is_refused(standin, monkeypatch):
+    standin.workspaces = [{"id": i, "name": "x" * 100} for i in range(3000)]  # about 400 KB
+    monkeypatch.setenv("ZORVIK_URL", standin.url)
     zorvik.configure(max_answer_bytes=256 * 1024)
     assert answer_of(zorvik.get_joined_workspaces)[:2] == (502, _client.TOO_LARGE)
     zorvik.configure(max_answer_bytes=1024 * 1024)
@@ -369,16 +361,16 @@ def test_client_answer_larger_than_the_limit_is_refused(platform, monkeypatch):
     "{authorization}", "{token_unpadded}", "{upper}", "bad password {decoded}",
     "user:{decoded}", "{url}", "not {quoted} here",
 ])
-def test_client_never_passes_on_credentials(platform, monkeypatch, echo):
+def test_client_never_passes_on_credentials(standin, monkeypatch, echo):
     password = "Pa%2Fss-w0rd"  # percent-encoded "/" in the URL
-    url = with_credentials(platform.url, "user", password)
+    url = with_credentials(standin.url, "user", password)
     monkeypatch.setenv("ZORVIK_URL", url)
     token = base64.b64encode(b"user:Pa/ss-w0rd").decode()
     if echo == "{authorization}":
-        platform.mode = "echo"
+        standin.mode = "echo"
     else:
-        platform.fail_status = 401
-        platform.fail_message = echo.format(
+        standin.fail_status = 401
+        standin.fail_message = echo.format(
             token_unpadded=token.rstrip("="), upper=password.upper(), decoded="Pa/ss-w0rd",
             url=url, quoted="pA%2fSS-W0RD")
     status, message, _ = answer_of(zorvik.get_joined_workspaces)
