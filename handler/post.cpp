@@ -23,7 +23,6 @@ constexpr ExceptClauses set_joined_clauses = {
      site_post_parse, site_post_status_internal_error},
 };
 
-
 // self.get_json_body(): exactly a dict or None.
 Ref read_body(PyObject* self) {
     PyObject* args[] = {self};

@@ -29,6 +29,14 @@ def line(name):
     return _source_lines()[name]
 
 
+def last_entry(exc):
+    """The innermost traceback entry of `exc`."""
+    tb = exc.__traceback__
+    while tb.tb_next is not None:
+        tb = tb.tb_next
+    return tb
+
+
 INIT_NAME = "init " + MODULE_NAME
 SOURCE_FILE = "corvanix/server/handlers/zorvik/workspace_handler.py"
 

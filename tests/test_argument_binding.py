@@ -4,7 +4,8 @@ import sys
 
 import pytest
 
-from helpers import MODULE_NAME, SOURCE_FILE, assert_no_leaks, line, raises_with
+from helpers import (MODULE_NAME, SOURCE_FILE, assert_no_leaks, last_entry, line,
+                     raises_with)
 
 CLASS = MODULE_NAME + ".ZRVZorvikWorkspaceHandler."
 H, S, R = object(), object(), object()  # handler, status, result stand-ins
@@ -39,13 +40,6 @@ def multiple(name, key):
 
 def unexpected(name, key):
     return f"{name}() got an unexpected keyword argument '{key}'"
-
-
-def last_entry(exc):
-    tb = exc.__traceback__
-    while tb.tb_next is not None:
-        tb = tb.tb_next
-    return tb
 
 
 # (method, signature name, def line)

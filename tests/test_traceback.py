@@ -5,7 +5,7 @@ import traceback
 
 import pytest
 
-from helpers import SOURCE_FILE, assert_no_leaks
+from helpers import SOURCE_FILE, assert_no_leaks, last_entry
 
 
 def raise_entry(testmod, name, line, exc=None):
@@ -13,13 +13,6 @@ def raise_entry(testmod, name, line, exc=None):
     with pytest.raises(type(exc)) as info:
         testmod.raise_with_traceback(exc, name, line)
     return info.value
-
-
-def last_entry(exc):
-    tb = exc.__traceback__
-    while tb.tb_next is not None:
-        tb = tb.tb_next
-    return tb
 
 
 def cached_lines(testmod):

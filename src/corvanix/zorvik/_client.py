@@ -77,27 +77,22 @@ def _request(url: str, method: str, path: str, body: Any = None) -> bytes:
     # The failure is raised outside the handlers so that it carries no
     # context: the library's exception (and its URL) stays behind.
     failure: Optional[Exception] = None
-    answered = False
+    # What starts a cool-down: (status, text); None when the platform answered.
+    cooling: Optional[Tuple[int, str]] = None
     with _deadline.within(settings.deadline):
         try:
             status, content = _exchange(platform, method, path, body, settings.max_answer_bytes)
-            answered = True
         except (requests.exceptions.RequestException, urllib3.exceptions.HTTPError, OSError,
                 ValueError) as e:
             failure, cooling = _failure_of_exchange(e)
-            if cooling is None:
-                answered = True
-            else:
-                _cooldown.failed(url, settings.cooldown, *cooling)
         except _answer.TooLarge:
             failure = _errors.bad_request(502, TOO_LARGE)
-            answered = True
         except _answer.Unreadable:
             failure = _errors.bad_request(502, BAD_ANSWER)
-            answered = True
-        finally:
-            if answered:
-                _cooldown.answered(url)
+    if cooling is None:
+        _cooldown.answered(url)
+    else:
+        _cooldown.failed(url, settings.cooldown, *cooling)
     if failure is not None:
         raise failure
     if not 200 <= status < 300:
