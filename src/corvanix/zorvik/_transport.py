@@ -44,7 +44,7 @@ class _DeadlineReader(io.RawIOBase):
         super().close()
 
 
-class _ReadsByDeadline:
+class _DeadlineSocket:
     """What http.client's response asks of the socket: a reader."""
 
     __slots__ = ("_sock",)
@@ -58,7 +58,7 @@ class _ReadsByDeadline:
 
 class _DeadlineResponse(http.client.HTTPResponse):
     def __init__(self, sock: socket.socket, *args: Any, **kwargs: Any) -> None:
-        super().__init__(_ReadsByDeadline(sock), *args, **kwargs)  # type: ignore[arg-type]
+        super().__init__(_DeadlineSocket(sock), *args, **kwargs)  # type: ignore[arg-type]
 
 
 class _DeadlineConnection:
