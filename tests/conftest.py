@@ -30,11 +30,12 @@ if _module_dir and _module_dir not in sys.path:
 def zorvik_embedded(monkeypatch, tmp_path):
     """The embedded Zorvik store, in a data directory of the test's own, with
     the default settings, no cool-down and no kept connection of another test."""
-    from corvanix.zorvik import _cooldown, _settings, _transport
+    from corvanix.zorvik import _cooldown, _platform, _settings, _transport
 
     monkeypatch.delenv("ZORVIK_URL", raising=False)
     monkeypatch.setenv("JUPYTER_DATA_DIR", str(tmp_path / "jupyter-data"))
     monkeypatch.setattr(_settings, "current", _settings.Settings())
+    monkeypatch.setattr(_platform, "_reported", None)  # another test's refusal is logged anew
     _cooldown.clear()
     yield
     _transport.close()

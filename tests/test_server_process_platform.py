@@ -3,6 +3,7 @@ misbehaving stand-in platform: what an operator sees from outside."""
 import base64
 import json
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -16,13 +17,14 @@ from helpers import free_port, stop_process_group
 from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
 from zorvik_standin import Platform, inflating_body, running_platform
 
-OPTIONS = ("url", "deadline", "cooldown", "max_answer_bytes", "store_path")
-PASSWORD = "pw%2Fs3cr3t"  # "pw/s3cr3t", percent-encoded as it must be
+OPTIONS = ("url", "username", "password_file", "deadline", "cooldown", "max_answer_bytes",
+           "store_path")
+PASSWORD = "pw/s3cr3t"
 DEADLINE = 1.0
 
 
-def test_help_all_lists_the_options(user_env):  # noqa: F811
-    out = subprocess.run([JUPYTER, "server", "--help-all"], env=user_env,
+def test_console_script_lists_the_options(user_env):  # noqa: F811
+    out = subprocess.run([JUPYTER, "zorvik-workspaces", "--help-all"], env=user_env,
                          capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr
     for option in OPTIONS:
@@ -45,8 +47,9 @@ def reset_peak_memory(pid):
 
 @pytest.fixture
 def server(user_env, tmp_path):  # noqa: F811
-    """A server with the URL on its command line and the limits in its JSON
-    config file, at debug level; gives (base URL, session, process, log path)."""
+    """A server with the URL and the credentials' options on its command line
+    and the limits in its JSON config file, at debug level; gives (stand-in,
+    base URL, session, process, log path)."""
     platform = Platform()
     with running_platform(platform) as platform_url:
         os.makedirs(user_env["JUPYTER_CONFIG_DIR"])
@@ -54,10 +57,14 @@ def server(user_env, tmp_path):  # noqa: F811
                   "w") as f:
             json.dump({"ZorvikWorkspacesApp": {"deadline": DEADLINE, "cooldown": 30,
                                                "max_answer_bytes": 1024 * 1024}}, f)
+        password_file = tmp_path / "password"
+        password_file.write_text(PASSWORD + "\n")
+        password_file.chmod(0o600)
         log_path = tmp_path / "server.log"
         command = [os.path.join(sys.prefix, "bin", "jupyter-server"), "--debug", "--no-browser",
                    "--ip=127.0.0.1", f"--port={free_port()}", "--ServerApp.port_retries=0",
-                   f"--ZorvikWorkspacesApp.url={platform_url.replace('//', f'//op:{PASSWORD}@')}"]
+                   f"--ZorvikWorkspacesApp.url={platform_url}", "--ZorvikWorkspacesApp.username=op",
+                   f"--ZorvikWorkspacesApp.password_file={password_file}"]
         if os.getuid() == 0:
             command.append("--allow-root")
         with open(log_path, "w") as log:
@@ -77,6 +84,8 @@ def test_server_process_against_a_misbehaving_platform(server):
     platform, base, session, proc, log_path = server
     route = base + "api/zorvik/workspaces"
     assert session.get(route, timeout=10).status_code == 200
+    assert platform.seen[0]["authorization"] == "Basic " + base64.b64encode(
+        f"op:{PASSWORD}".encode()).decode()
 
     # a platform repeating the Authorization header in its error text
     platform.mode = "echo"
@@ -120,8 +129,9 @@ def test_server_process_against_a_misbehaving_platform(server):
 
     stop_process_group(proc)
     log = log_path.read_text()
-    token = base64.b64encode(b"op:pw/s3cr3t").decode()
-    for secret in (PASSWORD, "pw/s3cr3t", token, token.rstrip("=")):
+    token = base64.b64encode(f"op:{PASSWORD}".encode()).decode()
+    for secret in (PASSWORD, "pw%2Fs3cr3t", "s3cr3t", token, token.rstrip("=")):
         assert secret not in log
-    # the debug dumps of the configuration were there, masked
-    assert "'url': 'http://***@127.0.0.1:" in log and "Zorvik workspaces on /api/zorvik" in log
+    # the options reached the extension from the command line
+    assert re.search(r"Zorvik workspaces on /api/zorvik/workspaces, from the Zorvik platform at "
+                     r"http://127\.0\.0\.1:\d+ \(deadline 1 s", log), log

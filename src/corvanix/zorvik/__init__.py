@@ -9,46 +9,61 @@ talk to that platform (`_client`); without one they use an embedded store in
 the Jupyter data directory (`_store`). What the extension does not set is
 read from the environment at each call. Failures are raised as `requests`
 exceptions whose text has the form "<status>: <message>" (a connection
-failure excepted), which `corvanix.server.misc.functions.
-parse_zorvik_exception` turns back into the answer's status and message.
+failure excepted), which `parse_zorvik_exception` turns back into the
+answer's status and message (`_errors`).
 """
-import os
 from typing import List, Optional
 
-from corvanix.zorvik import _client, _settings, _store
+from corvanix.zorvik import _client, _errors, _platform, _settings, _store
+from corvanix.zorvik._errors import parse_zorvik_exception
+from corvanix.zorvik._platform import Refused
+from corvanix.zorvik._settings import DEFAULT_COOLDOWN, DEFAULT_DEADLINE, DEFAULT_MAX_ANSWER_BYTES
+from corvanix.zorvik._store import store_path
 from corvanix.zorvik.schemas import WorkspaceInfo
 
-__all__ = ["get_joined_workspaces", "set_joined_workspace", "WorkspaceInfo", "platform_url",
-           "configure"]
+__all__ = ["get_joined_workspaces", "set_joined_workspace", "parse_zorvik_exception",
+           "WorkspaceInfo", "configure", "platform_base", "store_path", "Refused",
+           "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES"]
 
 
 def configure(**options) -> None:
     """Sets what the functions run with (the server extension does, at load).
 
-    Options: url, deadline, cooldown, max_answer_bytes, store_path, log; one
-    left out gets its default (see `_settings.Settings`).
+    Options: url, username, password_file, deadline, cooldown,
+    max_answer_bytes, store_path, log; one left out gets its default (see
+    `_settings.Settings`).
     """
     _settings.configure(**options)
 
 
-def platform_url() -> Optional[str]:
-    """The configured platform, or None for the embedded store."""
-    url = _settings.current.url
-    if url is None:
-        url = os.environ.get("ZORVIK_URL", "")
-    return url.strip() or None
+def platform_base() -> Optional[str]:
+    """The base URL of the platform the calls go to (scheme, host, port and
+    path: nothing secret), or None for the embedded store.
+
+    Raises Refused, after logging why, when the settings give no platform
+    that can be called.
+    """
+    target = _platform.current()
+    return None if target is None else target.platform.base
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:
-    url = platform_url()
-    if url is None:
+    target = _target()
+    if target is None:
         return _store.get_joined_workspaces()
-    return _client.get_joined_workspaces(url)
+    return _client.get_joined_workspaces(target)
 
 
 def set_joined_workspace(workspace_id: Optional[int]) -> None:
-    url = platform_url()
-    if url is None:
+    target = _target()
+    if target is None:
         _store.set_joined_workspace(workspace_id)
     else:
-        _client.set_joined_workspace(url, workspace_id)
+        _client.set_joined_workspace(target, workspace_id)
+
+
+def _target() -> Optional[_platform.Target]:
+    try:
+        return _platform.current()
+    except Refused as e:
+        raise _errors.bad_request(502, e.answer) from None

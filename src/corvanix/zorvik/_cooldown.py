@@ -1,7 +1,7 @@
 """Failing fast while a platform is down.
 
-After a call timed out or could not connect, calls to the same platform URL
-fail at once for the cool-down, with the status of that failure and a text
+After a call timed out or could not connect, calls to the same platform
+(its base URL: credentials play no part) fail at once for the cool-down, with the status of that failure and a text
 saying when the next attempt is; then one call tries again (the others keep
 failing fast meanwhile). A dead platform so costs the server one deadline
 per cool-down, not one per request. Any answer of the platform ends it.
@@ -15,37 +15,37 @@ from typing import Dict, Tuple
 from corvanix.zorvik import _errors
 
 _lock = threading.Lock()
-# URL -> (monotonic end of the cool-down, status, what happened)
+# platform -> (monotonic end of the cool-down, status, what happened)
 _cooling: Dict[str, Tuple[float, int, str]] = {}
 
 
-def enter(url: str, cooldown: float) -> None:
-    """Raises the fast failure while `url` cools down."""
+def enter(platform: str, cooldown: float) -> None:
+    """Raises the fast failure while `platform` cools down."""
     with _lock:
-        entry = _cooling.get(url)
+        entry = _cooling.get(platform)
         if entry is None:
             return
         end, status, what = entry
         now = time.monotonic()
         if now >= end:
             # This call tries again; others fail fast until it is done.
-            _cooling[url] = (now + cooldown, status, what)
+            _cooling[platform] = (now + cooldown, status, what)
             return
     raise _errors.bad_request(
         status, f"{what} Calls fail at once until the next attempt in {math.ceil(end - now)} s.")
 
 
-def failed(url: str, cooldown: float, status: int, what: str) -> None:
+def failed(platform: str, cooldown: float, status: int, what: str) -> None:
     with _lock:
         if cooldown > 0:
-            _cooling[url] = (time.monotonic() + cooldown, status, what)
+            _cooling[platform] = (time.monotonic() + cooldown, status, what)
         else:
-            _cooling.pop(url, None)
+            _cooling.pop(platform, None)
 
 
-def answered(url: str) -> None:
+def answered(platform: str) -> None:
     with _lock:
-        _cooling.pop(url, None)
+        _cooling.pop(platform, None)
 
 
 def clear() -> None:

@@ -2,7 +2,8 @@
 it has loaded (`configure`), else the defaults.
 
 A URL or store path of None means "decided at each call": ZORVIK_URL and the
-Jupyter data directory, as the environment says at that moment.
+Jupyter data directory, as the environment says at that moment. `_platform`
+turns the URL and the credentials' settings into where the calls go.
 """
 import logging
 from typing import NamedTuple, Optional
@@ -13,7 +14,11 @@ DEFAULT_MAX_ANSWER_BYTES = 1024 * 1024
 
 
 class Settings(NamedTuple):
+    # The platform's URL, without user information.
     url: Optional[str] = None
+    # Basic authentication's user name, and the file that holds its password.
+    username: Optional[str] = None
+    password_file: Optional[str] = None
     # Seconds for one platform call: connect, send and every read together.
     deadline: float = DEFAULT_DEADLINE
     # Seconds during which calls fail at once after a timeout or a connection failure.

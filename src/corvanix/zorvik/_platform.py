@@ -1,0 +1,119 @@
+"""Where the platform calls go, and with which credentials.
+
+The URL is the `url` option or, while that is unset, ZORVIK_URL as the
+environment holds it at the call; each value is parsed once. The `url`
+option takes no user information: the server shows its options in its log.
+Credentials come from ZORVIK_URL's user information, or from the `username`
+option and the file that `password_file` names; never from both.
+
+A refused setting is logged once, when it is first refused (and again if it
+is refused anew after it worked); the calls fail with 502 meanwhile.
+"""
+import os
+from typing import NamedTuple, Optional, Tuple
+
+from corvanix.zorvik import _credentials, _errors, _password_file, _settings, _url
+
+# The server extension's names of the settings, as operators give them.
+_ENVIRONMENT = "ZORVIK_URL"
+_URL = "ZorvikWorkspacesApp.url"
+_USERNAME = "ZorvikWorkspacesApp.username"
+_PASSWORD_FILE = "ZorvikWorkspacesApp.password_file"
+_UNTIL = "; requests answer 502 until it is corrected."
+_USER_INFORMATION = (
+    f"it holds user information, which the server shows in its log; give the password in "
+    f"the file named by {_PASSWORD_FILE} (and the user in {_USERNAME}), or the whole URL "
+    f"in {_ENVIRONMENT}")
+
+
+class Refused(Exception):
+    """The settings give no platform to call. The text is the log's: the
+    setting and the problem, nothing of a URL or a password; `answer` is
+    the failure's text for clients."""
+
+    def __init__(self, text: str, answer: str) -> None:
+        super().__init__(text)
+        self.answer = answer
+
+
+class Target(NamedTuple):
+    platform: _url.Platform
+    credentials: Optional[_credentials.Credentials]
+
+
+_Parsed = Tuple[_url.Platform, Optional[_url.UserInfo]]
+# The URL as last parsed: ((from the option?, URL), what parsing gave, refusal text).
+_last_url: Optional[Tuple[Tuple[bool, str], Optional[_Parsed], str]] = None
+# The credentials as last made: (user, password, spellings) and what they gave.
+_last_credentials: Optional[Tuple[Tuple[str, ...], _credentials.Credentials]] = None
+# The refusal last logged, until the settings work again.
+_reported: Optional[str] = None
+
+
+def current() -> Optional[Target]:
+    """Where the next call goes; None for the embedded store. Raises Refused."""
+    global _reported
+    try:
+        target = _resolve(_settings.current)
+    except Refused as e:
+        if str(e) != _reported:
+            _reported = str(e)
+            _settings.current.log.error("%s", e)
+        raise
+    _reported = None
+    return target
+
+
+def _resolve(settings: _settings.Settings) -> Optional[Target]:
+    from_option = settings.url is not None
+    url = (settings.url if from_option else os.environ.get(_ENVIRONMENT, "")).strip()
+    if not url:
+        return None
+    platform, userinfo = _parse(from_option, url)
+    if userinfo is not None:
+        if settings.username is not None or settings.password_file is not None:
+            raise Refused(f"{_ENVIRONMENT} holds user information and {_USERNAME} or "
+                          f"{_PASSWORD_FILE} gives credentials too: give them in one place"
+                          + _UNTIL, _errors.UNUSABLE_CREDENTIALS)
+        return Target(platform, _credentials_of(*userinfo))
+    if settings.username is None and settings.password_file is None:
+        return Target(platform, None)
+    password = ""
+    if settings.password_file is not None:
+        path = os.path.abspath(os.path.expanduser(settings.password_file))
+        try:
+            password = _password_file.read(path)
+        except _password_file.Unusable as e:
+            raise Refused(f"The Zorvik password file {path} ({_PASSWORD_FILE}) {e}" + _UNTIL,
+                          _errors.UNUSABLE_CREDENTIALS) from None
+    return Target(platform, _credentials_of(settings.username or "", password))
+
+
+def _parse(from_option: bool, url: str) -> _Parsed:
+    global _last_url
+    key = (from_option, url)
+    if _last_url is None or _last_url[0] != key:
+        parsed: Optional[_Parsed] = None
+        try:
+            parsed = _url.parse(url)
+            problem = _USER_INFORMATION if from_option and parsed[1] is not None else None
+        except _url.RefusedURL as e:
+            problem = str(e)
+        if problem is None:
+            _last_url = (key, parsed, "")
+        else:
+            where = _URL if from_option else _ENVIRONMENT
+            _last_url = (key, None, f"The Zorvik platform URL ({where}) is refused: {problem}"
+                                    + _UNTIL)
+    if _last_url[1] is None:
+        # A new exception each time: one raised again would grow its traceback.
+        raise Refused(_last_url[2], _errors.INVALID_URL)
+    return _last_url[1]
+
+
+def _credentials_of(user: str, password: str, *spellings: str) -> _credentials.Credentials:
+    global _last_credentials
+    key = (user, password, *spellings)
+    if _last_credentials is None or _last_credentials[0] != key:
+        _last_credentials = (key, _credentials.basic(user, password, *spellings))
+    return _last_credentials[1]
