@@ -12,23 +12,24 @@ import check_dist  # noqa: E402
 
 NAME = "corvanix_zorvik_workspace_handler-0.1.0"
 GOOD = [
-    "corvanix-serverapp-hook.pth",
     "corvanix/__init__.py",
     "corvanix/py.typed",
     "corvanix/server/handlers/zorvik/workspace_handler.cpython-38-x86_64-linux-gnu.so",
     "corvanix/server/handlers/zorvik/workspace_handler.pyi",
     f"{NAME}.data/data/etc/jupyter/jupyter_server_config.d/corvanix.json",
     f"{NAME}.dist-info/METADATA",
+    f"{NAME}.dist-info/entry_points.txt",
 ]
+SCRIPTS = "[console_scripts]\njupyter-zorvik-workspaces = corvanix.server.extension:main\n"
 GOOD_TAG = "cp38-cp38-manylinux2014_x86_64.manylinux_2_17_x86_64"
 GLIBC = (2, 36)
 
 
-def wheel(tmp_path, names, tag=GOOD_TAG):
+def wheel(tmp_path, names, tag=GOOD_TAG, scripts=SCRIPTS):
     path = tmp_path / f"{NAME}-{tag}.whl"
     with zipfile.ZipFile(path, "w") as z:
         for name in names:
-            z.writestr(name, "")
+            z.writestr(name, scripts if name.endswith("entry_points.txt") else "")
     return str(path)
 
 
@@ -36,11 +37,16 @@ def test_a_complete_wheel_passes(tmp_path):
     assert check_dist.check_wheel(wheel(tmp_path, GOOD), GLIBC) == []
 
 
+SCRIPT_MISSING = "no console script jupyter-zorvik-workspaces"
+
+
 @pytest.mark.parametrize("names, tag, problem", [
     ([n for n in GOOD if not n.endswith(".pyi")], GOOD_TAG, "workspace_handler.pyi"),
     ([n for n in GOOD if not n.endswith(".json")], GOOD_TAG, "jupyter_server_config.d"),
     ([n for n in GOOD if not n.endswith("py.typed")], GOOD_TAG, "py.typed"),
-    ([n for n in GOOD if not n.endswith(".pth")], GOOD_TAG, "corvanix-serverapp-hook.pth"),
+    ([n for n in GOOD if not n.endswith("entry_points.txt")], GOOD_TAG, SCRIPT_MISSING),
+    # nothing of ours may run at every interpreter start
+    (GOOD + ["corvanix-serverapp-hook.pth"], GOOD_TAG, "holds corvanix-serverapp-hook.pth"),
     # a module built for another interpreter does not import here
     (GOOD, "cp39-cp39-manylinux_2_17_x86_64", "no native module for cp39"),
     (GOOD, "cp38-cp38-linux_x86_64", "no manylinux tag"),
@@ -53,3 +59,13 @@ def test_a_complete_wheel_passes(tmp_path):
 def test_an_incomplete_or_tainted_wheel_is_refused(tmp_path, names, tag, problem):
     problems = check_dist.check_wheel(wheel(tmp_path, names, tag), GLIBC)
     assert any(problem in p for p in problems), problems
+
+
+@pytest.mark.parametrize("scripts", [
+    "[console_scripts]\njupyter-zorvik-workspaces = corvanix.server.extension:other\n",
+    # a GUI script is no command on the PATH of a terminal
+    "[gui_scripts]\njupyter-zorvik-workspaces = corvanix.server.extension:main\n",
+])
+def test_a_wrong_console_script_is_refused(tmp_path, scripts):
+    problems = check_dist.check_wheel(wheel(tmp_path, GOOD, scripts=scripts), GLIBC)
+    assert problems == [SCRIPT_MISSING]

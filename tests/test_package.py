@@ -5,6 +5,7 @@ import shutil
 import subprocess
 import sys
 import sysconfig
+import tempfile
 import zlib
 
 import pytest
@@ -100,3 +101,19 @@ def test_constant_table_entries(testmod):
     joined = b"".join(e.encode("utf-8") if isinstance(e, str) else e for e in entries)
     assert joined == zlib.decompress(stream)
     assert [len(e.encode("utf-8")) if isinstance(e, str) else len(e) for e in entries] == list(lengths)
+
+
+def test_nothing_of_ours_runs_before_a_server_loads_it():
+    # A fresh interpreter of the environment, as pip or any script starts it,
+    # then the server's own module, as `jupyter server` imports it.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    proc = subprocess.run(
+        [sys.executable, "-X", "importtime", "-c",
+         "import logging, jupyter_server.serverapp; "
+         "assert logging.getLogRecordFactory() is logging.LogRecord"],
+        cwd=tempfile.gettempdir(), env=env, capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    imported = [line.rsplit("|", 1)[-1].strip() for line in proc.stderr.splitlines()
+                if line.startswith("import time:")]
+    assert "site" in imported and "jupyter_server.serverapp" in imported
+    assert [name for name in imported if name.startswith("corvanix")] == []

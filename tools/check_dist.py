@@ -3,9 +3,11 @@
     check_dist.py FILE...
 
 A wheel must hold the native module for its own interpreter tag, the module's
-type stub, py.typed, the server hook's .pth file and the file that enables the
-server extension, carry a manylinux tag no newer than this machine's C
-library, and hold nothing of the tests, the build trees or the C++ sources. An sdist must hold what a build
+type stub, py.typed and the file that enables the server extension, declare
+the console script that lists the extension's options, carry a manylinux tag
+no newer than this machine's C library, and hold nothing of the tests, the
+build trees, the C++ sources or a .pth file (nothing of ours runs at
+interpreter start). An sdist must hold what a build
 needs and none of the environments, build trees or built files. Prints each
 problem and exits 1 if there is one.
 """
@@ -19,10 +21,12 @@ import zipfile
 
 MODULE_DIR = "corvanix/server/handlers/zorvik/"
 CONFIG_FILE = "etc/jupyter/jupyter_server_config.d/corvanix.json"
+CONSOLE_SCRIPT = "jupyter-zorvik-workspaces = corvanix.server.extension:main"
 
 # Nothing of these belongs in a wheel.
 WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCache.txt",
-                   "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*"]
+                   "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*",
+                   "*.pth"]
 SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "module/entry.cpp",
                   "module/strings.list", "tools/gen_string_table.py", "jupyter-config/corvanix.json",
                   "src/corvanix/__init__.py", "src/corvanix/py.typed",
@@ -55,15 +59,18 @@ def check_wheel(path, glibc):
                         f"glibc {glibc[0]}.{glibc[1]} allows")
     with zipfile.ZipFile(path) as wheel:
         names = wheel.namelist()
+        entry_points = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
+        scripts = wheel.read(entry_points[0]).decode() if entry_points else ""
     version = python_tag[len("cp"):]
     module = re.compile(re.escape(MODULE_DIR) + rf"workspace_handler\.cpython-{version}-[\w-]+\.so")
     if not any(module.fullmatch(name) for name in names):
         problems.append(f"no native module for {python_tag} in {MODULE_DIR}")
-    # the hook file puts the extension's options and log masking into every server
-    for required in (MODULE_DIR + "workspace_handler.pyi", "corvanix/py.typed",
-                     "corvanix-serverapp-hook.pth"):
+    for required in (MODULE_DIR + "workspace_handler.pyi", "corvanix/py.typed"):
         if required not in names:
             problems.append(f"no {required}")
+    if not re.search(r"^\[console_scripts\]$[^[]*^" + re.escape(CONSOLE_SCRIPT) + "$",
+                     scripts, re.MULTILINE):
+        problems.append(f"no console script {CONSOLE_SCRIPT.split()[0]}")
     if not any(name.endswith(".data/data/" + CONFIG_FILE) for name in names):
         problems.append(f"no {CONFIG_FILE}")
     return problems + _forbidden(names, WHEEL_FORBIDDEN)
