@@ -28,7 +28,8 @@ from typing import Any, List, Optional, Tuple
 import requests
 import urllib3.exceptions
 
-from corvanix.zorvik import _answer, _cooldown, _credentials, _deadline, _errors, _settings, _transport
+from corvanix.zorvik import (_answer, _cooldown, _credentials, _deadline, _errors, _settings,
+                             _transport)
 from corvanix.zorvik._platform import Target
 from corvanix.zorvik.schemas import WorkspaceInfo
 

@@ -1,10 +1,11 @@
 """Failing fast while a platform is down.
 
-After a call timed out or could not connect, calls to the same platform
-(its base URL: credentials play no part) fail at once for the cool-down, with the status of that failure and a text
-saying when the next attempt is; then one call tries again (the others keep
-failing fast meanwhile). A dead platform so costs the server one deadline
-per cool-down, not one per request. Any answer of the platform ends it.
+After a call timed out or could not connect, calls to the same platform (its
+base URL: credentials play no part) fail at once for the cool-down, with the
+status of that failure and a text saying when the next attempt is; then one
+call tries again (the others keep failing fast meanwhile). A dead platform
+so costs the server one deadline per cool-down, not one per request. Any
+answer of the platform ends it.
 State of this process only.
 """
 import math

@@ -9,8 +9,9 @@ option and the file that `password_file` names; never from both.
 A refused setting is logged once, when it is first refused (and again if it
 is refused anew after it worked); the calls fail with 502 meanwhile.
 """
+import functools
 import os
-from typing import NamedTuple, Optional, Tuple
+from typing import NamedTuple, Optional, Tuple, Union
 
 from corvanix.zorvik import _credentials, _errors, _password_file, _settings, _url
 
@@ -41,11 +42,6 @@ class Target(NamedTuple):
     credentials: Optional[_credentials.Credentials]
 
 
-_Parsed = Tuple[_url.Platform, Optional[_url.UserInfo]]
-# The URL as last parsed: ((from the option?, URL), what parsing gave, refusal text).
-_last_url: Optional[Tuple[Tuple[bool, str], Optional[_Parsed], str]] = None
-# The credentials as last made: (user, password, spellings) and what they gave.
-_last_credentials: Optional[Tuple[Tuple[str, ...], _credentials.Credentials]] = None
 # The refusal last logged, until the settings work again.
 _reported: Optional[str] = None
 
@@ -69,7 +65,10 @@ def _resolve(settings: _settings.Settings) -> Optional[Target]:
     url = (settings.url if from_option else os.environ.get(_ENVIRONMENT, "")).strip()
     if not url:
         return None
-    platform, userinfo = _parse(from_option, url)
+    parsed = _parse(from_option, url)
+    if isinstance(parsed, str):
+        raise Refused(parsed, _errors.INVALID_URL)
+    platform, userinfo = parsed
     if userinfo is not None:
         if settings.username is not None or settings.password_file is not None:
             raise Refused(f"{_ENVIRONMENT} holds user information and {_USERNAME} or "
@@ -89,31 +88,22 @@ def _resolve(settings: _settings.Settings) -> Optional[Target]:
     return Target(platform, _credentials_of(settings.username or "", password))
 
 
-def _parse(from_option: bool, url: str) -> _Parsed:
-    global _last_url
-    key = (from_option, url)
-    if _last_url is None or _last_url[0] != key:
-        parsed: Optional[_Parsed] = None
-        try:
-            parsed = _url.parse(url)
-            problem = _USER_INFORMATION if from_option and parsed[1] is not None else None
-        except _url.RefusedURL as e:
-            problem = str(e)
-        if problem is None:
-            _last_url = (key, parsed, "")
-        else:
-            where = _URL if from_option else _ENVIRONMENT
-            _last_url = (key, None, f"The Zorvik platform URL ({where}) is refused: {problem}"
-                                    + _UNTIL)
-    if _last_url[1] is None:
-        # A new exception each time: one raised again would grow its traceback.
-        raise Refused(_last_url[2], _errors.INVALID_URL)
-    return _last_url[1]
+# The last value is all a server uses: each is parsed once, and each pair of
+# credentials made once.
+@functools.lru_cache(maxsize=1)
+def _parse(from_option: bool,
+           url: str) -> Union[Tuple[_url.Platform, Optional[_url.UserInfo]], str]:
+    """The platform and user information of `url`, or the text of its refusal."""
+    try:
+        platform, userinfo = _url.parse(url)
+    except _url.RefusedURL as e:
+        problem = str(e)
+    else:
+        if not from_option or userinfo is None:
+            return platform, userinfo
+        problem = _USER_INFORMATION
+    where = _URL if from_option else _ENVIRONMENT
+    return f"The Zorvik platform URL ({where}) is refused: {problem}" + _UNTIL
 
 
-def _credentials_of(user: str, password: str, *spellings: str) -> _credentials.Credentials:
-    global _last_credentials
-    key = (user, password, *spellings)
-    if _last_credentials is None or _last_credentials[0] != key:
-        _last_credentials = (key, _credentials.basic(user, password, *spellings))
-    return _last_credentials[1]
+_credentials_of = functools.lru_cache(maxsize=1)(_credentials.basic)
