@@ -80,7 +80,9 @@ def start_lab(env_dir, tmp_path, port, token):
         return subprocess.Popen(
             [str(env_dir / "bin" / "jupyter"), "lab", "--ip=127.0.0.1", f"--port={port}",
              "--ServerApp.port_retries=0", "--no-browser", "--allow-root",
-             f"--IdentityProvider.token={token}"],
+             f"--IdentityProvider.token={token}",
+             # The workspaces page as the server's default page (as tools/serve starts it).
+             "--LabApp.default_url=/zorvik/workspaces"],
             cwd=str(home), env=env, stdout=log, stderr=subprocess.STDOUT,
             stdin=subprocess.DEVNULL, start_new_session=True)
     finally:
@@ -128,5 +130,10 @@ def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel
         listed = requests.get(route, headers={"Authorization": f"token {token}"}, timeout=10)
         assert listed.status_code == 200, (listed.status_code, listed.text)
         assert [w["id"] for w in listed.json()] == [1, 2, 3]
+        # The page's way back leads to JupyterLab, not to the server's default page.
+        start = requests.get(base, headers={"Authorization": f"token {token}"}, allow_redirects=False, timeout=10)
+        assert start.headers["Location"].split("?")[0] == "/zorvik/workspaces"
+        page = requests.get(base + "zorvik/workspaces", headers={"Authorization": f"token {token}"}, timeout=10)
+        assert page.status_code == 200 and '<a href="/lab">' in page.text
     finally:
         stop_process_group(proc)
