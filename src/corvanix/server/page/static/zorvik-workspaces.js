@@ -239,9 +239,7 @@
     if (!Array.isArray(items) || !items.every(function (item) { return item !== null && typeof item === "object"; })) {
       throw new Failure(0, "The server's answer is not a list of workspaces.");
     }
-    const workspaces = items.map(workspaceOf);
-    render(workspaces);
-    return workspaces;
+    render(items.map(workspaceOf));
   }
 
   function reload() {
