@@ -82,7 +82,9 @@ def start_lab(env_dir, tmp_path, port, token):
              "--ServerApp.port_retries=0", "--no-browser", "--allow-root",
              f"--IdentityProvider.token={token}",
              # the extension's options on lab's command line too
-             f"--ZorvikWorkspacesApp.store_path={tmp_path / 'store.json'}"],
+             f"--ZorvikWorkspacesApp.store_path={tmp_path / 'store.json'}",
+             # The workspaces page as the server's default page (as tools/serve starts it).
+             "--LabApp.default_url=/zorvik/workspaces"],
             cwd=str(home), env=env, stdout=log, stderr=subprocess.STDOUT,
             stdin=subprocess.DEVNULL, start_new_session=True)
     finally:
@@ -131,5 +133,10 @@ def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel
         assert listed.status_code == 200, (listed.status_code, listed.text)
         assert [w["id"] for w in listed.json()] == [1, 2, 3]
         assert (tmp_path / "store.json").is_file()
+        # The page's way back leads to JupyterLab, not to the server's default page.
+        start = requests.get(base, headers={"Authorization": f"token {token}"}, allow_redirects=False, timeout=10)
+        assert start.headers["Location"].split("?")[0] == "/zorvik/workspaces"
+        page = requests.get(base + "zorvik/workspaces", headers={"Authorization": f"token {token}"}, timeout=10)
+        assert page.status_code == 200 and '<a href="/lab">' in page.text
     finally:
         stop_process_group(proc)

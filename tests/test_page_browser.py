@@ -1,15 +1,17 @@
 """The workspaces page in a real browser: Debian's chromium, headless, driven
 by Playwright, against a real Jupyter server under the base URL /a%40b/.
 
-Without chromium (or Playwright) these tests skip, unless WSH_REQUIRE_BROWSER=1
-(CI) makes that a failure. WSH_UPDATE_SCREENSHOT=1 writes the page's image to
-docs/, where the README shows it.
+Slow (a browser and a server per test): they run where WSH_SLOW_TESTS=1 asks
+for them. Without chromium (or Playwright) they skip, unless
+WSH_REQUIRE_BROWSER=1 (CI) makes that a failure. WSH_UPDATE_SCREENSHOT=1
+writes the page's image to docs/, where the README shows it.
 """
 import asyncio
 import contextlib
 import functools
 import json
 import os
+import re
 import struct
 from typing import AsyncIterator, List
 from urllib.parse import parse_qs, urlsplit
@@ -21,11 +23,13 @@ from corvanix.server.page import handler as page_handler
 from helpers import free_port
 from zorvik_standin import Platform, running_platform
 
+pytestmark = pytest.mark.slow
+
 CHROMIUM = "/usr/bin/chromium"
 API_ROUTE = "api/zorvik/workspaces"
 EXAMPLES = ["Research", "Data Engineering", "Sandbox"]
 # The README's image: a fixed size, so that refreshing it changes only what the page shows.
-SIZE = {"width": 720, "height": 370}
+SIZE = {"width": 720, "height": 420}
 SCREENSHOT = os.path.join(os.path.dirname(__file__), os.pardir, "docs", "zorvik-workspaces-page.png")
 # Every browser action waits at most this long; a whole test at most TEST_LIMIT_S.
 ACTION_LIMIT_MS = 10_000
@@ -87,19 +91,23 @@ def bounded(test):
 
 
 @contextlib.asynccontextmanager
-async def browser_page(chromium: str) -> AsyncIterator["playwright.async_api.Page"]:
-    """A fresh browser (no cookies) with one page; fails on any script error."""
+async def browser_page(chromium: str, **context_options) -> AsyncIterator["playwright.async_api.Page"]:
+    """A fresh browser (no cookies) with one page, the context's options as
+    given (viewport, color_scheme, java_script_enabled); fails on any script
+    error and on anything the page's Content-Security-Policy refused."""
     from playwright.async_api import async_playwright
 
     async with async_playwright() as playwright:
         browser = await playwright.chromium.launch(executable_path=chromium, headless=True,
                                                    timeout=ACTION_LIMIT_MS * 3)
         try:
-            context = await browser.new_context(viewport=SIZE)
+            context = await browser.new_context(**{"viewport": SIZE, **context_options})
             page = await context.new_page()
             page.set_default_timeout(ACTION_LIMIT_MS)
             errors: List[str] = []
             page.on("pageerror", lambda error: errors.append(str(error)))
+            page.on("console", lambda message: "Content Security Policy" in message.text
+                    and errors.append(message.text))
             yield page
             assert errors == []
         finally:
@@ -129,6 +137,22 @@ async def click(page, name: str) -> None:
     await settled(page)
 
 
+async def press_enter(page, name: str) -> None:
+    """The keyboard's way: the button focused, then Enter."""
+    await page.get_by_role("button", name=name, exact=True).focus()
+    await page.keyboard.press("Enter")
+    await settled(page)
+
+
+async def focused(page) -> str:
+    """The accessible name of the focused element (the page's <body> has none)."""
+    return await page.evaluate("() => document.activeElement.getAttribute('aria-label') || document.activeElement.tagName")
+
+
+async def announced(page) -> str:
+    return await page.get_by_role("status").inner_text()
+
+
 async def joined_by_api(jp_fetch) -> List[str]:
     response = await jp_fetch(API_ROUTE)
     return [w["name"] for w in json.loads(response.body) if w["current"]]
@@ -151,9 +175,16 @@ async def test_join_move_leave_and_an_unreachable_platform(chromium, site, token
         assert page.url == site and "/a%40b/" in page.url
         assert await names(page) == EXAMPLES and await marked(page) == []
 
-        await click(page, "Join Data Engineering")
+        # By keyboard: the focus stays on the joined row's button, so Tab goes
+        # on from there; the status line announces the joined workspace.
+        await press_enter(page, "Join Data Engineering")
         assert await marked(page) == ["Data Engineering"]
         assert await joined_by_api(jp_fetch) == ["Data Engineering"]
+        assert await focused(page) == "Join Data Engineering"
+        assert await announced(page) == "Joined: Data Engineering"
+        await page.keyboard.press("Tab")
+        assert await focused(page) == "Join Sandbox"
+        await page.locator(":focus").blur()
         screenshot = SCREENSHOT if os.environ.get("WSH_UPDATE_SCREENSHOT") == "1" else str(tmp_path / "page.png")
         await page.screenshot(path=screenshot)
         assert png_size(screenshot) == (SIZE["width"], SIZE["height"])
@@ -166,9 +197,14 @@ async def test_join_move_leave_and_an_unreachable_platform(chromium, site, token
         await page.goto(site)
         await settled(page)
         assert await marked(page) == ["Research"]
-        await click(page, "Leave workspace")
+        # Leaving by keyboard leaves the focus on a control that can be used:
+        # the Join button of the workspace just left.
+        await press_enter(page, "Leave workspace")
         assert await marked(page) == [] and await joined_by_api(jp_fetch) == []
         assert await page.get_by_role("button", name="Leave workspace").is_disabled()
+        assert await focused(page) == "Join Research"
+        assert await page.get_by_role("button", name="Join Research").is_enabled()
+        assert await announced(page) == "Not joined to any workspace."
 
         monkeypatch.setenv("ZORVIK_URL", f"http://127.0.0.1:{free_port()}/")
         await click(page, "Join Sandbox")
@@ -235,3 +271,82 @@ async def test_anonymous_browser_is_sent_to_log_in(chromium, site, token, jp_bas
         await page.wait_for_url(site)
         await settled(page)
         assert await names(page) == EXAMPLES
+
+
+# A browser whose JSON.parse hands revivers no source text: the page keeps to
+# the ids that a number holds exactly.
+WITHOUT_SOURCE_TEXT = """
+    const parse = JSON.parse;
+    JSON.parse = function (text, reviver) {
+        return parse(text, typeof reviver !== "function" ? reviver
+                     : function (key, value) { return reviver.call(this, key, value); });
+    };
+"""
+
+
+@pytest.mark.parametrize("source_text", [True, False], ids=["source text", "numbers only"])
+@bounded
+async def test_ids_beyond_numbers_are_joined_exactly_or_not_offered(chromium, site, token, platform,
+                                                                   source_text):
+    # 2**53 + 1 reads as the number 2**53; 10**400 as Infinity.
+    ids = {"Near": 2**53, "Far": 2**53 + 1, "Huge": 10**400, "Small": 7}
+    platform.workspaces = [{"id": i, "name": name} for name, i in ids.items()]
+    async with browser_page(chromium) as page:
+        if not source_text:
+            await page.add_init_script(WITHOUT_SOURCE_TEXT)
+        await page.goto(f"{site}?token={token}")
+        await settled(page)
+        offered = await page.locator("#workspaces button").evaluate_all(
+            "buttons => buttons.map(b => b.getAttribute('aria-label'))")
+        notes = await page.locator("#workspaces .note").all_inner_texts()
+        if source_text:
+            assert offered == [f"Join {name}" for name in ids] and notes == []
+            joining = ["Far", "Huge", "Near"]
+        else:
+            assert offered == ["Join Small"]
+            assert notes == ["This browser cannot read its id exactly, so it cannot be joined here."] * 3
+            joining = ["Small"]
+        for name in joining:
+            await click(page, f"Join {name}")
+            assert platform.current == ids[name] and await marked(page) == [name]
+            assert await error_shown(page) == ""
+
+
+LONG_NAME = "W" * 300
+SETTINGS = {
+    "dark": {"color_scheme": "dark"},
+    "narrow": {"viewport": {"width": 360, "height": 640}},
+    "no script": {"java_script_enabled": False},
+}
+
+
+@pytest.mark.parametrize("setting", SETTINGS)
+@bounded
+async def test_page_in_the_reader_s_settings(chromium, site, token, platform, setting):
+    platform.workspaces = [{"id": 10, "name": LONG_NAME}, {"id": 30, "name": "  "}]
+    platform.current = 10
+    async with browser_page(chromium, **SETTINGS[setting]) as page:
+        await page.goto(f"{site}?token={token}")
+        if setting == "no script":
+            # The notice first, then the way back and the title; nothing
+            # loading, busy or dead.
+            text = await page.locator("main").inner_text()
+            assert text.startswith("This page needs JavaScript") and "Loading" not in text
+            assert await page.locator('[aria-busy="true"]').count() == 0
+            assert await page.get_by_role("button").count() == 0
+            return
+        await settled(page)
+        # A long name is shown whole and wraps; an empty one gets a placeholder
+        # and a button that still says which workspace.
+        assert await names(page) == [LONG_NAME, "Unnamed workspace (id 30)"]
+        assert await page.get_by_role("button", name="Join Unnamed workspace (id 30)").is_enabled()
+        assert await announced(page) == f"Joined: {LONG_NAME}"
+        width = await page.evaluate("() => [document.documentElement.scrollWidth, window.innerWidth]")
+        assert width[0] <= width[1]
+        if setting == "dark":
+            # Computed colours are opaque "rgb(r, g, b)": page and column dark, text light.
+            colours = await page.evaluate("""() => [getComputedStyle(document.documentElement).backgroundColor,
+                ...["backgroundColor", "color"].map(p => getComputedStyle(document.querySelector("main"))[p])]""")
+            assert all(c.startswith("rgb(") for c in colours), colours
+            (page_background, column, text) = [[int(n) for n in re.findall(r"\d+", c)] for c in colours]
+            assert max(page_background + column) < 64 and min(text) > 192

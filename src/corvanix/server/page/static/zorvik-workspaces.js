@@ -16,6 +16,47 @@
   const reloadButton = document.getElementById("reload");
   let busy = false;
 
+  // Ids are JSON integers of any size. A JavaScript number keeps only those
+  // up to 2**53 exactly, so an id is kept as the digits of the API's text,
+  // which JSON.parse hands a reviver where the browser supports it. Without
+  // that, only ids that a number holds exactly can be joined.
+  const INTEGER = /^-?(?:0|[1-9][0-9]*)$/;
+  const sourceText = (function () {
+    const big = "12345678901234567890123";
+    try {
+      return JSON.parse(big, function (key, value, context) {
+        return Boolean(context) && context.source === big;
+      }) === true;
+    } catch (e) {
+      return false;
+    }
+  })();
+
+  // digits: the id exactly as the API wrote it, or null with the reason why
+  // the page cannot join that workspace.
+  class Id {
+    constructor(digits, reason) {
+      this.digits = digits;
+      this.reason = reason;
+    }
+  }
+
+  function reviveId(key, value, context) {
+    if (key !== "id" || typeof value !== "number") {
+      return value;
+    }
+    const digits = sourceText ? context.source : (Number.isSafeInteger(value) ? String(value) : null);
+    if (digits !== null && INTEGER.test(digits)) {
+      return new Id(digits, null);
+    }
+    // Without the text, a number too large to be exact (or to be finite) may
+    // still have been a whole one.
+    if (!sourceText && (Number.isInteger(value) || !Number.isFinite(value))) {
+      return new Id(null, "This browser cannot read its id exactly, so it cannot be joined here.");
+    }
+    return new Id(null, "Its id is not a whole number, so it cannot be joined here.");
+  }
+
   class Failure extends Error {
     constructor(status, message) {
       super(message);
@@ -23,22 +64,24 @@
     }
   }
 
+  // body: the JSON text to send, written by the caller (ids go as digits).
   async function call(method, body) {
     const init = { method: method, credentials: "same-origin", headers: { Accept: "application/json" } };
     if (body !== undefined) {
       init.headers["Content-Type"] = "application/json";
       init.headers["X-XSRFToken"] = xsrfToken;
-      init.body = JSON.stringify(body);
+      init.body = body;
     }
-    let response;
+    let response, text;
     try {
       response = await fetch(apiUrl, init);
+      text = await response.text();
     } catch (e) {
       throw new Failure(0, "The notebook server did not answer.");
     }
     let data = null;
     try {
-      data = await response.json();
+      data = JSON.parse(text, reviveId);
     } catch (e) {
       // Not JSON (a proxy's error page, say): the status alone tells.
     }
@@ -68,30 +111,69 @@
     errorLine.hidden = true;
   }
 
+  // The joined line is a polite live region: written only when it changes,
+  // so a reload does not announce it again.
+  function announce(text) {
+    if (joinedLine.textContent !== text) {
+      joinedLine.textContent = text;
+    }
+  }
+
+  // What the page knows of one listed workspace.
+  function workspaceOf(item) {
+    const id = item.id instanceof Id ? item.id : new Id(null, "It has no id, so it cannot be joined here.");
+    const named = typeof item.name === "string" && item.name.trim() !== "";
+    return {
+      id: id,
+      named: named,
+      // How the page calls it: an unnamed one by its id, so that its button still says which.
+      label: named ? item.name : "Unnamed workspace" + (id.digits !== null ? " (id " + id.digits + ")" : ""),
+      current: item.current === true,
+    };
+  }
+
   // Names are the platform's text: set as text, never parsed as markup.
-  function render(workspaces) {
-    const items = workspaces.map(function (workspace) {
-      const item = document.createElement("li");
-      const name = document.createElement("span");
-      name.className = "name";
-      name.textContent = workspace.name;
-      item.append(name);
-      if (workspace.current) {
-        item.setAttribute("aria-current", "true");
-        const mark = document.createElement("span");
-        mark.className = "mark";
-        mark.textContent = "joined";
-        item.append(mark);
-      }
+  function row(workspace) {
+    const item = document.createElement("li");
+    const label = document.createElement("div");
+    label.className = "label";
+    const name = document.createElement("span");
+    name.className = workspace.named ? "name" : "name placeholder";
+    name.textContent = workspace.label;
+    label.append(name);
+    if (workspace.id.reason) {
+      const note = document.createElement("span");
+      note.className = "note";
+      note.textContent = workspace.id.reason;
+      label.append(note);
+    }
+    item.append(label);
+    if (workspace.current) {
+      item.setAttribute("aria-current", "true");
+      const mark = document.createElement("span");
+      mark.className = "mark";
+      mark.textContent = "joined";
+      item.append(mark);
+    }
+    if (workspace.id.digits !== null) {
       const join = document.createElement("button");
       join.type = "button";
       join.className = "join";
       join.textContent = "Join";
-      join.setAttribute("aria-label", "Join " + workspace.name);
-      join.addEventListener("click", function () { change(workspace.id); });
+      join.setAttribute("aria-label", "Join " + workspace.label);
+      join.dataset.id = workspace.id.digits;
+      join.addEventListener("click", function () {
+        if (!isDisabled(join)) {
+          change(workspace.id.digits);
+        }
+      });
       item.append(join);
-      return item;
-    });
+    }
+    return item;
+  }
+
+  function render(workspaces) {
+    const items = workspaces.map(row);
     if (items.length === 0) {
       const empty = document.createElement("li");
       empty.className = "empty";
@@ -100,19 +182,40 @@
     }
     list.replaceChildren(...items);
     const joined = workspaces.find(function (workspace) { return workspace.current; });
-    joinedLine.textContent = joined ? "Joined: " + joined.name : "Not joined to any workspace.";
+    announce(joined ? "Joined: " + joined.label : "Not joined to any workspace.");
+  }
+
+  // Controls are marked unavailable rather than disabled: a disabled button
+  // drops the keyboard focus, and a control that keeps it tells a screen
+  // reader it is unavailable all the same.
+  function setDisabled(button, disabled) {
+    button.setAttribute("aria-disabled", disabled ? "true" : "false");
+  }
+
+  function isDisabled(button) {
+    return button.getAttribute("aria-disabled") === "true";
   }
 
   function updateButtons() {
-    reloadButton.disabled = busy;
-    leaveButton.disabled = busy || list.querySelector("li[aria-current]") === null;
+    setDisabled(reloadButton, busy);
+    setDisabled(leaveButton, busy || list.querySelector("li[aria-current]") === null);
     for (const join of list.querySelectorAll("button.join")) {
-      join.disabled = busy || join.parentElement.hasAttribute("aria-current");
+      setDisabled(join, busy || join.parentElement.hasAttribute("aria-current"));
     }
   }
 
-  // One request at a time; the buttons wait for it.
-  async function run(action) {
+  function joinButton(digits) {
+    for (const join of list.querySelectorAll("button.join")) {
+      if (join.dataset.id === digits) {
+        return join;
+      }
+    }
+    return null;
+  }
+
+  // One request at a time; the buttons wait for it. refocus, if given, puts
+  // the keyboard focus in place once the buttons are usable again.
+  async function run(action, refocus) {
     if (busy) {
       return;
     }
@@ -123,39 +226,50 @@
       await action();
     } finally {
       busy = false;
-      root.setAttribute("aria-busy", "false");
       updateButtons();
+      if (refocus) {
+        refocus();
+      }
+      root.setAttribute("aria-busy", "false");
     }
   }
 
   async function listWorkspaces() {
-    const workspaces = await call("GET");
-    if (!Array.isArray(workspaces)) {
+    const items = await call("GET");
+    if (!Array.isArray(items) || !items.every(function (item) { return item !== null && typeof item === "object"; })) {
       throw new Failure(0, "The server's answer is not a list of workspaces.");
     }
-    render(workspaces);
+    render(items.map(workspaceOf));
   }
 
   function reload() {
     return run(async function () {
+      if (!list.hasChildNodes()) {
+        announce("Loading\u2026");
+      }
       try {
         await listWorkspaces();
         clearError();
       } catch (failure) {
         if (!list.hasChildNodes()) {
-          joinedLine.textContent = "";  // no longer loading: never listed
+          announce("");  // no longer loading: never listed
         }
         showError(failure);
       }
     });
   }
 
-  // workspace_id null leaves the joined workspace.
-  function change(workspaceId) {
+  // digits null leaves the joined workspace. Afterwards the keyboard focus
+  // stays with the user's place: the joined row's button (or the list, where
+  // that workspace is gone), after leaving a control that can be used.
+  function change(digits) {
+    // The joined workspace before the change: after leaving, its Join button takes the focus.
+    const left = list.querySelector("li[aria-current] button.join");
+    const leftId = left ? left.dataset.id : null;
     return run(async function () {
       let failed = false;
       try {
-        await call("POST", { workspace_id: workspaceId });
+        await call("POST", '{"workspace_id": ' + (digits === null ? "null" : digits) + "}");
         clearError();
       } catch (failure) {
         showError(failure);
@@ -170,11 +284,27 @@
           showError(failure);
         }
       }
+    }, function () {
+      if (digits !== null) {
+        (joinButton(digits) || list).focus();
+      } else if (isDisabled(leaveButton)) {
+        const rejoin = leftId === null ? null : joinButton(leftId);
+        (rejoin && !isDisabled(rejoin) ? rejoin : reloadButton).focus();
+      }
     });
   }
 
-  leaveButton.addEventListener("click", function () { change(null); });
-  reloadButton.addEventListener("click", reload);
+  leaveButton.addEventListener("click", function () {
+    if (!isDisabled(leaveButton)) {
+      change(null);
+    }
+  });
+  reloadButton.addEventListener("click", function () {
+    if (!isDisabled(reloadButton)) {
+      reload();
+    }
+  });
+  document.getElementById("actions").hidden = false;
 
   // A token in the address has logged the browser in (the server set its
   // cookie): keep it out of the address bar and the history, as the server's
