@@ -8,9 +8,10 @@ nor a platform's echo of one reaches the log or an answer.
 """
 import errno
 import http.client
+import re
 import socket
 import ssl
-from typing import List, NamedTuple, Optional, Type, TypeVar
+from typing import Callable, List, NamedTuple, Optional, Type, TypeVar
 
 import requests
 import urllib3.exceptions
@@ -59,6 +60,7 @@ def invalid_url(setting: str, words: str) -> Cause:
 
 
 _E = TypeVar("_E", bound=BaseException)
+_TUNNEL = re.compile(r"Tunnel connection failed: ([0-9]{3})")
 
 
 def of_exchange(error: BaseException, platform: str, deadline: float, url_setting: str) -> Cause:
@@ -93,18 +95,21 @@ def of_exchange(error: BaseException, platform: str, deadline: float, url_settin
     return Cause(f"the request failed ({type(error).__name__})", 502, REQUEST_FAILED)
 
 
-def _network_cause(chain: List[BaseException], first, deadline: float) -> Optional[Cause]:
+def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[BaseException]],
+                   deadline: float) -> Optional[Cause]:
     """Causes before any answer: TLS, the tunnel, name, connect, time."""
     certificate = first(ssl.SSLCertVerificationError)
     if certificate is not None:
         reason = certificate.verify_message or certificate.reason or "no reason given"
         return Cause(f"TLS certificate not accepted ({reason})", 502, CERTIFICATE)
-    tunnel = next((e for e in chain if type(e) is OSError
-                   and str(e).startswith("Tunnel connection failed")), None)
+    # http.client's "Tunnel connection failed: 407 Proxy Authentication
+    # Required", whose phrase is the proxy's: its status alone is used.
+    tunnel = next((m for m in (_TUNNEL.match(str(e)) for e in chain if type(e) is OSError) if m),
+                  None)
     if tunnel is not None:
-        # http.client's own text: "Tunnel connection failed: 407 Proxy Authentication Required"
-        return Cause(f"the proxy refused the tunnel ({str(tunnel).partition(': ')[2]})", 502,
-                     PROXY_REFUSED)
+        status = int(tunnel.group(1))
+        return Cause(f"the proxy refused the tunnel ({status} "
+                     f"{http.client.responses.get(status, 'Error')})", 502, PROXY_REFUSED)
     if first(socket.gaierror) is not None:
         return unreachable(f"name not resolved ({_reason(first(socket.gaierror))})")
     if first(ConnectionRefusedError) is not None:
