@@ -94,6 +94,7 @@ def _load() -> Dict[str, Any]:
 
 
 def _read(path: str, limit: int) -> bytes:
+    too_large = f"is larger than the size limit of {limit} bytes"
     # Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
     fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
     try:
@@ -101,14 +102,14 @@ def _read(path: str, limit: int) -> bytes:
         if not stat.S_ISREG(status.st_mode):
             raise _failure(StoreError, path, "is not a regular file")
         if status.st_size > limit:
-            raise _failure(StoreError, path, f"is larger than the size limit of {limit} bytes")
+            raise _failure(StoreError, path, too_large)
         with open(fd, "rb", closefd=False) as f:
             # A file grown since costs at most one byte more than the limit.
             content = f.read(limit + 1)
     finally:
         os.close(fd)
     if len(content) > limit:
-        raise _failure(StoreError, path, f"is larger than the size limit of {limit} bytes")
+        raise _failure(StoreError, path, too_large)
     return content
 
 
