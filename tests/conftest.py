@@ -5,7 +5,7 @@ import sys
 import pytest
 from hypothesis import HealthCheck, settings
 
-from helpers import MODULE_NAME
+from helpers import MODULE_NAME, Clock
 from zorvik_standin import Platform, running_platform
 
 # Jupyter's own choice of data directories, without its migration warning.
@@ -30,13 +30,14 @@ if _module_dir and _module_dir not in sys.path:
 def zorvik_embedded(monkeypatch, tmp_path):
     """The embedded Zorvik store, in a data directory of the test's own, with
     the default settings, no cool-down and no kept connection of another test."""
-    from corvanix.zorvik import _cooldown, _platform, _settings, _transport
+    from corvanix.zorvik import _cooldown, _log, _platform, _settings, _transport
 
     monkeypatch.delenv("ZORVIK_URL", raising=False)
     monkeypatch.setenv("JUPYTER_DATA_DIR", str(tmp_path / "jupyter-data"))
     monkeypatch.setattr(_settings, "current", _settings.Settings())
     monkeypatch.setattr(_platform, "_reported", None)  # another test's refusal is logged anew
     _cooldown.clear()
+    _log.clear()
     yield
     _transport.close()
 
@@ -49,6 +50,15 @@ def standin():
     with running_platform(p) as url:
         p.url = url
         yield p
+
+
+@pytest.fixture
+def clock(monkeypatch):
+    """The clock of the deadline and the cool-down, moved on by the test."""
+    from corvanix.zorvik import _clock
+    fake = Clock()
+    monkeypatch.setattr(_clock, "now", fake)
+    return fake
 
 
 @pytest.fixture(scope="session")

@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 
 # The servers' helpers shared with the soak and the benchmark.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
@@ -209,6 +210,22 @@ def raises_with(fn, exc_type):
     except exc_type as e:
         return e
     raise AssertionError(f"{fn} did not raise {exc_type.__name__}")
+
+
+class Clock:
+    """A monotonic clock that moves only when told (`advance`), from any thread."""
+
+    def __init__(self, start=1000.0):
+        self._now = start
+        self._lock = threading.Lock()
+
+    def __call__(self):
+        with self._lock:
+            return self._now
+
+    def advance(self, seconds):
+        with self._lock:
+            self._now += seconds
 
 
 def stop_process_group(proc):

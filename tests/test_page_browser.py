@@ -242,7 +242,8 @@ async def test_platform_failures_are_shown_and_the_page_recovers(chromium, site,
         else:
             platform.fail_status, platform.fail_message = 504, "The platform timed out."
             await click(page, "Join Platform Research")
-            assert await error_shown(page) == "Error 504: The platform timed out."
+            assert await error_shown(page) == ("Error 502: The Zorvik platform answered 504 "
+                                               "Gateway Timeout: The platform timed out.")
             assert await marked(page) == []
             platform.fail_status = None
             await click(page, "Reload")

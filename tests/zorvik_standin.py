@@ -5,8 +5,8 @@
 
 Tests run it in a thread (`running_platform`); by hand:
 
-    .venv-3.8/bin/python tests/zorvik_standin.py [--port 9999] [--fail 500]
-        [--mode drip|stall|echo|inflate] [--drip-interval 2] [--inflate-mb 150]
+    .venv-3.8/bin/python tests/zorvik_standin.py [--port 9999] [--fail 500] [--tls]
+        [--mode drip|stall|echo|inflate|close|...] [--drip-interval 2] [--inflate-mb 150]
 
 `fail_status` makes it answer every request with that status and a body
 {"error": <fail_message>}; `raw_answer` makes it answer 200 with those bytes.
@@ -16,7 +16,18 @@ Tests run it in a thread (`running_platform`); by hand:
   `drip_interval` seconds;
 - stall: the headers of a 200 answer, then nothing until the client leaves;
 - echo: 401 with an error text that repeats the request's Authorization header;
-- inflate: 200 with a gzip body that inflates to `inflate_bytes`.
+- inflate: 200 with a gzip body that inflates to `inflate_bytes`;
+- close: closes the connection without answering;
+- drop-kept-alive: closes a kept-alive connection when asked on it again,
+  without answering (once; later requests are answered);
+- many-headers, long-header, no-status-line: an answer that is not valid
+  HTTP (101 header lines; a 100 KB header line; a body without status line
+  and headers).
+
+With `clock` (a test's clock with `advance(seconds)`), drip and stall spend
+its time instead of real time: drip advances it by `drip_interval` for each
+byte (and waits a few milliseconds), stall by an hour before it answers.
+With `tls`, it serves https with a self-signed certificate for 127.0.0.1.
 """
 import argparse
 import asyncio
@@ -26,14 +37,19 @@ import os
 import ssl
 import threading
 import zlib
-from typing import Any, Dict, Iterator, List, Optional
+from typing import Any, Dict, Iterator, List, Optional, Set
 
 import tornado.httpserver
 import tornado.iostream
 import tornado.netutil
 import tornado.web
 
-MODES = ("drip", "stall", "echo", "inflate")
+BROKEN = {
+    "many-headers": b"HTTP/1.1 200 OK\r\n" + b"X-Filler: x\r\n" * 101 + b"Content-Length: 2\r\n\r\n[]",
+    "long-header": b"HTTP/1.1 200 OK\r\nX-Filler: " + b"x" * 100_000 + b"\r\n\r\n[]",
+    "no-status-line": b'[{"id": 10, "name": "Platform Research"}]\r\n',
+}
+MODES = ("drip", "stall", "echo", "inflate", "close", "drop-kept-alive", *BROKEN)
 # A self-signed certificate for 127.0.0.1 with its key, for `running_platform(tls=True)`;
 # clients trust it through REQUESTS_CA_BUNDLE.
 TLS_PEM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zorvik_standin_tls.pem")
@@ -54,6 +70,10 @@ class Platform:
         self.mode: Optional[str] = None
         self.drip_interval = 2.0
         self.inflate_bytes = 150 * 1024 * 1024
+        self.clock: Any = None
+        # drop-kept-alive: the connections asked on, and whether one was dropped
+        self.connections: Set[Any] = set()
+        self.dropped = False
         # method, path, authorization and the client's port of each request
         self.seen: List[Dict[str, Any]] = []
 
@@ -90,6 +110,10 @@ class _Handler(tornado.web.RequestHandler):
             await self.stall()
         elif p.mode == "echo":
             self.answer(401, {"error": f"Not authorized: {authorization}"})
+        elif p.mode in BROKEN:
+            self.raw(BROKEN[p.mode])
+        elif p.mode == "close" or (p.mode == "drop-kept-alive" and self.kept_alive()):
+            self.raw(b"")
         elif p.mode == "inflate":
             self.set_header("Content-Type", "application/json")
             self.set_header("Content-Encoding", "gzip")
@@ -106,16 +130,23 @@ class _Handler(tornado.web.RequestHandler):
         raw = (b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
                b"Content-Length: %d\r\n\r\n%s" % (len(body), body))
         stream = self.detach()
+        clock = self.platform.clock
         try:
             for i in range(len(raw)):
                 await stream.write(raw[i:i + 1])
-                await asyncio.sleep(self.platform.drip_interval)
+                if clock is None:
+                    await asyncio.sleep(self.platform.drip_interval)
+                else:
+                    clock.advance(self.platform.drip_interval)
+                    await asyncio.sleep(0.005)
         except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
             pass  # the client left, or the stand-in stops
         stream.close()
 
     async def stall(self) -> None:
         stream = self.detach()
+        if self.platform.clock is not None:
+            self.platform.clock.advance(3600)
         try:
             await stream.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
                                b"Content-Length: 100\r\n\r\n")
@@ -123,6 +154,21 @@ class _Handler(tornado.web.RequestHandler):
         except (tornado.iostream.StreamClosedError, asyncio.CancelledError):
             pass
         stream.close()
+
+    def raw(self, data: bytes) -> None:
+        """Sends `data` as it is, and closes the connection."""
+        stream = self.detach()
+        stream.write(data).add_done_callback(lambda _: stream.close())
+
+    def kept_alive(self) -> bool:
+        """Whether to drop this connection: asked on before, and none dropped yet."""
+        p = self.platform
+        stream = self.request.connection.stream
+        if stream in p.connections and not p.dropped:
+            p.dropped = True
+            return True
+        p.connections.add(stream)
+        return False
 
     def answer(self, status: int, body: Any) -> None:
         self.set_status(status)
@@ -158,6 +204,12 @@ def make_app(platform: Platform) -> tornado.web.Application:
     ])
 
 
+def _tls_context() -> ssl.SSLContext:
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(TLS_PEM)
+    return context
+
+
 @contextlib.contextmanager
 def running_platform(platform: Platform, tls: bool = False) -> Iterator[str]:
     """Serves `platform` from a thread of its own and yields its base URL
@@ -166,10 +218,7 @@ def running_platform(platform: Platform, tls: bool = False) -> Iterator[str]:
     Its own thread and loop: the handler calls it synchronously from inside
     the Jupyter server's loop.
     """
-    tls_context = None
-    if tls:
-        tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-        tls_context.load_cert_chain(TLS_PEM)
+    tls_context = _tls_context() if tls else None
     loop = asyncio.new_event_loop()
     sockets = tornado.netutil.bind_sockets(0, "127.0.0.1")
     port = sockets[0].getsockname()[1]
@@ -215,6 +264,7 @@ def main() -> None:
     parser.add_argument("--mode", choices=MODES, help="misbehave this way")
     parser.add_argument("--drip-interval", type=float, default=2.0, metavar="SECONDS")
     parser.add_argument("--inflate-mb", type=int, default=150, metavar="MB")
+    parser.add_argument("--tls", action="store_true", help="serve https, self-signed")
     options = parser.parse_args()
     platform = Platform()
     platform.fail_status = options.fail
@@ -223,8 +273,10 @@ def main() -> None:
     platform.inflate_bytes = options.inflate_mb * 1024 * 1024
 
     async def serve() -> None:
-        make_app(platform).listen(options.port, address="127.0.0.1")
-        print(f"Zorvik stand-in on http://127.0.0.1:{options.port}", flush=True)
+        make_app(platform).listen(options.port, address="127.0.0.1",
+                                  ssl_options=_tls_context() if options.tls else None)
+        print(f"Zorvik stand-in on {'https' if options.tls else 'http'}://127.0.0.1:{options.port}",
+              flush=True)
         await asyncio.Event().wait()
 
     try:

@@ -56,9 +56,17 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         Largest platform answer, in bytes after decompression; a larger one
         answers 502.
         """).tag(config=True)
+    ca_bundle = Unicode(None, allow_none=True, help="""
+        File (or directory) of the certificate authorities an https platform's
+        certificate must come from. Unset: REQUESTS_CA_BUNDLE, CURL_CA_BUNDLE or
+        SSL_CERT_FILE, the first one set; else the bundle requests ships with.
+        """).tag(config=True)
     store_path = Unicode(None, allow_none=True, help="""
         File of the embedded workspace store, used without a platform URL. Unset:
         corvanix/zorvik-workspaces.json in the Jupyter data directory.
+        """).tag(config=True)
+    max_store_bytes = Int(zorvik.DEFAULT_MAX_STORE_BYTES, min=1, help="""
+        Largest embedded store file, in bytes; a larger one answers 500 unread.
         """).tag(config=True)
 
     @classmethod
@@ -69,10 +77,10 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
 
     def initialize_handlers(self) -> None:
         # Imported here so that listing extensions does not load the native module.
-        from corvanix.server.handlers.zorvik.workspace_handler import ZRVZorvikWorkspaceHandler
+        from corvanix.server.api_handler import WorkspacesAPIHandler
 
         # The server puts its base URL in front of every pattern.
-        self.handlers.append((ROUTE, ZRVZorvikWorkspaceHandler))
+        self.handlers.append((ROUTE, WorkspacesAPIHandler))
         self.handlers.append((page.ROUTE, page.WorkspacesPageHandler, {"api_route": ROUTE}))
         self.log.info("Zorvik workspaces page on %s",
                       url_path_join(self.serverapp.base_url, page.ROUTE))
@@ -89,7 +97,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
     def initialize_settings(self) -> None:
         zorvik.configure(url=self.url, username=self.username, password_file=self.password_file,
                          deadline=self.deadline, cooldown=self.cooldown,
-                         max_answer_bytes=self.max_answer_bytes, store_path=self.store_path,
+                         max_answer_bytes=self.max_answer_bytes, ca_bundle=self.ca_bundle,
+                         store_path=self.store_path, max_store_bytes=self.max_store_bytes,
                          log=self.log)
         route = url_path_join(self.serverapp.base_url, ROUTE)
         try:
@@ -103,6 +112,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         self.log.info("Zorvik workspaces on %s, from the Zorvik platform at %s (deadline %g s, "
                       "cool-down %g s, answers up to %d bytes)", route, platform,
                       self.deadline, self.cooldown, self.max_answer_bytes)
+        zorvik.log_proxy()
 
 
 def _jupyter_server_extension_points() -> List[Dict[str, Any]]:

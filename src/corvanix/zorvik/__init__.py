@@ -14,24 +14,26 @@ answer's status and message (`_errors`).
 """
 from typing import List, Optional
 
-from corvanix.zorvik import _client, _errors, _platform, _settings, _store
+from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
-from corvanix.zorvik._settings import DEFAULT_COOLDOWN, DEFAULT_DEADLINE, DEFAULT_MAX_ANSWER_BYTES
+from corvanix.zorvik._settings import (DEFAULT_COOLDOWN, DEFAULT_DEADLINE,
+                                       DEFAULT_MAX_ANSWER_BYTES, DEFAULT_MAX_STORE_BYTES)
 from corvanix.zorvik._store import store_path
 from corvanix.zorvik.schemas import WorkspaceInfo
 
 __all__ = ["get_joined_workspaces", "set_joined_workspace", "parse_zorvik_exception",
-           "WorkspaceInfo", "configure", "platform_base", "store_path", "Refused",
-           "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES"]
+           "WorkspaceInfo", "configure", "platform_base", "log_proxy", "store_path", "Refused",
+           "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES",
+           "DEFAULT_MAX_STORE_BYTES"]
 
 
 def configure(**options) -> None:
     """Sets what the functions run with (the server extension does, at load).
 
     Options: url, username, password_file, deadline, cooldown,
-    max_answer_bytes, store_path, log; one left out gets its default (see
-    `_settings.Settings`).
+    max_answer_bytes, ca_bundle, store_path, max_store_bytes, log; one left
+    out gets its default (see `_settings.Settings`).
     """
     _settings.configure(**options)
 
@@ -45,6 +47,25 @@ def platform_base() -> Optional[str]:
     """
     target = _platform.current()
     return None if target is None else target.platform.base
+
+
+def log_proxy() -> None:
+    """Logs the proxy that will carry the platform calls, if any (its scheme,
+    host and port), with a warning when the server cannot use it or when an
+    http platform's credentials would cross it in clear."""
+    target = _platform.current()
+    proxy = None if target is None else _proxy.for_url(target.platform.base)
+    if proxy is None:
+        return
+    log = _settings.current.log
+    log.info("Zorvik platform calls go through the proxy %s (%s).", proxy.address, proxy.setting)
+    if not proxy.usable:
+        log.warning("The proxy in %s (%s) %s: requests answer 502 until it is changed.",
+                    proxy.setting, proxy.address, proxy.problem)
+    elif target.platform.base.startswith("http:") and target.credentials is not None:
+        log.warning("The Zorvik platform's credentials cross the proxy %s (%s) in clear text: "
+                    "give the platform an https URL, or name its host in NO_PROXY.",
+                    proxy.address, proxy.setting)
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:

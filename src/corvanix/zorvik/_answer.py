@@ -21,7 +21,7 @@ class TooLarge(Exception):
 
 
 class Unreadable(Exception):
-    pass
+    """The text says what is wrong with the answer, in our words."""
 
 
 def read(response: requests.Response, limit: int) -> bytes:
@@ -34,7 +34,7 @@ def read(response: requests.Response, limit: int) -> bytes:
     elif encoding in ("gzip", "x-gzip", "deflate"):
         inflater = zlib.decompressobj(_ZLIB_OR_GZIP)
     else:
-        raise Unreadable
+        raise Unreadable("an unknown content encoding")
     body = bytearray()
     while True:
         chunk = response.raw.read(_CHUNK, decode_content=False)
@@ -47,7 +47,7 @@ def read(response: requests.Response, limit: int) -> bytes:
         if len(body) > limit:
             raise TooLarge
     if inflater is not None and not inflater.eof:
-        raise Unreadable  # cut short
+        raise Unreadable("a compressed body cut short")
     return bytes(body)
 
 
@@ -60,4 +60,4 @@ def _inflate_into(body: bytearray, inflater: Any, data: bytes, limit: int) -> No
                 return
             data = inflater.unconsumed_tail
     except zlib.error:
-        raise Unreadable from None
+        raise Unreadable("a corrupt compressed body") from None

@@ -10,36 +10,40 @@ State of this process only.
 """
 import math
 import threading
-import time
-from typing import Dict, Tuple
+from typing import Dict, Optional, Tuple
 
-from corvanix.zorvik import _errors
+import requests
+
+from corvanix.zorvik import _clock, _errors
 
 _lock = threading.Lock()
 # platform -> (monotonic end of the cool-down, status, what happened)
 _cooling: Dict[str, Tuple[float, int, str]] = {}
 
 
-def enter(platform: str, cooldown: float) -> None:
-    """Raises the fast failure while `platform` cools down."""
+def enter(platform: str, cooldown: float) -> Optional[requests.exceptions.RequestException]:
+    """None when a call may go to `platform`; while it cools down, the fast
+    failure to raise instead."""
+    if platform not in _cooling:  # the usual case, without the lock
+        return None
     with _lock:
         entry = _cooling.get(platform)
         if entry is None:
-            return
+            return None
         end, status, what = entry
-        now = time.monotonic()
+        now = _clock.now()
         if now >= end:
             # This call tries again; others fail fast until it is done.
             _cooling[platform] = (now + cooldown, status, what)
-            return
-    raise _errors.bad_request(
+            return None
+    return _errors.bad_request(
         status, f"{what} Calls fail at once until the next attempt in {math.ceil(end - now)} s.")
 
 
 def failed(platform: str, cooldown: float, status: int, what: str) -> None:
     with _lock:
         if cooldown > 0:
-            _cooling[platform] = (time.monotonic() + cooldown, status, what)
+            _cooling[platform] = (_clock.now() + cooldown, status, what)
         else:
             _cooling.pop(platform, None)
 

@@ -7,8 +7,9 @@ each socket operation may only wait for what is left.
 import contextlib
 import socket
 import threading
-import time
 from typing import Iterator, Optional
+
+from corvanix.zorvik import _clock
 
 _active = threading.local()
 
@@ -18,7 +19,7 @@ _LEAST_WAIT = 0.001
 
 @contextlib.contextmanager
 def within(seconds: float) -> Iterator[None]:
-    _active.end = time.monotonic() + seconds
+    _active.end = _clock.now() + seconds
     try:
         yield
     finally:
@@ -28,7 +29,7 @@ def within(seconds: float) -> Iterator[None]:
 def left() -> Optional[float]:
     """Seconds left for the running call; None outside one."""
     end = getattr(_active, "end", None)
-    return None if end is None else end - time.monotonic()
+    return None if end is None else end - _clock.now()
 
 
 def passed() -> bool:

@@ -17,7 +17,6 @@ import requests
 
 # Ours only has to be free of the URL: the handler does not show it.
 UNREACHABLE = "The Zorvik platform could not be reached."
-INVALID_URL = "ZORVIK_URL is not a valid http(s) URL."
 UNUSABLE_CREDENTIALS = "The credentials for the Zorvik platform cannot be used."
 
 # Any other text, someone else's, is never echoed: it may carry a URL with
@@ -26,6 +25,19 @@ UNPARSED_STATUS = 502
 UNPARSED_MESSAGE = "The Zorvik platform request failed."
 
 _FORM = re.compile(r"\A([1-5][0-9][0-9]): (.+)\Z", re.DOTALL)
+
+
+def invalid_url(setting: str) -> str:
+    """The answer for a platform URL that cannot be used: the setting that
+    holds it, never its value."""
+    return f"{setting} is not a valid http(s) URL."
+
+
+def unusable_proxy(setting: str) -> str:
+    return f"{setting} names a proxy that the server cannot use."
+
+
+INVALID_URL = invalid_url("ZORVIK_URL")
 
 
 def platform_error(status: int, message: str) -> requests.exceptions.HTTPError:

@@ -67,7 +67,7 @@ def _resolve(settings: _settings.Settings) -> Optional[Target]:
         return None
     parsed = _parse(from_option, url)
     if isinstance(parsed, str):
-        raise Refused(parsed, _errors.INVALID_URL)
+        raise Refused(parsed, _errors.invalid_url(url_setting(settings)))
     platform, userinfo = parsed
     if userinfo is not None:
         if settings.username is not None or settings.password_file is not None:
@@ -86,6 +86,11 @@ def _resolve(settings: _settings.Settings) -> Optional[Target]:
             raise Refused(f"The Zorvik password file {path} ({_PASSWORD_FILE}) {e}" + _UNTIL,
                           _errors.UNUSABLE_CREDENTIALS) from None
     return Target(platform, _credentials_of(settings.username or "", password))
+
+
+def url_setting(settings: _settings.Settings) -> str:
+    """The name of the setting the platform URL comes from."""
+    return _URL if settings.url is not None else _ENVIRONMENT
 
 
 # The last value is all a server uses: each is parsed once, and each pair of

@@ -11,6 +11,7 @@ from typing import NamedTuple, Optional
 DEFAULT_DEADLINE = 5.0
 DEFAULT_COOLDOWN = 30.0
 DEFAULT_MAX_ANSWER_BYTES = 1024 * 1024
+DEFAULT_MAX_STORE_BYTES = 4 * 1024 * 1024
 
 
 class Settings(NamedTuple):
@@ -25,7 +26,12 @@ class Settings(NamedTuple):
     cooldown: float = DEFAULT_COOLDOWN
     # Bytes of an answer after decompression.
     max_answer_bytes: int = DEFAULT_MAX_ANSWER_BYTES
+    # The certificate authorities an https platform's certificate must come
+    # from (a file or directory); None: as the environment says (`_trust`).
+    ca_bundle: Optional[str] = None
     store_path: Optional[str] = None
+    # Bytes of the embedded store's file.
+    max_store_bytes: int = DEFAULT_MAX_STORE_BYTES
     log: logging.Logger = logging.getLogger("corvanix.zorvik")
 
 
@@ -41,4 +47,6 @@ def configure(**options) -> None:
         raise ValueError("the cool-down must be 0 seconds or more")
     if settings.max_answer_bytes < 1:
         raise ValueError("the answer size limit must be 1 byte or more")
+    if settings.max_store_bytes < 1:
+        raise ValueError("the store size limit must be 1 byte or more")
     current = settings

@@ -7,16 +7,23 @@ the one joined for this server:
 
 It is created with a few example workspaces on first use and always replaced
 as a whole (temporary file, fsync, rename), so a crash leaves either the old
-or the new file, never a torn one. A store file that is a symbolic link is
-replaced at its target, so the link stays. Failures name no path (their
-text reaches the client); the path goes to the log.
+or the new file, never a torn one; the new file keeps the old one's mode and
+group. Temporary files left by a writer that died are removed before the
+next write. A store file that is a symbolic link is replaced at its target,
+so the link stays. Anything at the path that is not a regular file (a FIFO,
+a device, a directory), and a file over the size limit, is refused without
+waiting on it or reading it. Failures name no path (their text reaches the
+client); the path goes to the log.
 """
 import errno
 import json
 import operator
 import os
+import re
+import stat
 import tempfile
-from typing import Any, Dict, List, Optional
+import threading
+from typing import Any, Dict, List, Optional, Set
 
 from jupyter_core.paths import jupyter_data_dir
 
@@ -70,8 +77,7 @@ def set_joined_workspace(workspace_id: Optional[int]) -> None:
 def _load() -> Dict[str, Any]:
     path = store_path()
     try:
-        with open(path, encoding="utf-8") as f:
-            text = f.read()
+        text = _read(path, _settings.current.max_store_bytes)
     except FileNotFoundError:
         data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
         _write(path, data)
@@ -85,6 +91,26 @@ def _load() -> Dict[str, Any]:
     if not _well_formed(data):
         raise _failure(StoreDamagedError, path, "does not hold a workspace list")
     return data
+
+
+def _read(path: str, limit: int) -> bytes:
+    too_large = f"is larger than the size limit of {limit} bytes"
+    # Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    try:
+        status = os.fstat(fd)
+        if not stat.S_ISREG(status.st_mode):
+            raise _failure(StoreError, path, "is not a regular file")
+        if status.st_size > limit:
+            raise _failure(StoreError, path, too_large)
+        with open(fd, "rb", closefd=False) as f:
+            # A file grown since costs at most one byte more than the limit.
+            content = f.read(limit + 1)
+    finally:
+        os.close(fd)
+    if len(content) > limit:
+        raise _failure(StoreError, path, too_large)
+    return content
 
 
 def _failure(kind: type, path: str, what: str) -> StoreError:
@@ -120,12 +146,27 @@ def _write(path: str, data: Dict[str, Any]) -> None:
         raise _failure(StoreError, path, f"could not be written ({_reason(e)})") from None
 
 
+# Temporary files: "<store file name>.<writer's process id>.<random>.tmp".
+_TEMPORARY = re.compile(r"\.([0-9]+)\.[^.]+\.tmp\Z")
+# Those this process is writing now.
+_writing: Set[str] = set()
+_writing_lock = threading.Lock()
+
+
 def _replace(target: str, data: Dict[str, Any]) -> None:
-    directory = os.path.dirname(target)
-    fd, tmp = tempfile.mkstemp(prefix=os.path.basename(target) + ".", suffix=".tmp",
-                               dir=directory)
+    directory, name = os.path.split(target)
+    _remove_stale_temporaries(directory, name)
+    try:
+        old = os.stat(target)
+    except FileNotFoundError:
+        old = None
+    with _writing_lock:  # never seen stale by another thread's write
+        fd, tmp = tempfile.mkstemp(prefix=f"{name}.{os.getpid()}.", suffix=".tmp", dir=directory)
+        _writing.add(tmp)
     try:
         with os.fdopen(fd, "w", encoding="utf-8") as f:
+            if old is not None:
+                _keep_owner_and_mode(f.fileno(), old)
             json.dump(data, f, indent=2)
             f.write("\n")
             f.flush()
@@ -137,6 +178,9 @@ def _replace(target: str, data: Dict[str, Any]) -> None:
         except FileNotFoundError:
             pass
         raise
+    finally:
+        with _writing_lock:
+            _writing.discard(tmp)
     # The rename itself must reach the disk too ...
     dir_fd = os.open(directory, os.O_RDONLY)
     try:
@@ -148,3 +192,41 @@ def _replace(target: str, data: Dict[str, Any]) -> None:
             raise
     finally:
         os.close(dir_fd)
+
+
+def _keep_owner_and_mode(fd: int, old: os.stat_result) -> None:
+    try:
+        # The group first: a change of group may clear the set-group-ID bit.
+        os.fchown(fd, -1, old.st_gid)
+    except PermissionError:
+        pass  # not a group of ours: the file gets our group, as any new file would
+    os.fchmod(fd, stat.S_IMODE(old.st_mode))
+
+
+def _remove_stale_temporaries(directory: str, name: str) -> None:
+    """Removes the temporary files of the store whose writer is gone."""
+    with os.scandir(directory) as entries:
+        for entry in entries:
+            match = _TEMPORARY.match(entry.name, len(name)) if entry.name.startswith(name) else None
+            if (match is None or entry.is_dir(follow_symlinks=False)
+                    or not _stale(entry.path, int(match.group(1)))):
+                continue
+            try:
+                os.unlink(entry.path)
+            except OSError:
+                pass  # removed by another writer first, or not ours to remove
+
+
+def _stale(path: str, pid: int) -> bool:
+    if pid == os.getpid():
+        # Ours: stale unless being written now (one of an earlier process
+        # with our number is stale too).
+        with _writing_lock:
+            return path not in _writing
+    try:
+        os.kill(pid, 0)
+    except (ProcessLookupError, OverflowError):
+        return True  # no such process (a number too large cannot be one)
+    except PermissionError:
+        pass  # someone else's live process
+    return False

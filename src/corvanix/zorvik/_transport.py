@@ -5,11 +5,16 @@ connections whose every socket operation ends by the call's deadline.
 byte per second holds a call for as long as it likes. Here the connect (and
 TLS handshake), every send and every receive first set the socket's timeout
 to what is left of the call (`_deadline`), and fail once nothing is.
+
+Only a kept-alive connection that the platform closed before a byte of the
+answer is asked again, on a new connection: an answer that arrived, however
+broken, and a connection that could not be made are not.
 """
 import http.client
 import io
 import os
 import socket
+import threading
 from http.cookiejar import DefaultCookiePolicy
 from typing import Any, Optional
 
@@ -17,10 +22,23 @@ import requests
 import requests.adapters
 from urllib3.connection import HTTPConnection, HTTPSConnection
 from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
-from urllib3.exceptions import ReadTimeoutError
+from urllib3.exceptions import ProtocolError
 from urllib3.util.retry import Retry
 
 from corvanix.zorvik import _deadline
+
+# The call on this thread: connecting now; a new connection made for it.
+_attempt = threading.local()
+
+
+def request(method: str, url: str, **kwargs: Any) -> requests.Response:
+    _attempt.connecting = _attempt.connected = False
+    return session().request(method, url, **kwargs)
+
+
+def connecting() -> bool:
+    """Whether the call on this thread is connecting (TCP, TLS, a proxy's tunnel)."""
+    return getattr(_attempt, "connecting", False)
 
 
 class _DeadlineReader(io.RawIOBase):
@@ -66,6 +84,13 @@ class _DeadlineConnection:
 
     response_class = _DeadlineResponse
 
+    def connect(self) -> None:
+        _attempt.connecting = _attempt.connected = True
+        try:
+            super().connect()  # type: ignore[misc]
+        finally:
+            _attempt.connecting = False
+
     def _new_conn(self) -> socket.socket:
         self.timeout = _deadline.wait_limit(self.timeout)
         sock = super()._new_conn()  # type: ignore[misc]
@@ -100,20 +125,29 @@ _POOLS = {"http": _HTTPPool, "https": _HTTPSPool}
 
 class _RetryADroppedConnection(Retry):
     """One retry, for a kept-alive connection that the platform closed while
-    idle (it fails only at its next use); none after a timeout or once time
-    is up."""
+    idle (it fails only at its next use, before any byte of the answer);
+    none for anything else, nor once time is up."""
 
     def increment(self, *args: Any, **kwargs: Any) -> Retry:
         error = kwargs.get("error")
-        if error is not None and (isinstance(error, ReadTimeoutError) or _deadline.passed()):
+        if error is not None and not _dropped_while_idle(error):
             raise error
         return super().increment(*args, **kwargs)
+
+
+def _dropped_while_idle(error: Exception) -> bool:
+    if getattr(_attempt, "connected", True) or _deadline.passed():
+        return False
+    # urllib3's ProtocolError("Connection aborted.", <the error>); http.client's
+    # RemoteDisconnected (nothing read) is a ConnectionResetError.
+    return isinstance(error, ProtocolError) and any(
+        isinstance(arg, (ConnectionResetError, BrokenPipeError)) for arg in error.args)
 
 
 class _Adapter(requests.adapters.HTTPAdapter):
     def __init__(self) -> None:
         super().__init__(max_retries=_RetryADroppedConnection(
-            total=1, connect=1, read=1, redirect=0, status=0, other=0, backoff_factor=0,
+            total=1, connect=0, read=1, redirect=0, status=0, other=0, backoff_factor=0,
             raise_on_redirect=False, raise_on_status=False,
             # No answer is asked again: a platform's Retry-After would make the
             # library sleep that long, outside any socket timeout.
