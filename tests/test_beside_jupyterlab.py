@@ -2,7 +2,8 @@
 keeps the versions the user has and its route answers under `jupyter lab`.
 
 Slow (fresh environments, JupyterLab from the package index): runs where
-WSH_SLOW_TESTS=1 asks for it, as CI does.
+WSH_SLOW_TESTS=1 asks for it, as CI does once tools/build-wheels has built the
+wheels (`-m wheel` with WSH_WHEEL_DIR).
 """
 import glob
 import json
@@ -16,7 +17,7 @@ import requests
 
 from helpers import free_port, jupyter_env, stop_process_group
 
-pytestmark = pytest.mark.slow
+pytestmark = [pytest.mark.slow, pytest.mark.wheel]
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 VERSION = "%d.%d" % sys.version_info[:2]

@@ -48,6 +48,7 @@ def wait_for_url(log_path, proc):
         pytest.fail(f"no server URL (exit {proc.poll()}):\n{f.read()}")
 
 
+@pytest.mark.slow
 def test_main_command_serves_the_embedded_store(user_env, tmp_path):
     port = free_port()
     log_path = tmp_path / "serve.log"

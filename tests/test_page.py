@@ -31,6 +31,7 @@ async def test_page_and_its_files_under_the_base_url(jp_fetch, jp_base_url):
             assert served.body == f.read()
 
 
+@pytest.mark.slow
 def test_page_requests_keep_nothing(jp_fetch, jp_asyncio_loop):
     def once():
         response = jp_asyncio_loop.run_until_complete(jp_fetch(page.ROUTE))

@@ -21,6 +21,8 @@ from corvanix.server.page import handler as page_handler
 from helpers import free_port
 from zorvik_standin import Platform, running_platform
 
+pytestmark = pytest.mark.slow
+
 CHROMIUM = "/usr/bin/chromium"
 API_ROUTE = "api/zorvik/workspaces"
 EXAMPLES = ["Research", "Data Engineering", "Sandbox"]

@@ -16,6 +16,8 @@ from helpers import free_port, stop_process_group
 from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
 from zorvik_standin import Platform, inflating_body, running_platform
 
+pytestmark = pytest.mark.slow
+
 OPTIONS = ("url", "deadline", "cooldown", "max_answer_bytes", "store_path")
 PASSWORD = "pw%2Fs3cr3t"  # "pw/s3cr3t", percent-encoded as it must be
 DEADLINE = 1.0
