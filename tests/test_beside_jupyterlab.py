@@ -15,6 +15,7 @@ import time
 import pytest
 import requests
 
+import corvanix
 from helpers import free_port, jupyter_env, stop_process_group
 
 pytestmark = [pytest.mark.slow, pytest.mark.wheel]
@@ -113,7 +114,7 @@ def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel
     # As a user would: no constraints, pip's own upgrade strategy.
     pip_install(python, wheel)
     after = installed(python)
-    assert after.get("corvanix_zorvik_workspace_handler") == "0.1.0"
+    assert after.get("corvanix_zorvik_workspace_handler") == corvanix.__version__
     changed = {name: (version, after.get(name)) for name, version in before.items()
                if after.get(name) != version}
     assert changed == {}, f"the install changed {changed}"
