@@ -29,9 +29,9 @@ CONFIG_FILE = "etc/jupyter/jupyter_server_config.d/corvanix.json"
 # Nothing of these belongs in a wheel.
 WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCache.txt",
                    "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*"]
-SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "module/entry.cpp",
-                  "module/strings.list", "tools/gen_string_table.py", "jupyter-config/corvanix.json",
-                  "src/corvanix/__init__.py", "src/corvanix/py.typed",
+SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "cmake/require_cxx20.cmake", "README.md",
+                  "module/entry.cpp", "module/strings.list", "tools/gen_string_table.py",
+                  "jupyter-config/corvanix.json", "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
 SDIST_FORBIDDEN = ["build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",
                    "*CMakeCache.txt", ".git/*", ".hypothesis/*"]

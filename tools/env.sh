@@ -84,32 +84,36 @@ ensure_venv() {
     fi
 }
 
-# Installs the package from this checkout (and the named dependency group of
-# pyproject.toml), each unless the environment already holds it as it is now:
-# a stamp in the environment keeps the digest of what its last install was
-# made from (tools/install_digest.py for the package).
+# The installs below skip what the environment already holds as it is now: a
+# stamp in the environment keeps the digest of what its last install was made
+# from.
+
+# Installs a dependency group of pyproject.toml, which the pip of CPython 3.8
+# cannot: its requirements as tools/requirements_from_pyproject.py prints them.
+install_group() {
+    local group=$1 stamp=$VENV/.wsh-group-$1 digest requirements
+    digest=$(cat "$ROOT/pyproject.toml" "$CONSTRAINTS" | sha256sum | cut -d' ' -f1)
+    [ "$(cat "$stamp" 2>/dev/null)" != "$digest" ] || return 0
+    say "installing the $group tools into ${VENV#$ROOT/}"
+    rm -f "$stamp"
+    # what the helper reads pyproject.toml with
+    "${PIP_INSTALL[@]}" packaging "tomli; python_version < '3.11'"
+    requirements=$(mktemp)
+    "$VENV/bin/python" "$ROOT/tools/requirements_from_pyproject.py" "$ROOT/pyproject.toml" \
+        --group "$group" >"$requirements"
+    "${PIP_INSTALL[@]}" -r "$requirements"
+    rm -f "$requirements"
+    echo "$digest" >"$stamp"
+}
+
+# Installs the package from this checkout (and the named dependency group),
+# unless the sources, the pins and the build options are those of the last
+# install (tools/install_digest.py; without git, it always installs).
 install_package() {
-    local group=${1:-}
     [ -f "$CONSTRAINTS" ] || { echo "no $CONSTRAINTS: run tools/update-constraints" >&2; exit 2; }
     ensure_venv
-    local pip=("$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS")
-    if [ -n "$group" ]; then
-        local group_stamp=$VENV/.wsh-group-$group group_digest
-        group_digest=$(cat "$ROOT/pyproject.toml" "$CONSTRAINTS" | sha256sum | cut -d' ' -f1)
-        if [ "$(cat "$group_stamp" 2>/dev/null)" != "$group_digest" ]; then
-            say "installing the $group tools into ${VENV#$ROOT/}"
-            rm -f "$group_stamp"
-            # what the helper reads pyproject.toml with
-            "${pip[@]}" packaging "tomli; python_version < '3.11'"
-            local requirements
-            requirements=$(mktemp)
-            "$VENV/bin/python" "$ROOT/tools/requirements_from_pyproject.py" "$ROOT/pyproject.toml" \
-                --group "$group" >"$requirements"
-            "${pip[@]}" -r "$requirements"
-            rm -f "$requirements"
-            echo "$group_digest" >"$group_stamp"
-        fi
-    fi
+    PIP_INSTALL=("$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS")
+    [ -z "${1:-}" ] || install_group "$1"
     local stamp=$VENV/.wsh-package digest
     digest=$("$PYTHON" "$ROOT/tools/install_digest.py" "$ROOT" --file "$CONSTRAINTS" \
              "sanitize=$WSH_SANITIZE" "CC=${CC:-}" "CXX=${CXX:-}" "CFLAGS=${CFLAGS:-}" \
@@ -119,7 +123,7 @@ install_package() {
     fi
     say "building and installing the package into ${VENV#$ROOT/} (a minute or two the first time)"
     rm -f "$stamp"
-    "${pip[@]}" --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
+    "${PIP_INSTALL[@]}" --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
         --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT"
     [ -z "$digest" ] || echo "$digest" >"$stamp"
 }
