@@ -59,6 +59,7 @@ def test_baseline_and_floor_answer_like_the_native_handler(cases, path):
     assert type(answers["native"][2][1]) is int and type(answers["plain"][2][1]) is int
 
 
+@pytest.mark.slow
 def test_smoke_run_produces_every_row(monkeypatch):
     monkeypatch.syspath_prepend(BENCH)
     from cases import PATHS
