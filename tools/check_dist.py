@@ -24,7 +24,7 @@ CONFIG_FILE = "etc/jupyter/jupyter_server_config.d/corvanix.json"
 WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCache.txt",
                    "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*"]
 SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "native/module/entry.cpp",
-                  "native/module/strings.list", "tools/gen_string_table.py", "jupyter-config/corvanix.json",
+                  "native/strings.list", "tools/gen_string_table.py", "jupyter-config/corvanix.json",
                   "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
 SDIST_FORBIDDEN = ["build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",

@@ -3,6 +3,7 @@
 #include "handler/handler_state.h"
 #include "runtime/call.h"
 #include "runtime/lookup.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

@@ -6,6 +6,7 @@
 #include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
 #include "runtime/unpack.h"
+#include "string_table_data.h"
 
 namespace wsh {
 
@@ -53,7 +54,7 @@ public:
     // Leaves the clause: the caught exception is released and the saved
     // handled exception put back, whether the clause answered or failed.
     PyObject* leave(PyObject* result) {
-        RaisedException caught = std::move(caught_);
+        caught_ = {};
         reset_handled_exception(thread_, std::move(saved_));
         return result;
     }

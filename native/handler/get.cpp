@@ -7,6 +7,7 @@
 #include "runtime/call.h"
 #include "runtime/list.h"
 #include "runtime/lookup.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

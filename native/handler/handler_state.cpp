@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "runtime/runtime_state.h"
+#include "string_table_data.h"
 
 namespace wsh {
 
@@ -14,7 +15,7 @@ Ref names_tuple(std::initializer_list<StringId> names) {
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
     if (!tuple) return tuple;
     Py_ssize_t i = 0;
-    for (StringId id : names) PyTuple_SET_ITEM(tuple.get(), i++, Ref::borrow(str(id)).release());
+    for (StringId id : names) PyTuple_SET_ITEM(tuple.get(), i++, new_reference(str(id)));
     return tuple;
 }
 

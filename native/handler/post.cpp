@@ -8,6 +8,7 @@
 #include "runtime/compat.h"
 #include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

@@ -5,6 +5,7 @@
 #include "handler/source_lines.h"
 #include "runtime/argument_binding.h"
 #include "runtime/runtime_state.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

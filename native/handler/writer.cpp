@@ -5,6 +5,7 @@
 #include "runtime/call.h"
 #include "runtime/int_to_str.h"
 #include "runtime/lookup.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

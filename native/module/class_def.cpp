@@ -128,7 +128,7 @@ PyObject* update_bases(PyObject* bases) {
             return nullptr;
         }
     }
-    if (!substituted) return Ref::borrow(bases).release();
+    if (!substituted) return new_reference(bases);
     return PyList_AsTuple(substituted.get());
 }
 
@@ -150,7 +150,7 @@ PyObject* calculate_metaclass(PyObject* bases) {
         }
     }
     if (winner == nullptr) winner = &PyType_Type;
-    return Ref::borrow(reinterpret_cast<PyObject*>(winner)).release();
+    return new_reference(reinterpret_cast<PyObject*>(winner));
 }
 
 PyObject* prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name,

@@ -60,7 +60,7 @@ PyObject* make_code_object(std::uint32_t word, PyObject* const* locals, PyObject
     Ref varnames = Ref::steal(PyTuple_New(nlocals));
     if (!varnames) return nullptr;
     for (int i = 0; i < nlocals; ++i) {
-        PyTuple_SET_ITEM(varnames.get(), i, Ref::borrow(locals[i]).release());
+        PyTuple_SET_ITEM(varnames.get(), i, new_reference(locals[i]));
     }
     // Borrowed from the dedup dictionary, which keeps it alive.
     PyObject* chosen = PyDict_SetDefault(dedup, varnames.get(), varnames.get());

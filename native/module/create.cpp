@@ -36,7 +36,7 @@ int copy_spec_attribute(PyObject* spec, PyObject* dict, const SpecAttribute& a) 
 PyObject* module_create(PyObject* spec, PyModuleDef*) {
     const std::int64_t id = compat::current_interpreter_id();
     if (id == -1) return nullptr;
-    LoadingStatics& ld = loading();
+    LoadingStatics& ld = loading_statics();
     if (ld.main_interpreter_id == -1) {
         ld.main_interpreter_id = id;
     } else if (id != ld.main_interpreter_id) {
@@ -45,7 +45,7 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
                         "interpreter per process.");
         return nullptr;
     }
-    if (ld.module_object) return ld.module_object.new_ref();
+    if (ld.module_object) return ld.module_object.new_reference();
 
     Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
     if (!name) return nullptr;

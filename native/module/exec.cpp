@@ -15,11 +15,30 @@
 #include "runtime/registry.h"
 #include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
+#include "runtime/traceback_cache.h"
 
 namespace wsh {
 
-// Steps 3 to 9: the bookkeeping before the constant table exists. A failure
-// here carries no traceback entry of the module.
+namespace {
+
+// What the runtime reads of this module: its constant table, the entries
+// the runtime's own operations use and the file name of its traceback
+// entries (the table's text, which lives as long as the table).
+int bind_runtime(RuntimeState& rt, const ModuleState& st) {
+    rt.strings = st.strings;
+    rt.unknown_name = s_question;
+    rt.coroutine_marker_name = s_is_coroutine;
+    rt.coroutine_module_name = s_asyncio_coroutines;
+    rt.source_file_name = PyUnicode_AsUTF8(str(s_source_file));
+    return rt.source_file_name != nullptr ? 0 : -1;
+}
+
+}  // namespace
+
+// The module's dictionary, the builtins and "cython_runtime" modules, the
+// module's __builtins__, the version check, the empty objects and the
+// constant table: everything before the first statement that can carry a
+// traceback entry of the module. A failure here carries none.
 int init_state(PyObject* module) {
     RuntimeState& rt = runtime_state();
     rt.module_dict = Ref::borrow(PyModule_GetDict(module));
@@ -27,8 +46,8 @@ int init_state(PyObject* module) {
     if (compat::watch_dict(rt.module_dict.get()) < 0) return -1;
     rt.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
     if (!rt.builtins_module) return -1;
-    state().runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
-    if (!state().runtime_module) return -1;
+    module_state().runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
+    if (!module_state().runtime_module) return -1;
     if (PyObject_SetAttrString(module, "__builtins__", rt.builtins_module.get()) < 0) return -1;
     if (check_runtime_version() < 0) return -1;
     rt.empty_tuple = Ref::steal(PyTuple_New(0));
@@ -37,7 +56,8 @@ int init_state(PyObject* module) {
     if (!rt.empty_bytes) return -1;
     rt.empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
     if (!rt.empty_str) return -1;
-    return init_strings(rt);
+    if (init_strings(module_state()) < 0) return -1;
+    return bind_runtime(rt, module_state());
 }
 
 int fetch_shared_types() {
@@ -79,13 +99,15 @@ void unregister_module(PyObject* module) {
 }
 
 int fail_at(int line) {
-    add_traceback(init_function_name, line, source_file_name);
+    add_traceback(init_function_name, line, runtime_state().source_file_name);
     return -1;
 }
 
-// Steps 3 to 15.
+// The module body after the re-initialisation guard: the state above, the
+// handler's state, the shared types, the entry in sys.modules, the code
+// objects, the import statements, the class statement and __test__.
 int run_module_body(PyObject* module) {
-    ModuleState& st = state();
+    ModuleState& st = module_state();
     constexpr int first_line = module_line("module");
     if (init_state(module) < 0) return -1;
     if (init_handler_state() < 0) return fail_at(first_line);
@@ -112,7 +134,7 @@ int run_module_body(PyObject* module) {
 }  // namespace
 
 int module_exec(PyObject* module) {
-    LoadingStatics& ld = loading();
+    LoadingStatics& ld = loading_statics();
     if (ld.module_object) {
         if (ld.module_object.get() == module) return 0;
         PyErr_SetString(PyExc_RuntimeError,

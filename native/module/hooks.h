@@ -8,8 +8,10 @@ namespace wsh {
 PyObject* module_create(PyObject* spec, PyModuleDef* def);
 int module_exec(PyObject* module);
 
-// Exec steps 3 to 9 (state, version check, constant table) and step 10 (the
-// shared types), also used by the test-only module on its own state.
+// What the exec hook does before the first statement of the module body
+// (the module's dictionary, the builtins, the version check, the empty
+// objects, the constant table) and then the shared types: also used by the
+// test-only module on its own state.
 int init_state(PyObject* module);
 int fetch_shared_types();
 

@@ -3,6 +3,7 @@
 #include "module/imports.h"
 #include "module/source_lines.h"
 #include "runtime/runtime_state.h"
+#include "string_table_data.h"
 
 namespace wsh {
 

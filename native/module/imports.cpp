@@ -2,6 +2,7 @@
 
 #include "runtime/ref.h"
 #include "runtime/runtime_state.h"
+#include "string_table_data.h"
 
 namespace wsh {
 
@@ -16,7 +17,7 @@ PyObject* full_import(PyObject* name, PyObject* const* from_list, Py_ssize_t cou
         names = Ref::steal(PyList_New(count));
         if (!names) return nullptr;
         for (Py_ssize_t i = 0; i < count; ++i) {
-            PyList_SET_ITEM(names.get(), i, Ref::borrow(from_list[i]).release());
+            PyList_SET_ITEM(names.get(), i, new_reference(from_list[i]));
         }
     }
     return PyImport_ImportModuleLevelObject(name, globals, locals.get(), names.get(), 0);

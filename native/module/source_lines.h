@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "runtime/traceback.h"
+#include "runtime/source_line.h"
 
 namespace wsh {
 

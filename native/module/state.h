@@ -13,6 +13,7 @@
 #include "runtime/lookup.h"
 #include "runtime/never_destroyed.h"
 #include "runtime/ref.h"
+#include "string_table_data.h"
 
 namespace wsh {
 
@@ -26,6 +27,9 @@ enum ClassSite : int {
 
 struct ModuleState {
     Ref runtime_module;
+    // The constant table: every name, key and text the module uses (the
+    // runtime reads it through its own state).
+    Ref strings[string_count];
     Ref code_finish_with_result;
     Ref code_get;
     Ref code_post;
@@ -41,8 +45,8 @@ struct LoadingStatics {
 extern constinit NeverDestroyed<ModuleState> module_state_storage;
 extern constinit NeverDestroyed<LoadingStatics> loading_statics_storage;
 
-inline ModuleState& state() noexcept { return module_state_storage.get(); }
-inline LoadingStatics& loading() noexcept { return loading_statics_storage.get(); }
+inline ModuleState& module_state() noexcept { return module_state_storage.get(); }
+inline LoadingStatics& loading_statics() noexcept { return loading_statics_storage.get(); }
 
 // The full dotted name of the module and its initialisation traceback name.
 inline constexpr const char module_full_name[] =

@@ -44,7 +44,7 @@ Ref decompress_table() {
 
 }  // namespace
 
-int init_strings(RuntimeState& rt) {
+int init_strings(ModuleState& st) {
     Ref data = decompress_table();
     if (!data) return -1;
     const char* bytes = PyBytes_AS_STRING(data.get());
@@ -56,17 +56,17 @@ int init_strings(RuntimeState& rt) {
         if (i >= string_text_count) {
             Ref b = Ref::steal(PyBytes_FromStringAndSize(entry, length));
             if (!b) return -1;
-            rt.strings[i] = std::move(b);
+            st.strings[i] = std::move(b);
             continue;
         }
         PyObject* s = PyUnicode_DecodeUTF8(entry, length, "strict");
         if (s == nullptr) return -1;
         // Interning may hand back the already interned equal string.
         if (i >= string_first_interned) PyUnicode_InternInPlace(&s);
-        rt.strings[i] = Ref::steal(s);
+        st.strings[i] = Ref::steal(s);
     }
     for (size_t i = 0; i < string_count; ++i) {
-        if (PyObject_Hash(rt.strings[i].get()) == -1) return -1;
+        if (PyObject_Hash(st.strings[i].get()) == -1) return -1;
     }
     return 0;
 }

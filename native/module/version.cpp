@@ -35,7 +35,7 @@ int warn_on_version_mismatch(std::uint32_t runtime) {
 }
 
 int check_runtime_version() {
-    std::uint32_t& runtime = loading().runtime_version;
+    std::uint32_t& runtime = loading_statics().runtime_version;
     if (runtime == 0) runtime = parse_version(Py_GetVersion());
     return warn_on_version_mismatch(runtime);
 }

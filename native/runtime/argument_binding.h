@@ -27,7 +27,7 @@ struct MethodSignature {
     // Adds the method's traceback entry for a failure at `line` and returns
     // null: `return signature.fail(line);` leaves the method with it.
     PyObject* fail(int line) const {
-        add_traceback(traceback_name, line, source_file_name);
+        add_traceback(traceback_name, line, runtime_state().source_file_name);
         return nullptr;
     }
 };

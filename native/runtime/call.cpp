@@ -94,7 +94,7 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
     Ref args = Ref::steal(PyTuple_New(nargs));
     if (!args) return nullptr;
     for (Py_ssize_t i = 0; i < nargs; ++i) {
-        PyTuple_SET_ITEM(args.get(), i, Ref::borrow(values[i]).release());
+        PyTuple_SET_ITEM(args.get(), i, new_reference(values[i]));
     }
     return call_object(callable, args.get(), kwargs);
 }

@@ -423,17 +423,18 @@ inline PyObject* type_from_spec(PyTypeObject* metaclass, PyType_Spec* spec, PyOb
     Ref type = Ref::steal(PyType_FromSpecWithBases(spec, bases));
     if (!type || metaclass == nullptr) return type.release();
     PyTypeObject* previous = Py_TYPE(type.get());
-    Ref meta = Ref::borrow(reinterpret_cast<PyObject*>(metaclass));
-#if WSH_PY39
-    Py_SET_TYPE(type.get(), reinterpret_cast<PyTypeObject*>(meta.release()));
-#else
-    Py_TYPE(type.get()) = reinterpret_cast<PyTypeObject*>(meta.release());
-#endif
     // A heap type holds a counted reference to its type only when that type
     // is itself a heap type (the static `type` is not).
-    if (previous->tp_flags & Py_TPFLAGS_HEAPTYPE) {
-        Ref released = Ref::steal(reinterpret_cast<PyObject*>(previous));
-    }
+    PyObject* counted = (previous->tp_flags & Py_TPFLAGS_HEAPTYPE)
+                            ? reinterpret_cast<PyObject*>(previous)
+                            : nullptr;
+    auto* meta = reinterpret_cast<PyTypeObject*>(new_reference(reinterpret_cast<PyObject*>(metaclass)));
+#if WSH_PY39
+    Py_SET_TYPE(type.get(), meta);
+#else
+    Py_TYPE(type.get()) = meta;
+#endif
+    reset(counted);
     return type.release();
 #endif
 }

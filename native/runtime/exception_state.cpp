@@ -4,17 +4,20 @@
 
 namespace wsh {
 
-void restore_error(PyThreadState* thread, RaisedException&& error) {
-    RaisedException previous = swap_current_exception(thread, std::move(error));
+// Both take the triple by value: the previous one comes back into the
+// parameter and is released with it.
+void restore_error(PyThreadState* thread, RaisedException error) {
+    swap_current_exception(thread, error);
 }
 
-void reset_handled_exception(PyThreadState* thread, RaisedException&& handled) {
-    RaisedException previous = swap_handled_exception(thread, std::move(handled));
+void reset_handled_exception(PyThreadState* thread, RaisedException handled) {
+    swap_handled_exception(thread, handled);
 }
 
 int take_exception(PyThreadState* thread, RaisedException& out) {
     out = {};
-    RaisedException taken = swap_current_exception(thread, {});
+    RaisedException taken;
+    swap_current_exception(thread, taken);
     compat::normalize_exception(taken.type, taken.value, taken.traceback);
     // A failed normalisation puts its own error into the triple; should
     // anything still be pending, that error wins and `taken` goes.

@@ -15,35 +15,31 @@ struct RaisedException {
     Ref traceback;
 };
 
-// Takes the current exception out of the thread state, leaving none pending.
-inline RaisedException take_raised() noexcept;
-
-// Makes `e` the current exception, releasing whatever was pending.
-inline void restore_raised(RaisedException&& e) noexcept;
-
-// Installs `incoming` as the thread's pending exception and hands back what
-// was pending. The slot holds the new triple before the caller releases the
-// old one, so code run by a release never sees a half-moved slot.
-[[nodiscard]] inline RaisedException swap_current_exception(PyThreadState* thread,
-                                                            RaisedException&& incoming) noexcept {
-    compat::swap_current_exception(thread, incoming.type, incoming.value, incoming.traceback);
-    return std::move(incoming);
-}
-
-inline RaisedException take_raised() noexcept {
-    return swap_current_exception(PyThreadState_Get(), {});
-}
-
-inline void restore_raised(RaisedException&& e) noexcept {
-    RaisedException previous = swap_current_exception(PyThreadState_Get(), std::move(e));
+// Installs `exception` as the thread's pending exception and hands back in
+// it what was pending. The slot holds the new triple before the caller
+// releases the old one, so code run by a release never sees a half-moved
+// slot.
+inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) noexcept {
+    compat::swap_current_exception(thread, exception.type, exception.value, exception.traceback);
 }
 
 // The same for the handled exception (the one sys.exc_info() reports) of
 // the running frame's slot. The triple type doubles as the handled one.
-[[nodiscard]] inline RaisedException swap_handled_exception(PyThreadState* thread,
-                                                            RaisedException&& incoming) noexcept {
-    compat::swap_handled_exception(thread, incoming.type, incoming.value, incoming.traceback);
-    return std::move(incoming);
+inline void swap_handled_exception(PyThreadState* thread, RaisedException& exception) noexcept {
+    compat::swap_handled_exception(thread, exception.type, exception.value, exception.traceback);
+}
+
+// Takes the current exception out of the thread state, leaving none pending.
+inline RaisedException take_raised() noexcept {
+    RaisedException taken;
+    swap_current_exception(PyThreadState_Get(), taken);
+    return taken;
+}
+
+// Makes `exception` the current exception; whatever was pending comes back
+// into the parameter and is released with it.
+inline void restore_raised(RaisedException exception) noexcept {
+    swap_current_exception(PyThreadState_Get(), exception);
 }
 
 // New references to the handled exception of the running frame's slot, to
@@ -57,12 +53,12 @@ inline void restore_raised(RaisedException&& e) noexcept {
 }
 
 // Makes `error` the thread's pending exception, releasing the previous one.
-void restore_error(PyThreadState* thread, RaisedException&& error);
+void restore_error(PyThreadState* thread, RaisedException error);
 
 // Makes `handled` the handled exception of the running frame's slot,
 // releasing the previous one: puts back what save_handled_exception saved
 // when an `except` block ends.
-void reset_handled_exception(PyThreadState* thread, RaisedException&& handled);
+void reset_handled_exception(PyThreadState* thread, RaisedException handled);
 
 // Entering an `except` block: moves the pending exception (normalised, its
 // traceback attached) into the handled slot and gives `out` new references

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <utility>
 
 #include "runtime/compat.h"
 #include "runtime/function_internal.h"
@@ -18,9 +17,30 @@ namespace wsh {
 
 namespace {
 
-// Moves a field out of the record and releases it, so the record never
-// points at an object that is being destroyed.
-void clear_field(PyObject*& field) { Ref old = Ref::steal(std::exchange(field, nullptr)); }
+// Every object field the record owns, for traversal and clear alike. m_self
+// is the function itself and holds no reference. name, qualname and
+// annotations are writable from Python and so can close a cycle too (a str
+// subclass instance carries a __dict__).
+constexpr std::size_t owned_fields[] = {
+    offsetof(BindingFunction, closure),
+    offsetof(BindingFunction, base.m_module),
+    offsetof(BindingFunction, instance_dict),
+    offsetof(BindingFunction, name),
+    offsetof(BindingFunction, qualname),
+    offsetof(BindingFunction, doc),
+    offsetof(BindingFunction, globals),
+    offsetof(BindingFunction, code),
+    offsetof(BindingFunction, defining_class),
+    offsetof(BindingFunction, defaults),
+    offsetof(BindingFunction, kwdefaults),
+    offsetof(BindingFunction, annotations),
+    offsetof(BindingFunction, coroutine_marker),
+    offsetof(BindingFunction, defaults_holder),
+};
+
+PyObject*& field_at(PyObject* self, std::size_t offset) {
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + offset);
+}
 
 // a type made from a PyType_Spec inherits object.__new__, which would
 // build a record without any of the fields creation fills in.
@@ -30,66 +50,38 @@ PyObject* function_new(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 int function_traverse(PyObject* self, visitproc visit, void* arg) {
-    BindingFunction* op = as_function(self);
     if constexpr (compat::traverse_visits_type) Py_VISIT(Py_TYPE(self));
-    // m_self is the function itself and holds no reference.
-    Py_VISIT(op->closure);
-    Py_VISIT(op->base.m_module);
-    Py_VISIT(op->instance_dict);
-    Py_VISIT(op->doc);
-    Py_VISIT(op->globals);
-    Py_VISIT(op->defining_class);
-    Py_VISIT(op->defaults);
-    Py_VISIT(op->kwdefaults);
-    Py_VISIT(op->coroutine_marker);
-    Py_VISIT(op->defaults_holder);
-    // Writable from Python, so they can close a cycle too (a str subclass
-    // instance carries a __dict__).
-    Py_VISIT(op->annotations);
-    Py_VISIT(op->name);
-    Py_VISIT(op->qualname);
+    for (const std::size_t offset : owned_fields) Py_VISIT(field_at(self, offset));
     return 0;
 }
 
+// Each field is emptied before its old value is released.
 int function_clear(PyObject* self) {
-    BindingFunction* op = as_function(self);
-    clear_field(op->closure);
-    clear_field(op->base.m_module);
-    clear_field(op->instance_dict);
-    clear_field(op->name);
-    clear_field(op->qualname);
-    clear_field(op->doc);
-    clear_field(op->globals);
-    clear_field(op->code);
-    clear_field(op->defining_class);
-    clear_field(op->defaults);
-    clear_field(op->kwdefaults);
-    clear_field(op->annotations);
-    clear_field(op->coroutine_marker);
-    clear_field(op->defaults_holder);
+    for (const std::size_t offset : owned_fields) reset(field_at(self, offset));
     return 0;
 }
 
 void function_dealloc(PyObject* self) {
     // Every instance of a heap type holds a reference to its type; the
     // record's memory goes first, the type's reference last.
-    Ref type = Ref::steal(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
     PyObject_GC_UnTrack(self);
     if (as_function(self)->base.m_weakreflist != nullptr) PyObject_ClearWeakRefs(self);
     function_clear(self);
     PyObject_GC_Del(self);
+    reset(type);
 }
 
 PyObject* function_repr(PyObject* self) {
     PyObject* qualname = as_function(self)->qualname;
     // A record cleared by the collector can still be reached from a finaliser.
-    if (qualname == nullptr) qualname = str(s_question);
+    if (qualname == nullptr) qualname = str(runtime_state().unknown_name);
     return PyUnicode_FromFormat("<cyfunction %U at %p>", qualname, self);
 }
 
 // Fetched from an instance, the function becomes a method bound to it.
 PyObject* function_descr_get(PyObject* self, PyObject* instance, PyObject* /*owner*/) {
-    if (instance == nullptr) return Ref::borrow(self).release();
+    if (instance == nullptr) return new_reference(self);
     return PyMethod_New(self, instance);
 }
 
@@ -97,7 +89,7 @@ PyObject* function_descr_get(PyObject* self, PyObject* instance, PyObject* /*own
 // function's __module__.
 PyObject* function_reduce(PyObject* self, PyObject*, PyObject*) {
     PyObject* qualname = as_function(self)->qualname;
-    return Ref::borrow(qualname != nullptr ? qualname : Py_None).release();
+    return new_reference(qualname != nullptr ? qualname : Py_None);
 }
 
 PyMethodDef function_methods[] = {
@@ -167,11 +159,11 @@ PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname
     op->flags = flags;
     op->base.m_ml = method_def;
     op->base.m_self = self.get();
-    op->qualname = Ref::borrow(qualname).release();
-    op->globals = Ref::borrow(globals).release();
-    op->base.m_module = Ref::borrow(module_name).release();
-    op->closure = Ref::borrow(closure).release();
-    op->code = Ref::borrow(code).release();
+    op->qualname = new_reference(qualname);
+    op->globals = new_reference(globals);
+    op->base.m_module = new_reference(module_name);
+    op->closure = new_reference(closure);
+    op->code = new_reference(code);
     if (select_vectorcall(method_def, &op->base.vectorcall) < 0) return nullptr;
     PyObject_GC_Track(self.get());
     return self.release();

@@ -44,36 +44,24 @@ bool refuses_keywords(const BindingFunction* op, PyObject* kwnames) {
     return true;
 }
 
-PyObject* function_vectorcall_noargs(PyObject* self, PyObject* const* args, size_t nargsf,
-                                     PyObject* kwnames) {
+// The entries of METH_NOARGS (no argument) and METH_O (exactly one).
+template <Py_ssize_t expected>
+PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, size_t nargsf,
+                                      PyObject* kwnames) {
+    static_assert(expected == 0 || expected == 1);
     BindingFunction* op = as_function(self);
     Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
     PyObject* first = nullptr;
     if (!take_first_argument(op, args, nargs, first) || refuses_keywords(op, kwnames)) {
         return nullptr;
     }
-    if (nargs != 0) {
+    if (nargs != expected) {
         PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", definition_name(op),
-                     "takes no arguments", nargs);
+                     expected == 0 ? "takes no arguments" : "takes exactly one argument", nargs);
         return nullptr;
     }
-    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, nullptr); });
-}
-
-PyObject* function_vectorcall_o(PyObject* self, PyObject* const* args, size_t nargsf,
-                                PyObject* kwnames) {
-    BindingFunction* op = as_function(self);
-    Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
-    PyObject* first = nullptr;
-    if (!take_first_argument(op, args, nargs, first) || refuses_keywords(op, kwnames)) {
-        return nullptr;
-    }
-    if (nargs != 1) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", definition_name(op),
-                     "takes exactly one argument", nargs);
-        return nullptr;
-    }
-    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, args[0]); });
+    PyObject* arg = expected == 0 ? nullptr : args[0];
+    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, arg); });
 }
 
 PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const* args,
@@ -108,8 +96,8 @@ struct Convention {
 
 constexpr Convention conventions[] = {
     {METH_VARARGS | METH_KEYWORDS, nullptr},
-    {METH_NOARGS, function_vectorcall_noargs},
-    {METH_O, function_vectorcall_o},
+    {METH_NOARGS, function_vectorcall_counted<0>},
+    {METH_O, function_vectorcall_counted<1>},
     {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords},
     {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords_method},
 };
@@ -128,9 +116,7 @@ public:
     FastCallArray(const FastCallArray&) = delete;
     FastCallArray& operator=(const FastCallArray&) = delete;
     ~FastCallArray() {
-        for (Py_ssize_t i = positional_; i < positional_ + owned_; ++i) {
-            Ref value = Ref::steal(items_[i]);
-        }
+        for (Py_ssize_t i = positional_; i < positional_ + owned_; ++i) reset(items_[i]);
         PyMem_Free(items_);
     }
 
@@ -163,7 +149,7 @@ PyObject* call_with_keyword_dict(PyObject* self, vectorcallfunc entry, PyObject*
     for (Py_ssize_t i = 0; i < keyword_count && PyDict_Next(kwargs, &position, &key, &value);
          ++i) {
         all_str = all_str && PyUnicode_Check(key);
-        PyTuple_SET_ITEM(names.get(), i, Ref::borrow(key).release());
+        PyTuple_SET_ITEM(names.get(), i, new_reference(key));
         array.append(Ref::borrow(value));
     }
     if (!all_str) {
@@ -207,7 +193,8 @@ PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         return call_guarded([&] { return meth(op->base.m_self, args, kwargs); });
     }
     if (PyTuple_GET_SIZE(args) == 0) {
-        PyObject* qualname = op->qualname != nullptr ? op->qualname : str(s_question);
+        PyObject* qualname =
+            op->qualname != nullptr ? op->qualname : str(runtime_state().unknown_name);
         PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument", qualname);
         return nullptr;
     }

@@ -14,7 +14,7 @@ inline int list_append(PyObject* list, PyObject* item) {
     auto* l = reinterpret_cast<PyListObject*>(list);
     const Py_ssize_t size = PyList_GET_SIZE(list);
     if (l->allocated > size) {
-        PyList_SET_ITEM(list, size, Ref::borrow(item).release());
+        PyList_SET_ITEM(list, size, new_reference(item));
         compat::set_var_size(list, size + 1);
         return 0;
     }

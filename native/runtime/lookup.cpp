@@ -21,7 +21,7 @@ PyObject* get_builtin(PyObject* name) {
 PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     PyObject* dict = runtime_state().module_dict.get();
     if (cache.version == compat::dict_version(dict)) {
-        if (cache.value != nullptr) return Ref::borrow(cache.value).release();
+        if (cache.value != nullptr) return new_reference(cache.value);
         return get_builtin(name);
     }
     Py_hash_t hash = compat::str_cached_hash(name);
@@ -36,7 +36,7 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     // Read after the look-up, which may have run code that changed the dict.
     cache.version = compat::dict_version(dict);
     cache.value = value;
-    if (value != nullptr) return Ref::borrow(value).release();
+    if (value != nullptr) return new_reference(value);
     return get_builtin(name);
 }
 
@@ -63,7 +63,7 @@ PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLooku
     }
     // Read after the look-up, which may have run code that changed the dict.
     cache = {dict, compat::dict_version(dict), value};
-    return Ref::borrow(value).release();
+    return new_reference(value);
 }
 
 }  // namespace wsh

@@ -56,7 +56,7 @@ inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
     PyObject* dict = runtime_state().module_dict.get();
     if (cache.version == compat::dict_version(dict) && cache.value != nullptr) {
         // The borrowed value is valid only now: take a reference at once.
-        return Ref::borrow(cache.value).release();
+        return new_reference(cache.value);
     }
     return get_module_global_uncached(name, cache);
 }
@@ -77,7 +77,7 @@ inline PyObject* get_module_attr(PyObject* obj, PyObject* name, AttributeLookupC
     if (Py_TYPE(obj) == &PyModule_Type && cache.value != nullptr) {
         PyObject* dict = PyModule_GetDict(obj);
         if (dict == cache.dict && cache.version == compat::dict_version(dict)) {
-            return Ref::borrow(cache.value).release();
+            return new_reference(cache.value);
         }
     }
     return get_module_attr_uncached(obj, name, cache);

@@ -4,6 +4,7 @@
 // path by construction. Conversions are explicit: steal() adopts a new
 // reference, borrow() takes a reference of its own to a borrowed pointer, and
 // release() hands ownership back to the caller (e.g. as a return value).
+// Object records and caches that hold raw fields change them with reset().
 #pragma once
 
 #include <Python.h>
@@ -40,7 +41,7 @@ public:
     [[nodiscard]] PyObject* get() const noexcept { return ptr_; }
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(ptr_, nullptr); }
     // A new reference for the caller, this handle keeps its own.
-    [[nodiscard]] PyObject* new_ref() const noexcept {
+    [[nodiscard]] PyObject* new_reference() const noexcept {
         Py_XINCREF(ptr_);
         return ptr_;
     }
@@ -53,6 +54,21 @@ private:
     explicit Ref(PyObject* p) noexcept : ptr_(p) {}
     PyObject* ptr_ = nullptr;
 };
+
+// A new reference to `p` (null stays null), for a caller that hands it on.
+[[nodiscard]] inline PyObject* new_reference(PyObject* p) noexcept {
+    Py_XINCREF(p);
+    return p;
+}
+
+// Stores `value` (a reference the field takes over, or null) into a raw
+// field and then releases the field's old value, so code run by that
+// release never finds the field pointing at an object being destroyed.
+inline void reset(PyObject*& field, PyObject* value = nullptr) noexcept {
+    PyObject* old = field;
+    field = value;
+    Py_XDECREF(old);
+}
 
 // Typed access for the common casts.
 template <typename T>

@@ -8,7 +8,7 @@ namespace wsh::testmod {
 
 namespace {
 
-PyObject* as_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False).release(); }
+PyObject* as_bool(bool value) { return new_reference(value ? Py_True : Py_False); }
 
 PyTypeObject* type_arg(PyObject* obj) {
     if (PyType_Check(obj)) return reinterpret_cast<PyTypeObject*>(obj);
