@@ -1,10 +1,11 @@
 #include "handler/except_clauses.h"
 
-#include "handler/answer.h"
 #include "handler/handler_state.h"
+#include "handler/result_answer.h"
 #include "runtime/call.h"
 #include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
+#include "runtime/text.h"
 #include "runtime/unpack.h"
 #include "string_table_data.h"
 
@@ -12,23 +13,23 @@ namespace wsh {
 
 namespace {
 
-// requests.exceptions.<name>, with `requests` read at `site`.
-Ref requests_exception_class(StringId name, HandlerSite site) {
-    ReadingPlace& at = place(site);
-    Ref requests = read_global(s_requests, at);
+// requests.exceptions.<name>, with `requests` read at `where`.
+Ref requests_exception_class(StringId name, HandlerPlace where) {
+    ReadingPlace& place = reading_place(where);
+    Ref requests = read_global(s_requests, place);
     if (!requests) return requests;
-    Ref exceptions = read_module_attr(requests.get(), s_exceptions, at, 0);
+    Ref exceptions = read_module_attr(requests.get(), s_exceptions, place, 0);
     if (!exceptions) return exceptions;
-    return read_module_attr(exceptions.get(), name, at, 1);
+    return read_module_attr(exceptions.get(), name, place, 1);
 }
 
 // Evaluates a clause's class with the exception being matched taken out of
 // the thread (evaluating it may run Python code), then matches. 1 for a
 // match, 0 for none (the exception pending again in both cases), -1 when
 // the evaluation failed: its error replaces the exception being matched.
-int clause_matches(StringId name, HandlerSite site) {
+int clause_matches(StringId name, HandlerPlace where) {
     RaisedException pending = take_raised();
-    Ref clause = requests_exception_class(name, site);
+    Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;
     restore_raised(std::move(pending));
     return exception_matches(clause.get()) ? 1 : 0;
@@ -38,14 +39,14 @@ class ClauseRun {
 public:
     ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
               RaisedException&& saved)
-        : thread_(thread), self_(self), c_(clauses), saved_(std::move(saved)) {}
+        : thread_(thread), self_(self), clauses_(clauses), saved_(std::move(saved)) {}
 
-    PyObject* fail(int line) const { return c_.method.fail(line); }
+    PyObject* fail(int line) const { return clauses_.method.fail(line); }
 
     // Enters the matched clause: the caught exception gets the entry of the
     // guarded line and becomes the handled one.
     bool enter(int take_line) {
-        c_.method.fail(c_.lines.guarded);
+        clauses_.method.fail(clauses_.lines.guarded);
         if (take_exception(thread_, caught_) == 0) return true;
         fail(take_line);
         return false;
@@ -67,38 +68,38 @@ public:
     }
 
     PyObject* connection_failure() {
-        return answer(http_status(s_BAD_GATEWAY, c_.sites.bad_gateway), str(s_zorvik_url_invalid),
-                      c_.lines.connection_answer);
+        return answer(http_status(s_BAD_GATEWAY, clauses_.places.bad_gateway), str(s_zorvik_url_invalid),
+                      clauses_.lines.connection_answer);
     }
 
     PyObject* request_failure() {
-        Ref parse = read_global(s_parse_zorvik_exception, place(c_.sites.parse));
-        if (!parse) return fail(c_.lines.parse);
+        Ref parse = read_global(s_parse_zorvik_exception, reading_place(clauses_.places.parse));
+        if (!parse) return fail(clauses_.lines.parse);
         Ref text = text_of(caught_.value.get());
-        if (!text) return fail(c_.lines.parse);
+        if (!text) return fail(clauses_.lines.parse);
         PyObject* args[] = {nullptr, text.get()};
         Ref parsed = Ref::steal(call_vector(parse.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
                                             handler_state().keywords_error_str.get()));
         Ref status_code;
         Ref message;
         if (!parsed || unpack_pair(parsed.get(), status_code, message) < 0) {
-            return fail(c_.lines.parse);
+            return fail(clauses_.lines.parse);
         }
-        return answer(std::move(status_code), message.get(), c_.lines.request_answer);
+        return answer(std::move(status_code), message.get(), clauses_.lines.request_answer);
     }
 
     PyObject* internal_error() {
-        Ref status = http_status(s_INTERNAL_SERVER_ERROR, c_.sites.internal_error);
-        if (!status) return fail(c_.lines.exception_answer);
+        Ref status = http_status(s_INTERNAL_SERVER_ERROR, clauses_.places.internal_error);
+        if (!status) return fail(clauses_.lines.exception_answer);
         Ref text = text_of(caught_.value.get());
-        if (!text) return fail(c_.lines.exception_answer);
-        return answer(std::move(status), text.get(), c_.lines.exception_answer);
+        if (!text) return fail(clauses_.lines.exception_answer);
+        return answer(std::move(status), text.get(), clauses_.lines.exception_answer);
     }
 
 private:
     PyThreadState* thread_;
     PyObject* self_;
-    const ExceptClauses& c_;
+    const ExceptClauses& clauses_;
     RaisedException saved_;
     RaisedException caught_;
 };
@@ -109,14 +110,14 @@ PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const Excep
                               RaisedException&& saved) {
     ClauseRun run(thread, self, clauses, std::move(saved));
 
-    const int connection = clause_matches(s_ConnectionError, clauses.sites.requests_connection);
+    const int connection = clause_matches(s_ConnectionError, clauses.places.requests_connection);
     if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
         if (!run.enter(clauses.lines.connection_clause)) return nullptr;
         return run.leave(run.connection_failure());
     }
 
-    const int request = clause_matches(s_RequestException, clauses.sites.requests_request);
+    const int request = clause_matches(s_RequestException, clauses.places.requests_request);
     if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
         if (!run.enter(clauses.lines.request_clause)) return nullptr;

@@ -27,12 +27,12 @@ struct ExceptClauses {
         int exception_answer;
     } lines;
     struct {
-        HandlerSite requests_connection;
-        HandlerSite requests_request;
-        HandlerSite bad_gateway;
-        HandlerSite parse;
-        HandlerSite internal_error;
-    } sites;
+        HandlerPlace requests_connection;
+        HandlerPlace requests_request;
+        HandlerPlace bad_gateway;
+        HandlerPlace parse;
+        HandlerPlace internal_error;
+    } places;
 };
 
 // Runs the clauses for the exception pending from the guarded call. `saved`

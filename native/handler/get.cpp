@@ -1,8 +1,8 @@
 // GET: the workspaces the user has joined, as a JSON list.
-#include "handler/answer.h"
-#include "handler/bodies.h"
 #include "handler/except_clauses.h"
 #include "handler/handler_state.h"
+#include "handler/method_bodies.h"
+#include "handler/result_answer.h"
 #include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/list.h"
@@ -19,14 +19,14 @@ constexpr ExceptClauses fetch_clauses = {
      handler_line("get.connection_answer"), handler_line("get.request_clause"),
      handler_line("get.parse"), handler_line("get.request_answer"),
      handler_line("get.exception_clause"), handler_line("get.exception_answer")},
-    {site_get_requests_connection, site_get_requests_request, site_get_status_bad_gateway,
-     site_get_parse, site_get_status_internal_error},
+    {place_get_requests_connection, place_get_requests_request, place_get_status_bad_gateway,
+     place_get_parse, place_get_status_internal_error},
 };
 
 // get_joined_workspaces(): exactly a list or None, else null with the
 // exception pending.
 Ref fetch_joined_workspaces() {
-    Ref fetch = read_global(s_get_joined_workspaces, place(site_get_fetch));
+    Ref fetch = read_global(s_get_joined_workspaces, reading_place(place_get_fetch));
     if (!fetch) return fetch;
     Ref joined = Ref::steal(call_fast_dict(fetch.get(), nullptr, 0, nullptr));
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
@@ -65,7 +65,7 @@ PyObject* get_body(PyObject*, PyObject* self) {
 
     Ref workspaces = workspace_dicts(joined.get());
     if (!workspaces) return get_signature.fail(handler_line("get.workspaces"));
-    Ref status = http_status(s_OK, site_get_status_ok);
+    Ref status = http_status(s_OK, place_get_status_ok);
     if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) {
         return get_signature.fail(handler_line("get.answer"));
     }

@@ -17,15 +17,15 @@ struct HandlerState {
     Ref keywords_status_code_result;
     Ref keywords_workspace_id;
     Ref keywords_error_str;
-    ReadingPlace places[handler_site_count];
+    ReadingPlace places[handler_place_count];
 };
 
 extern constinit NeverDestroyed<HandlerState> handler_state_storage;
 
 inline HandlerState& handler_state() noexcept { return handler_state_storage.get(); }
 
-// The cache of the global read at `site`.
-inline ReadingPlace& place(HandlerSite site) noexcept { return handler_state().places[site]; }
+// The cache of the global read at `place`.
+inline ReadingPlace& reading_place(HandlerPlace where) noexcept { return handler_state().places[where]; }
 
 // Builds the keyword-name tuples: 0, or -1 with an exception set.
 int init_handler_state();

@@ -1,6 +1,6 @@
 #include "handler/methods.h"
 
-#include "handler/bodies.h"
+#include "handler/method_bodies.h"
 #include "handler/signatures.h"
 #include "runtime/argument_binding.h"
 

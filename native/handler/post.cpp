@@ -1,8 +1,8 @@
 // POST: makes the workspace named by the body's "workspace_id" the joined one.
-#include "handler/answer.h"
-#include "handler/bodies.h"
 #include "handler/except_clauses.h"
 #include "handler/handler_state.h"
+#include "handler/method_bodies.h"
+#include "handler/result_answer.h"
 #include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/compat.h"
@@ -20,8 +20,8 @@ constexpr ExceptClauses set_joined_clauses = {
      handler_line("post.connection_answer"), handler_line("post.request_clause"),
      handler_line("post.parse"), handler_line("post.request_answer"),
      handler_line("post.exception_clause"), handler_line("post.exception_answer")},
-    {site_post_requests_connection, site_post_requests_request, site_post_status_bad_gateway,
-     site_post_parse, site_post_status_internal_error},
+    {place_post_requests_connection, place_post_requests_request, place_post_status_bad_gateway,
+     place_post_parse, place_post_status_internal_error},
 };
 
 // self.get_json_body(): exactly a dict or None.
@@ -73,7 +73,7 @@ Ref missing_field_text(PyObject* exp) {
 }
 
 PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
-    Ref status = http_status(s_BAD_REQUEST, site_post_status_bad_request);
+    Ref status = http_status(s_BAD_REQUEST, place_post_status_bad_request);
     if (!status) return post_signature.fail(handler_line("post.missing_status"));
     Ref body = Ref::steal(PyDict_New());
     if (!body) return post_signature.fail(handler_line("post.missing_body"));
@@ -88,7 +88,7 @@ PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
 }
 
 int set_joined(PyObject* workspace_id) {
-    Ref set_joined = read_global(s_set_joined_workspace, place(site_post_set_joined));
+    Ref set_joined = read_global(s_set_joined_workspace, reading_place(place_post_set_joined));
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
     Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
@@ -126,7 +126,7 @@ PyObject* post_body(PyObject*, PyObject* self) {
     }
     saved = RaisedException();
 
-    Ref status = http_status(s_OK, site_post_status_ok);
+    Ref status = http_status(s_OK, place_post_status_ok);
     if (!status) return post_signature.fail(handler_line("post.answer"));
     Ref body = one_key_dict(s_success, Py_True);
     if (!body || make_result_answer(self, status.get(), body.get()) < 0) {

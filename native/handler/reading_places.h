@@ -4,28 +4,28 @@
 
 namespace wsh {
 
-enum HandlerSite : int {
+enum HandlerPlace : int {
     // _finish_with_result: `json` for the length and for the body
-    site_writer_json_length,
-    site_writer_json_body,
+    place_writer_json_length,
+    place_writer_json_body,
     // get
-    site_get_fetch,
-    site_get_requests_connection,
-    site_get_status_bad_gateway,
-    site_get_requests_request,
-    site_get_parse,
-    site_get_status_internal_error,
-    site_get_status_ok,
+    place_get_fetch,
+    place_get_requests_connection,
+    place_get_status_bad_gateway,
+    place_get_requests_request,
+    place_get_parse,
+    place_get_status_internal_error,
+    place_get_status_ok,
     // post
-    site_post_status_bad_request,
-    site_post_set_joined,
-    site_post_requests_connection,
-    site_post_status_bad_gateway,
-    site_post_requests_request,
-    site_post_parse,
-    site_post_status_internal_error,
-    site_post_status_ok,
-    handler_site_count
+    place_post_status_bad_request,
+    place_post_set_joined,
+    place_post_requests_connection,
+    place_post_status_bad_gateway,
+    place_post_requests_request,
+    place_post_parse,
+    place_post_status_internal_error,
+    place_post_status_ok,
+    handler_place_count
 };
 
 }  // namespace wsh

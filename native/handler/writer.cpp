@@ -1,22 +1,22 @@
 // The result writer: headers, status and body of one JSON answer.
-#include "handler/bodies.h"
 #include "handler/handler_state.h"
+#include "handler/method_bodies.h"
 #include "handler/signatures.h"
 #include "runtime/call.h"
-#include "runtime/int_to_str.h"
 #include "runtime/lookup.h"
+#include "runtime/text.h"
 #include "string_table_data.h"
 
 namespace wsh {
 
 namespace {
 
-// json.dumps(result), with `json` read at `site`.
-Ref dumps(PyObject* result, HandlerSite site) {
-    ReadingPlace& at = place(site);
-    Ref json = read_global(s_json, at);
+// json.dumps(result), with `json` read at `where`.
+Ref dumps(PyObject* result, HandlerPlace where) {
+    ReadingPlace& place = reading_place(where);
+    Ref json = read_global(s_json, place);
     if (!json) return json;
-    Ref dumps = read_module_attr(json.get(), s_dumps, at, 0);
+    Ref dumps = read_module_attr(json.get(), s_dumps, place, 0);
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));
@@ -32,7 +32,7 @@ int set_header(PyObject* self, StringId name, PyObject* value) {
 // The serialisation is ASCII-only, so its length in characters is the body's
 // length in bytes.
 Ref content_length(PyObject* result) {
-    Ref text = dumps(result, site_writer_json_length);
+    Ref text = dumps(result, place_writer_json_length);
     if (!text) return text;
     const Py_ssize_t length = PyObject_Length(text.get());
     if (length < 0) return Ref();
@@ -50,7 +50,7 @@ int set_status(PyObject* self, PyObject* status_code) {
 }
 
 int finish(PyObject* self, PyObject* result) {
-    Ref text = dumps(result, site_writer_json_body);
+    Ref text = dumps(result, place_writer_json_body);
     if (!text) return -1;
     PyObject* args[] = {self, text.get()};
     Ref done = Ref::steal(call_method_by_name(str(s_finish), args, 2));

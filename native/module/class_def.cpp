@@ -26,9 +26,9 @@ struct MethodDefinition {
     Ref ModuleState::*code;
     const Annotation* annotations;
     int annotation_count;
-    // Decorated by tornado.web.authenticated, with `tornado` read at `site`.
+    // Decorated by tornado.web.authenticated, with `tornado` read at `tornado_place`.
     bool decorated;
-    ClassSite tornado_site;
+    ClassPlace tornado_place;
 };
 
 constexpr Annotation finish_annotations[] = {
@@ -38,11 +38,11 @@ constexpr Annotation returns_none[] = {{s_return_, s_None}};
 const MethodDefinition method_definitions[] = {
     {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
      s_qual_finish_with_result, &ModuleState::code_finish_with_result, finish_annotations, 3,
-     false, class_site_count},
+     false, class_place_count},
     {get_signature, s_get, &get_method, s_qual_get, &ModuleState::code_get, returns_none, 1, true,
-     site_class_tornado_get},
+     place_class_tornado_get},
     {post_signature, s_post, &post_method, s_qual_post, &ModuleState::code_post, returns_none, 1,
-     true, site_class_tornado_post},
+     true, place_class_tornado_post},
 };
 
 Ref annotations_dict(const MethodDefinition& m) {
@@ -72,7 +72,7 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
 // tornado.web.authenticated returns for it.
 Ref method_value(ModuleState& st, const MethodDefinition& m) {
     if (!m.decorated) return make_function(st, m);
-    Ref tornado = read_global(s_tornado, st.class_places[m.tornado_site]);
+    Ref tornado = read_global(s_tornado, st.places[m.tornado_place]);
     if (!tornado) return tornado;
     Ref web = Ref::steal(PyObject_GetAttr(tornado.get(), str(s_web)));
     if (!web) return web;
@@ -180,7 +180,7 @@ int define_handler_class(ModuleState& st, int* failed_line) {
     constexpr int class_line = module_line("class");
     *failed_line = class_line;
     PyObject* class_name = str(s_ZRVZorvikWorkspaceHandler);
-    Ref api_handler = read_global(s_APIHandler, st.class_places[site_class_APIHandler]);
+    Ref api_handler = read_global(s_APIHandler, st.places[place_class_APIHandler]);
     if (!api_handler) return -1;
     Ref declared = Ref::steal(PyTuple_Pack(1, api_handler.get()));
     if (!declared) return -1;

@@ -1,19 +1,23 @@
 #include "module/code_objects.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "handler/source_lines.h"
 #include "runtime/compat.h"
 #include "runtime/runtime_state.h"
+#include "string_table_data.h"
 
 namespace wsh {
 
 namespace {
 
-constexpr unsigned co_flags_new_function = CO_OPTIMIZED | CO_NEWLOCALS;
+constexpr int co_flags_new_function = CO_OPTIMIZED | CO_NEWLOCALS;
 
-struct CodeObjectSpec {
-    std::uint32_t word;
+struct MethodCode {
+    CodeShape shape;
     StringId name;
-    const StringId* locals;
+    std::span<const StringId> locals;  // the parameters first
     Ref ModuleState::*field;
 };
 
@@ -24,43 +28,30 @@ constexpr StringId locals_get[] = {s_self,        s_joined_workspaces, s_exp,
 constexpr StringId locals_post[] = {s_self,        s_data,    s_workspace_id, s_exp,
                                     s_status_code, s_message, s_e};
 
-template <std::size_t N>
-constexpr std::uint32_t method_code_word(unsigned argcount, const StringId (&)[N],
-                                         int def_line) {
-    return code_word(argcount, 0, 0, static_cast<unsigned>(N), co_flags_new_function,
-                     static_cast<unsigned>(def_line));
+// A method of positional-or-keyword parameters only, starting at its `def`.
+constexpr CodeShape method_shape(int argcount, int def_line) {
+    return {argcount, 0, 0, co_flags_new_function, def_line};
 }
 
-constexpr CodeObjectSpec code_object_specs[] = {
-    {method_code_word(3, locals_finish_with_result, handler_line("_finish_with_result")),
-     s_finish_with_result, locals_finish_with_result, &ModuleState::code_finish_with_result},
-    {method_code_word(1, locals_get, handler_line("get")), s_get, locals_get,
-     &ModuleState::code_get},
-    {method_code_word(1, locals_post, handler_line("post")), s_post, locals_post,
-     &ModuleState::code_post},
+constexpr MethodCode method_codes[] = {
+    {method_shape(3, handler_line("_finish_with_result")), s_finish_with_result,
+     locals_finish_with_result, &ModuleState::code_finish_with_result},
+    {method_shape(1, handler_line("get")), s_get, locals_get, &ModuleState::code_get},
+    {method_shape(1, handler_line("post")), s_post, locals_post, &ModuleState::code_post},
 };
 
-static_assert(code_object_specs[0].word == 0x880333);
-static_assert(code_object_specs[1].word == 0xB00381);
-static_assert(code_object_specs[2].word == 0x1080371);
-
-constexpr int max_locals = 15;
+constexpr std::size_t max_locals =
+    std::max({std::size(locals_finish_with_result), std::size(locals_get), std::size(locals_post)});
 
 }  // namespace
 
-PyObject* make_code_object(std::uint32_t word, PyObject* const* locals, PyObject* file_name,
-                           PyObject* name, PyObject* dedup) {
-    const int argcount = static_cast<int>(word & 0x3);
-    const int posonly = static_cast<int>((word >> 2) & 0x1);
-    const int kwonly = static_cast<int>((word >> 3) & 0x1);
-    const int nlocals = static_cast<int>((word >> 4) & 0xF);
-    const int flags = static_cast<int>((word >> 8) & 0x3FF);
-    const int firstlineno = static_cast<int>((word >> 18) & 0x7F);
-
+PyObject* make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
+                           PyObject* file_name, PyObject* name, PyObject* dedup) {
+    const auto nlocals = static_cast<Py_ssize_t>(locals.size());
     Ref varnames = Ref::steal(PyTuple_New(nlocals));
     if (!varnames) return nullptr;
-    for (int i = 0; i < nlocals; ++i) {
-        PyTuple_SET_ITEM(varnames.get(), i, new_reference(locals[i]));
+    for (Py_ssize_t i = 0; i < nlocals; ++i) {
+        PyTuple_SET_ITEM(varnames.get(), i, new_reference(locals[static_cast<std::size_t>(i)]));
     }
     // Borrowed from the dedup dictionary, which keeps it alive.
     PyObject* chosen = PyDict_SetDefault(dedup, varnames.get(), varnames.get());
@@ -68,22 +59,23 @@ PyObject* make_code_object(std::uint32_t word, PyObject* const* locals, PyObject
 
     RuntimeState& rt = runtime_state();
     return reinterpret_cast<PyObject*>(compat::new_code(
-        argcount, posonly, kwonly, nlocals, 0, flags, rt.empty_bytes.get(), rt.empty_tuple.get(),
-        rt.empty_tuple.get(), chosen, rt.empty_tuple.get(), rt.empty_tuple.get(), file_name, name,
-        firstlineno, rt.empty_bytes.get()));
+        shape.argcount, shape.posonly_argcount, shape.kwonly_argcount, static_cast<int>(nlocals),
+        0, shape.flags, rt.empty_bytes.get(), rt.empty_tuple.get(), rt.empty_tuple.get(), chosen,
+        rt.empty_tuple.get(), rt.empty_tuple.get(), file_name, name, shape.first_line,
+        rt.empty_bytes.get()));
 }
 
 int make_code_objects(ModuleState& st) {
     Ref dedup = Ref::steal(PyDict_New());
     if (!dedup) return -1;
-    for (const CodeObjectSpec& spec : code_object_specs) {
+    for (const MethodCode& method : method_codes) {
         PyObject* locals[max_locals];
-        const auto count = (spec.word >> 4) & 0xF;
-        for (unsigned i = 0; i < count; ++i) locals[i] = str(spec.locals[i]);
-        Ref code = Ref::steal(make_code_object(spec.word, locals, str(s_source_file),
-                                               str(spec.name), dedup.get()));
+        for (std::size_t i = 0; i < method.locals.size(); ++i) locals[i] = str(method.locals[i]);
+        Ref code = Ref::steal(make_code_object(method.shape,
+                                               std::span(locals, method.locals.size()),
+                                               str(s_source_file), str(method.name), dedup.get()));
         if (!code) return -1;
-        st.*spec.field = std::move(code);
+        st.*method.field = std::move(code);
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "module/import_statements.h"
 
-#include "module/imports.h"
+#include "module/import_operations.h"
 #include "module/source_lines.h"
 #include "runtime/runtime_state.h"
 #include "string_table_data.h"

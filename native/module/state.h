@@ -18,11 +18,11 @@
 namespace wsh {
 
 // The places of the class statement that read a module global.
-enum ClassSite : int {
-    site_class_APIHandler,
-    site_class_tornado_get,
-    site_class_tornado_post,
-    class_site_count
+enum ClassPlace : int {
+    place_class_APIHandler,
+    place_class_tornado_get,
+    place_class_tornado_post,
+    class_place_count
 };
 
 struct ModuleState {
@@ -33,7 +33,7 @@ struct ModuleState {
     Ref code_finish_with_result;
     Ref code_get;
     Ref code_post;
-    ReadingPlace class_places[class_site_count];
+    ReadingPlace places[class_place_count];
 };
 
 struct LoadingStatics {

@@ -29,24 +29,28 @@ bool same_str(PyObject* name, PyObject* key, Py_hash_t key_hash) {
                        static_cast<size_t>(length) * kind) == 0;
 }
 
-// A str-subclass keyword, compared with == (its own __eq__ may run): 1 with
-// the index, 0 when no parameter equals it, -1 with an exception set.
-int match_keyword_subclass(PyObject* key, std::span<const StringId> parameter_names,
-                           Py_ssize_t first_keyword_parameter, Py_ssize_t* index_out,
-                           const char* function_name) {
+PyObject* parameter_name(std::span<const StringId> parameter_names, Py_ssize_t index) {
+    return str(parameter_names[static_cast<std::size_t>(index)]);
+}
+
+// The keyword matching of match_keyword_str, with `equal(name)` (1 for the
+// key's parameter, 0 for another, -1 with an exception set) as the test.
+template <typename Equal>
+int match_keyword(PyObject* key, std::span<const StringId> parameter_names,
+                  Py_ssize_t first_keyword_parameter, Py_ssize_t* index_out,
+                  const char* function_name, Equal equal) {
     const Py_ssize_t count = static_cast<Py_ssize_t>(parameter_names.size());
     for (Py_ssize_t j = first_keyword_parameter; j < count; ++j) {
-        const int equal = PyObject_RichCompareBool(key, str(parameter_names[j]), Py_EQ);
-        if (equal < 0) return -1;
-        if (equal) {
+        const int found = equal(parameter_name(parameter_names, j));
+        if (found != 0) {
             *index_out = j;
-            return 1;
+            return found;
         }
     }
     for (Py_ssize_t j = 0; j < first_keyword_parameter; ++j) {
-        const int equal = PyObject_RichCompareBool(key, str(parameter_names[j]), Py_EQ);
-        if (equal < 0) return -1;
-        if (equal) {
+        const int found = equal(parameter_name(parameter_names, j));
+        if (found < 0) return -1;
+        if (found > 0) {
             raise_multiple_values(function_name, key);
             return -1;
         }
@@ -58,7 +62,7 @@ Py_ssize_t find_by_identity(PyObject* key, std::span<const StringId> parameter_n
                             Py_ssize_t first_keyword_parameter) {
     const Py_ssize_t count = static_cast<Py_ssize_t>(parameter_names.size());
     for (Py_ssize_t j = first_keyword_parameter; j < count; ++j) {
-        if (str(parameter_names[j]) == key) return j;
+        if (parameter_name(parameter_names, j) == key) return j;
     }
     return -1;
 }
@@ -74,20 +78,8 @@ int match_keyword_str(PyObject* key, std::span<const StringId> parameter_names,
         hash = PyObject_Hash(key);
         if (hash == -1) return -1;
     }
-    const Py_ssize_t count = static_cast<Py_ssize_t>(parameter_names.size());
-    for (Py_ssize_t j = first_keyword_parameter; j < count; ++j) {
-        if (same_str(str(parameter_names[j]), key, hash)) {
-            *index_out = j;
-            return 1;
-        }
-    }
-    for (Py_ssize_t j = 0; j < first_keyword_parameter; ++j) {
-        if (same_str(str(parameter_names[j]), key, hash)) {
-            raise_multiple_values(function_name, key);
-            return -1;
-        }
-    }
-    return 0;
+    return match_keyword(key, parameter_names, first_keyword_parameter, index_out, function_name,
+                         [&](PyObject* name) { return same_str(name, key, hash) ? 1 : 0; });
 }
 
 int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
@@ -103,8 +95,11 @@ int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
                 found = match_keyword_str(key, parameter_names, positional_count, &index,
                                           function_name);
             } else if (PyUnicode_Check(key)) {
-                found = match_keyword_subclass(key, parameter_names, positional_count, &index,
-                                               function_name);
+                // Compared with ==: the subclass's own __eq__ may run.
+                found = match_keyword(key, parameter_names, positional_count, &index,
+                                      function_name, [&](PyObject* name) {
+                                          return PyObject_RichCompareBool(key, name, Py_EQ);
+                                      });
             } else {
                 PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", function_name);
                 return -1;

@@ -93,12 +93,12 @@ struct DefaultsField {
 };
 
 constexpr DefaultsField positional_defaults = {
-    &BindingFunction::defaults, [](PyObject* v) { return PyTuple_Check(v); },
+    &BindingFunction::defaults, [](PyObject* v) -> int { return PyTuple_Check(v) != 0; },
     "__defaults__ must be set to a tuple object",
     "changes to cyfunction.__defaults__ will not currently affect the values used in function "
     "calls"};
 constexpr DefaultsField keyword_defaults = {
-    &BindingFunction::kwdefaults, [](PyObject* v) { return PyDict_Check(v); },
+    &BindingFunction::kwdefaults, [](PyObject* v) -> int { return PyDict_Check(v) != 0; },
     "__kwdefaults__ must be set to a dict object",
     "changes to cyfunction.__kwdefaults__ will not currently affect the values used in "
     "function calls"};

@@ -108,7 +108,7 @@ class FastCallArray {
 public:
     FastCallArray(PyObject* args, Py_ssize_t keyword_count)
         : positional_(PyTuple_GET_SIZE(args)),
-          items_(PyMem_New(PyObject*, positional_ + keyword_count)) {
+          items_(PyMem_New(PyObject*, static_cast<std::size_t>(positional_ + keyword_count))) {
         for (Py_ssize_t i = 0; items_ != nullptr && i < positional_; ++i) {
             items_[i] = PyTuple_GET_ITEM(args, i);
         }

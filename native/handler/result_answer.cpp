@@ -1,4 +1,4 @@
-#include "handler/answer.h"
+#include "handler/result_answer.h"
 
 #include "handler/handler_state.h"
 #include "runtime/call.h"
@@ -15,8 +15,8 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
     return answered ? 0 : -1;
 }
 
-Ref http_status(StringId member, HandlerSite site) {
-    Ref http_status = read_global(s_HTTPStatus, place(site));
+Ref http_status(StringId member, HandlerPlace where) {
+    Ref http_status = read_global(s_HTTPStatus, reading_place(where));
     if (!http_status) return http_status;
     return Ref::steal(PyObject_GetAttr(http_status.get(), str(member)));
 }
@@ -25,11 +25,6 @@ Ref one_key_dict(StringId key, PyObject* value) {
     Ref dict = Ref::steal(PyDict_New());
     if (dict && PyDict_SetItem(dict.get(), str(key), value) < 0) dict.reset();
     return dict;
-}
-
-Ref text_of(PyObject* value) {
-    if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
-    return Ref::steal(PyObject_Str(value));
 }
 
 }  // namespace wsh

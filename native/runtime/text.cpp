@@ -1,4 +1,4 @@
-#include "runtime/int_to_str.h"
+#include "runtime/text.h"
 
 #include <array>
 #include <cstring>
@@ -10,7 +10,7 @@ namespace {
 // "00" "01" ... "99": two digits per division.
 constexpr std::array<char, 200> digit_pairs = [] {
     std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
+    for (std::size_t i = 0; i < 100; ++i) {
         pairs[2 * i] = static_cast<char>('0' + i / 10);
         pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
     }

@@ -1,4 +1,5 @@
-// Pieces shared by the request methods' answers.
+// The result answer with which `get` and `post` answer every outcome they
+// handle: its status, its body and the one call of the result writer.
 #pragma once
 
 #include <Python.h>
@@ -13,13 +14,10 @@ namespace wsh {
 // its return value dropped. 0, or -1 with an exception set.
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
 
-// The member `member` of the module global HTTPStatus, read at `site`.
-Ref http_status(StringId member, HandlerSite site);
+// The member `member` of the module global HTTPStatus, read at `where`.
+Ref http_status(StringId member, HandlerPlace where);
 
-// A new dictionary with the one entry key -> value.
+// A new dictionary with the one entry key -> value: the answer's body.
 Ref one_key_dict(StringId key, PyObject* value);
-
-// str(value): an exact str is used as it is.
-Ref text_of(PyObject* value);
 
 }  // namespace wsh

@@ -1,4 +1,4 @@
-#include "module/imports.h"
+#include "module/import_operations.h"
 
 #include "runtime/ref.h"
 #include "runtime/runtime_state.h"
