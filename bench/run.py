@@ -7,6 +7,8 @@ tables; a full run also writes them to bench/RESULTS-<version>.md.
     tools/bench                 full run, writes bench/RESULTS-<version>.md
     tools/bench --no-results    full run, prints only
     tools/bench --smoke         tiny counts, only checks that it all runs
+    tools/bench --only instructions,timing
+                                those tables only (prints only)
 """
 import argparse
 import datetime
@@ -47,7 +49,8 @@ def percent(value):
     return f"{100 * value:.2f}%"
 
 
-def instruction_section(counts, paths, out):
+def instruction_section(counts, out):
+    paths = [path for path, _ in cases.PATHS]
     results, functions, note = callgrind_profile.profile(paths, counts["instructions"],
                                                          counts["warmup"],
                                                          build_root=os.environ.get("BUILD_ROOT"))
@@ -85,7 +88,8 @@ def instruction_section(counts, paths, out):
         out.append(f"| `{function}` | {row} |")
 
 
-def timing_section(counts, paths, out):
+def timing_section(counts, out):
+    paths = [path for path, _ in cases.PATHS]
     results = timing.measure(paths, counts["rounds"], counts["batch_ms"], counts["warmup"])
     out.append(f"### Time per request (ns; median of {counts['rounds']} interleaved rounds "
                f"± half the interquartile range)")
@@ -142,6 +146,25 @@ def platform_latency_section(counts, out):
     out.append(f"| fresh/pooled | {fresh / pooled:.2f} | |")
 
 
+# One table per measurement, in the order they print.
+SECTIONS = {
+    "instructions": instruction_section,
+    "timing": timing_section,
+    "end-to-end": end_to_end_section,
+    "import": import_section,
+    "platform": platform_latency_section,
+}
+
+
+def section_names(text):
+    names = [name.strip() for name in text.split(",") if name.strip()]
+    unknown = [name for name in names if name not in SECTIONS]
+    if unknown:
+        raise argparse.ArgumentTypeError(f"no such section: {', '.join(unknown)} "
+                                         f"(sections: {', '.join(SECTIONS)})")
+    return names
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -149,12 +172,17 @@ def main(argv=None):
     parser.add_argument("--results", help="write the tables to this file (a full run's "
                         "default: bench/RESULTS-<version>.md)")
     parser.add_argument("--no-results", action="store_true", help="write no results file")
+    parser.add_argument("--only", type=section_names, default=list(SECTIONS),
+                        help="comma-separated sections to run, of: " + ", ".join(SECTIONS)
+                        + " (a partial run writes no results file unless --results names one)")
     args = parser.parse_args(argv)
-    if args.results is None and not args.smoke and not args.no_results:
+    partial = args.only != list(SECTIONS)
+    if args.results is None and not args.smoke and not args.no_results and not partial:
         args.results = os.path.join(HERE, "RESULTS-%d.%d.md" % sys.version_info[:2])
     counts = SMOKE if args.smoke else FULL
-    paths = [path for path, _ in cases.PATHS]
     command = "tools/bench" + (" --smoke" if args.smoke else "")
+    if partial:
+        command += " --only " + ",".join(args.only)
     out = [
         "## Benchmark: native handler, plain-Python handler, callee floor",
         "",
@@ -170,12 +198,8 @@ def main(argv=None):
         "",
     ]
     report = []
-    for section in (lambda out: instruction_section(counts, paths, out),
-                    lambda out: timing_section(counts, paths, out),
-                    lambda out: end_to_end_section(counts, out),
-                    lambda out: import_section(counts, out),
-                    lambda out: platform_latency_section(counts, out)):
-        section(out)
+    for name in args.only:
+        SECTIONS[name](counts, out)
         out.append("")
         print("\n".join(out), flush=True)  # each section as soon as it is done
         report.extend(out)
