@@ -64,6 +64,9 @@ PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, siz
     return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, arg); });
 }
 
+// The entries of METH_FASTCALL | METH_KEYWORDS, with METH_METHOD also given
+// the defining class.
+template <bool with_defining_class>
 PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const* args,
                                                 size_t nargsf, PyObject* kwnames) {
     BindingFunction* op = as_function(self);
@@ -71,21 +74,14 @@ PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const*
     PyObject* first = nullptr;
     if (!take_first_argument(op, args, nargs, first)) return nullptr;
     return call_guarded([&] {
-        return entry_point<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
-                                                                           kwnames);
-    });
-}
-
-PyObject* function_vectorcall_fastcall_keywords_method(PyObject* self, PyObject* const* args,
-                                                       size_t nargsf, PyObject* kwnames) {
-    BindingFunction* op = as_function(self);
-    Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
-    PyObject* first = nullptr;
-    if (!take_first_argument(op, args, nargs, first)) return nullptr;
-    auto* defining_class = reinterpret_cast<PyTypeObject*>(op->defining_class);
-    return call_guarded([&] {
-        return entry_point<compat::method_entry>(op->base.m_ml)(
-            first, defining_class, args, static_cast<size_t>(nargs), kwnames);
+        if constexpr (with_defining_class) {
+            return entry_point<compat::method_entry>(op->base.m_ml)(
+                first, reinterpret_cast<PyTypeObject*>(op->defining_class), args,
+                static_cast<size_t>(nargs), kwnames);
+        } else {
+            return entry_point<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
+                                                                               kwnames);
+        }
     });
 }
 
@@ -98,8 +94,8 @@ constexpr Convention conventions[] = {
     {METH_VARARGS | METH_KEYWORDS, nullptr},
     {METH_NOARGS, function_vectorcall_counted<0>},
     {METH_O, function_vectorcall_counted<1>},
-    {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords},
-    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords_method},
+    {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords<false>},
+    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords<true>},
 };
 
 // The positional values (borrowed from the argument tuple) followed by the
