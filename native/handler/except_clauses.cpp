@@ -15,31 +15,28 @@ namespace {
 
 // requests.exceptions.<name>, with `requests` read at `where`.
 Ref requests_exception_class(StringId name, HandlerPlace where) {
-    ReadingPlace& place = reading_place(where);
-    Ref requests = read_global(s_requests, place);
-    if (!requests) return requests;
-    Ref exceptions = read_module_attr(requests.get(), s_exceptions, place, 0);
-    if (!exceptions) return exceptions;
-    return read_module_attr(exceptions.get(), name, place, 1);
+    return read_dotted(reading_place(where), s_requests, s_exceptions, name);
 }
 
 // Evaluates a clause's class with the exception being matched taken out of
 // the thread (evaluating it may run Python code), then matches. 1 for a
 // match, 0 for none (the exception pending again in both cases), -1 when
 // the evaluation failed: its error replaces the exception being matched.
-int clause_matches(StringId name, HandlerPlace where) {
-    RaisedException pending = take_raised();
+int clause_matches(PyThreadState* thread, StringId name, HandlerPlace where) {
+    RaisedException pending = take_raised(thread);
     Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;
-    restore_raised(std::move(pending));
-    return exception_matches(clause.get()) ? 1 : 0;
+    restore_error(thread, std::move(pending));
+    return exception_matches(thread, clause.get()) ? 1 : 0;
 }
 
 class ClauseRun {
 public:
-    ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
-              RaisedException&& saved)
-        : thread_(thread), self_(self), clauses_(clauses), saved_(std::move(saved)) {}
+    // The handled exception is saved where the interpreter saves it, as the
+    // exception reaches the clauses, and put back as they are left.
+    ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses)
+        : thread_(thread), self_(self), clauses_(clauses),
+          saved_(save_handled_exception(thread)) {}
 
     PyObject* fail(int line) const { return clauses_.method.fail(line); }
 
@@ -100,31 +97,32 @@ private:
     PyThreadState* thread_;
     PyObject* self_;
     const ExceptClauses& clauses_;
-    RaisedException saved_;
-    RaisedException caught_;
+    HandledException saved_;
+    HandledException caught_;
 };
 
 }  // namespace
 
-PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
-                              RaisedException&& saved) {
-    ClauseRun run(thread, self, clauses, std::move(saved));
+PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses) {
+    ClauseRun run(thread, self, clauses);
 
-    const int connection = clause_matches(s_ConnectionError, clauses.places.requests_connection);
+    const int connection =
+        clause_matches(thread, s_ConnectionError, clauses.places.requests_connection);
     if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
         if (!run.enter(clauses.lines.connection_clause)) return nullptr;
         return run.leave(run.connection_failure());
     }
 
-    const int request = clause_matches(s_RequestException, clauses.places.requests_request);
+    const int request =
+        clause_matches(thread, s_RequestException, clauses.places.requests_request);
     if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
         if (!run.enter(clauses.lines.request_clause)) return nullptr;
         return run.leave(run.request_failure());
     }
 
-    if (exception_matches(PyExc_Exception)) {
+    if (exception_matches(thread, PyExc_Exception)) {
         if (!run.enter(clauses.lines.exception_clause)) return nullptr;
         return run.leave(run.internal_error());
     }

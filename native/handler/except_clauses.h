@@ -35,11 +35,9 @@ struct ExceptClauses {
     } places;
 };
 
-// Runs the clauses for the exception pending from the guarded call. `saved`
-// is the handled exception saved when the `try` was entered; it is the
-// handled one again whatever the outcome. Returns None after an answer, or
-// null with an exception set.
-PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses,
-                              RaisedException&& saved);
+// Runs the clauses for the exception pending from the guarded call. The
+// handled exception is as before whatever the outcome. Returns None after
+// an answer, or null with an exception set.
+PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
 
 }  // namespace wsh

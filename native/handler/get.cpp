@@ -40,7 +40,7 @@ Ref fetch_joined_workspaces() {
 // [workspace.to_dict() for workspace in joined_workspaces]. The length is
 // read again before every element: to_dict() may change the list.
 Ref workspace_dicts(PyObject* joined) {
-    Ref workspaces = Ref::steal(PyList_New(0));
+    Ref workspaces = list_with_room(joined == Py_None ? 0 : PyList_GET_SIZE(joined));
     if (!workspaces) return workspaces;
     if (joined == Py_None) {
         PyErr_SetString(PyExc_TypeError, "'NoneType' object is not iterable");
@@ -49,8 +49,9 @@ Ref workspace_dicts(PyObject* joined) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(joined); ++i) {
         Ref workspace = Ref::borrow(PyList_GET_ITEM(joined, i));
         PyObject* args[] = {workspace.get()};
-        Ref dict = Ref::steal(call_method_by_name(str(s_to_dict), args, 1));
-        if (!dict || list_append(workspaces.get(), dict.get()) < 0) return Ref();
+        Ref dict = Ref::steal(
+            call_method_cached(str(s_to_dict), args, 1, handler_state().to_dict_method));
+        if (!dict || list_append(workspaces.get(), std::move(dict)) < 0) return Ref();
     }
     return workspaces;
 }
@@ -58,10 +59,8 @@ Ref workspace_dicts(PyObject* joined) {
 }  // namespace
 
 PyObject* get_body(PyObject*, PyObject* self) {
-    PyThreadState* thread = PyThreadState_Get();
-    RaisedException saved = save_handled_exception(thread);
     Ref joined = fetch_joined_workspaces();
-    if (!joined) return answer_from_clauses(thread, self, fetch_clauses, std::move(saved));
+    if (!joined) return answer_from_clauses(PyThreadState_Get(), self, fetch_clauses);
 
     Ref workspaces = workspace_dicts(joined.get());
     if (!workspaces) return get_signature.fail(handler_line("get.workspaces"));

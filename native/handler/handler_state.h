@@ -4,6 +4,7 @@
 #pragma once
 
 #include "handler/reading_places.h"
+#include "runtime/call.h"
 #include "runtime/lookup.h"
 #include "runtime/never_destroyed.h"
 #include "runtime/ref.h"
@@ -18,6 +19,8 @@ struct HandlerState {
     Ref keywords_workspace_id;
     Ref keywords_error_str;
     ReadingPlace places[handler_place_count];
+    // The look-up of workspace.to_dict, repeated for every workspace.
+    MethodLookupCache to_dict_method;
 };
 
 extern constinit NeverDestroyed<HandlerState> handler_state_storage;

@@ -101,30 +101,28 @@ int set_joined(PyObject* workspace_id) {
 PyObject* post_body(PyObject*, PyObject* self) {
     Ref data = read_body(self);
     if (!data) return post_signature.fail(handler_line("post.body"));
-    PyThreadState* thread = PyThreadState_Get();
-
-    RaisedException saved = save_handled_exception(thread);
     Ref workspace_id = read_workspace_id(data.get());
     if (!workspace_id) {
-        const bool missing = exception_matches(PyExc_KeyError);
+        PyThreadState* thread = PyThreadState_Get();
+        const bool missing = exception_matches(thread, PyExc_KeyError);
         // The entry goes with the exception, caught below or not.
         post_signature.fail(handler_line("post.workspace_id"));
         if (!missing) return nullptr;
-        RaisedException caught;
+        // Saved where the interpreter saves it, as the exception is caught.
+        HandledException saved = save_handled_exception(thread);
+        HandledException caught;
         if (take_exception(thread, caught) < 0) {
             return post_signature.fail(handler_line("post.key_error_clause"));
         }
         PyObject* answered = answer_missing_field(self, caught.value.get());
-        caught = RaisedException();
+        caught = {};
         reset_handled_exception(thread, std::move(saved));
         return answered;
     }
 
-    saved = save_handled_exception(thread);
     if (set_joined(workspace_id.get()) < 0) {
-        return answer_from_clauses(thread, self, set_joined_clauses, std::move(saved));
+        return answer_from_clauses(PyThreadState_Get(), self, set_joined_clauses);
     }
-    saved = RaisedException();
 
     Ref status = http_status(s_OK, place_post_status_ok);
     if (!status) return post_signature.fail(handler_line("post.answer"));

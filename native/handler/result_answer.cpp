@@ -16,9 +16,7 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
 }
 
 Ref http_status(StringId member, HandlerPlace where) {
-    Ref http_status = read_global(s_HTTPStatus, reading_place(where));
-    if (!http_status) return http_status;
-    return Ref::steal(PyObject_GetAttr(http_status.get(), str(member)));
+    return read_dotted(reading_place(where), s_HTTPStatus, member);
 }
 
 Ref one_key_dict(StringId key, PyObject* value) {

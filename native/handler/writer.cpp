@@ -13,10 +13,7 @@ namespace {
 
 // json.dumps(result), with `json` read at `where`.
 Ref dumps(PyObject* result, HandlerPlace where) {
-    ReadingPlace& place = reading_place(where);
-    Ref json = read_global(s_json, place);
-    if (!json) return json;
-    Ref dumps = read_module_attr(json.get(), s_dumps, place, 0);
+    Ref dumps = read_dotted(reading_place(where), s_json, s_dumps);
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));

@@ -89,13 +89,14 @@ int register_module(PyObject* module) {
 // A failed load must not leave a half-built module where a later import
 // would take it for a finished one.
 void unregister_module(PyObject* module) {
-    RaisedException pending = take_raised();
+    PyThreadState* thread = PyThreadState_Get();
+    RaisedException pending = take_raised(thread);
     Ref modules = Ref::borrow(PyImport_GetModuleDict());
     Ref key = Ref::borrow(str(s_module_name));
     Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
     if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
     PyErr_Clear();
-    restore_raised(std::move(pending));
+    restore_error(thread, std::move(pending));
 }
 
 int fail_at(int line) {

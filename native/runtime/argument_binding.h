@@ -71,17 +71,22 @@ inline bool binds_in_order(std::span<const StringId> parameter_names, std::size_
 
 // The fast-call entry of a method: binds the arguments and calls `body`
 // with the function and one value per parameter. The body adds its own
-// traceback entries; the bound values are held until it returns.
+// traceback entries. Values bound in order are the caller's, which it holds
+// for the whole call; values bound by matching keywords are held here until
+// the body returns.
 template <const MethodSignature& signature, auto body>
 PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
-    Ref values[count];
     const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
-    if (binds_in_order(signature.parameters, nargs, keyword_names)) {
-        for (std::size_t i = 0; i < count; ++i) values[i] = Ref::borrow(args[i]);
-    } else if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names,
-                              values) < 0) {
+    if (binds_in_order(signature.parameters, nargs, keyword_names)) [[likely]] {
+        return [&]<std::size_t... i>(std::index_sequence<i...>) {
+            return body(function, args[i]...);
+        }(std::make_index_sequence<count>());
+    }
+    Ref values[count];
+    if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names, values) <
+        0) {
         return nullptr;
     }
     return [&]<std::size_t... i>(std::index_sequence<i...>) {

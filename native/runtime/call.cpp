@@ -140,4 +140,24 @@ PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size
     return compat::call_method(name, values, nargs | compat::vectorcall_offset_flag, nullptr);
 }
 
+PyObject* call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                               MethodLookupCache& cache) {
+    cache = {};
+    PyTypeObject* type = Py_TYPE(values[0]);
+    // The generic attribute read of an object without a __dict__ finds a
+    // method descriptor (a function) on the type and nowhere else; calling
+    // it with the object first is the method call.
+    if (type->tp_getattro == PyObject_GenericGetAttr && !compat::has_instance_dict(type)) {
+        PyObject* found = _PyType_Lookup(type, name);  // gives the type its tag
+        const unsigned int version = compat::type_version(type);
+        if (found != nullptr && version != 0 &&
+            PyType_HasFeature(Py_TYPE(found), Py_TPFLAGS_METHOD_DESCRIPTOR)) {
+            cache = {type, version, found};
+            const Ref function = Ref::borrow(found);
+            return call_fast_dict(function.get(), values, nargs, nullptr);
+        }
+    }
+    return call_method_by_name(name, values, nargs);
+}
+
 }  // namespace wsh

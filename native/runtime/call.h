@@ -11,6 +11,9 @@
 
 #include <cstddef>
 
+#include "runtime/compat.h"
+#include "runtime/ref.h"
+
 namespace wsh {
 
 // The fast protocol: the callee's fast-call entry (result checked) or its
@@ -41,5 +44,34 @@ PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject
 // positional arguments (`nargs` counts the object too). values[0] must be
 // writable, as above.
 PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs);
+
+// One place that calls a method of objects without attributes of their own
+// (no __dict__): the type (identity only), its version tag and the function
+// its look-up found then (borrowed, valid while the tag is unchanged).
+struct MethodLookupCache {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    PyObject* function = nullptr;
+};
+
+// The call of call_method_cached when `cache` does not hold the method.
+PyObject* call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                               MethodLookupCache& cache);
+
+// call_method_by_name, with the look-up remembered in `cache` for an object
+// whose type takes attributes the generic way and whose instances cannot
+// hold one of their own: while the type keeps its version tag, the function
+// found is called again without a look-up.
+inline PyObject* call_method_cached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                                    MethodLookupCache& cache) {
+    PyTypeObject* type = Py_TYPE(values[0]);
+    if (type == cache.type && cache.function != nullptr &&
+        cache.version == compat::type_version(type)) {
+        // Held for the call, which may change the type.
+        const Ref function = Ref::borrow(cache.function);
+        return call_fast_dict(function.get(), values, nargs, nullptr);
+    }
+    return call_method_uncached(name, values, nargs, cache);
+}
 
 }  // namespace wsh

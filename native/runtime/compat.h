@@ -245,6 +245,29 @@ inline std::uint64_t dict_version(PyObject* dict) {
 }
 #endif
 
+// The type's version tag, 0 while it has no valid one. The interpreter
+// gives a type a new tag whenever the type or one of its bases changes, and
+// keys its own attribute caches on it, so a cache keyed on it goes stale
+// exactly when the interpreter's do. Until 3.12 an invalidated type keeps
+// its old number and only loses the flag.
+inline unsigned int type_version(PyTypeObject* type) {
+#if WSH_PY312
+    return type->tp_version_tag;
+#else
+    return PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0u;
+#endif
+}
+
+// Whether instances of `type` may carry attributes of their own (a
+// __dict__): before 3.11 at tp_dictoffset, from 3.11 also in a dictionary
+// the interpreter manages.
+inline bool has_instance_dict(PyTypeObject* type) {
+#if WSH_PY311
+    if (PyType_HasFeature(type, Py_TPFLAGS_MANAGED_DICT)) return true;
+#endif
+    return type->tp_dictoffset != 0;
+}
+
 // Borrowed value, or null (with an exception set when the look-up failed).
 inline PyObject* dict_get_known_hash(PyObject* dict, PyObject* key, Py_hash_t hash) {
     return _PyDict_GetItem_KnownHash(dict, key, hash);
@@ -267,145 +290,126 @@ inline int str_ready(PyObject* s) { return PyUnicode_READY(s); }
 
 // --- Exception slots of the thread -----------------------------------------
 //
-// The logic keeps exceptions as (type, value, traceback) triples; from 3.11
-// the handled exception and from 3.12 the raised one is a single value
-// (carrying its traceback), so the triple is split from and joined into it.
+// The raised (pending) exception and the handled one (sys.exc_info()) are
+// moved in and out of the thread state as owned records in the layout the
+// interpreter keeps them: a (type, value, traceback) triple until 3.11 for
+// the raised one and until 3.10 for the handled one, the exception value
+// alone (its type and traceback in it) after.
 
 namespace detail {
 
 // Moves `incoming` into a raw slot and the slot's previous (owned) contents
-// into `incoming`.
+// into `incoming`: the slot holds its new value before the old one can be
+// released.
 inline void swap_slot(PyObject*& slot, Ref& incoming) {
     PyObject* previous = std::exchange(slot, incoming.release());
     incoming = Ref::steal(previous);
 }
 
-#if WSH_PY311
-// The type and traceback of an exception value (null or None: none).
-inline void split_exception(PyObject* value, Ref& type, Ref& traceback) {
-    if (value == nullptr || value == Py_None) {
-        type.reset();
-        traceback.reset();
-        return;
-    }
-    type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(value)));
-    traceback = Ref::steal(PyException_GetTraceback(value));
-}
-#endif
-
 }  // namespace detail
 
 #if WSH_PY312
-// The thread's pending exception type (borrowed), or null.
+struct RaisedException {
+    Ref value;
+};
+
 inline PyObject* current_exception_type(PyThreadState* thread) {
     PyObject* raised = thread->current_exception;
     return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
 }
 
-// Stores the triple into the thread's pending-exception slot and hands the
-// previous contents back in the same handles.
-inline void swap_current_exception(PyThreadState*, Ref& type, Ref& value, Ref& traceback) {
-    Ref previous = Ref::steal(PyErr_GetRaisedException());
-    // Joins the triple into one exception (making the instance if the value
-    // is not one yet) in the slot emptied above. Only an exception class
-    // can be raised now, as the interpreter's own raising insists.
-    if (type && !PyExceptionClass_Check(type.get())) {
-        PyErr_Format(PyExc_SystemError, "exception %R is not a BaseException subclass",
-                     type.get());
-    } else if (type) {
-        PyErr_Restore(type.release(), value.release(), traceback.release());
-    }
-    detail::split_exception(previous.get(), type, traceback);
-    value = std::move(previous);
-}
-
-// Makes a triple a normalised one (the value an instance of the type), as
-// the interpreter's normalisation did: when making the instance fails, the
-// triple becomes that error's. A triple taken from the slot is normalised
-// already.
-inline void normalize_exception(Ref& type, Ref& value, Ref& traceback) {
-    if (!type || !PyExceptionClass_Check(type.get())) return;
-    if (value && PyObject_TypeCheck(value.get(), as<PyTypeObject>(type))) return;
-    PyObject* const cls = type.get();
-    PyObject* const args = value.get();
-    Ref made = Ref::steal(args == nullptr        ? PyObject_CallNoArgs(cls)
-                          : PyTuple_Check(args) ? PyObject_Call(cls, args, nullptr)
-                                                : PyObject_CallOneArg(cls, args));
-    if (made && !PyExceptionInstance_Check(made.get())) {
-        PyErr_Format(PyExc_TypeError,
-                     "calling %R should have returned an instance of BaseException, not %s",
-                     type.get(), Py_TYPE(made.get())->tp_name);
-        made.reset();
-    }
-    if (made) {
-        value = std::move(made);
-        return;
-    }
-    value = Ref::steal(PyErr_GetRaisedException());
-    detail::split_exception(value.get(), type, traceback);
+inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
+    detail::swap_slot(thread->current_exception, exception.value);
 }
 #else
+struct RaisedException {
+    Ref type;
+    Ref value;
+    Ref traceback;
+};
+
 inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
 
-inline void swap_current_exception(PyThreadState* thread, Ref& type, Ref& value,
-                                   Ref& traceback) {
-    detail::swap_slot(thread->curexc_type, type);
-    detail::swap_slot(thread->curexc_value, value);
-    detail::swap_slot(thread->curexc_traceback, traceback);
-}
-
-inline void normalize_exception(Ref& type, Ref& value, Ref& traceback) {
-    PyObject* raw_type = type.release();
-    PyObject* raw_value = value.release();
-    PyObject* raw_traceback = traceback.release();
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-    type = Ref::steal(raw_type);
-    value = Ref::steal(raw_value);
-    traceback = Ref::steal(raw_traceback);
+inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
+    detail::swap_slot(thread->curexc_type, exception.type);
+    detail::swap_slot(thread->curexc_value, exception.value);
+    detail::swap_slot(thread->curexc_traceback, exception.traceback);
 }
 #endif
 
-// The same for the handled exception of the running frame's own slot (not
-// the topmost non-empty one sys.exc_info() would report): generators and
-// coroutines keep their own slot on top of the caller's. The interpreter's
-// own get and set functions read the topmost slot but write the current
-// one, so the slot is used directly on every version.
+// The handled exception of the running frame's own slot (not the topmost
+// non-empty one sys.exc_info() would report): generators and coroutines
+// keep their own slot on top of the caller's. The interpreter's own get and
+// set functions read the topmost slot but write the current one, so the
+// slot is used directly on every version. An empty slot holds null (or, from
+// 3.11, None); the record keeps whichever it finds.
 #if WSH_PY311
-inline void swap_handled_exception(PyThreadState* thread, Ref& type, Ref& value,
-                                   Ref& traceback) {
-    // The value alone is stored: it is an instance, or whatever empty
-    // marker (null or None) an earlier save took from the slot.
-    detail::swap_slot(thread->exc_info->exc_value, value);
-    detail::split_exception(value.get(), type, traceback);
+struct HandledException {
+    Ref value;
+};
+
+inline void swap_handled_exception(PyThreadState* thread, HandledException& exception) {
+    detail::swap_slot(thread->exc_info->exc_value, exception.value);
 }
 
-// Borrowed contents of that same slot.
-inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
-    value = thread->exc_info->exc_value;
-    if (value == nullptr || value == Py_None) {
-        type = nullptr;
-        traceback = nullptr;
-        return;
-    }
-    type = reinterpret_cast<PyObject*>(Py_TYPE(value));
-    traceback = reinterpret_cast<PyBaseExceptionObject*>(value)->traceback;
+// New references to what `exception` holds.
+inline HandledException share(const HandledException& exception) {
+    return {Ref::borrow(exception.value.get())};
+}
+
+inline HandledException peek_handled_exception(PyThreadState* thread) {
+    return {Ref::borrow(thread->exc_info->exc_value)};
 }
 #else
-inline void swap_handled_exception(PyThreadState* thread, Ref& type, Ref& value,
-                                   Ref& traceback) {
+struct HandledException {
+    Ref type;
+    Ref value;
+    Ref traceback;
+};
+
+inline void swap_handled_exception(PyThreadState* thread, HandledException& exception) {
     _PyErr_StackItem* slot = thread->exc_info;
-    detail::swap_slot(slot->exc_type, type);
-    detail::swap_slot(slot->exc_value, value);
-    detail::swap_slot(slot->exc_traceback, traceback);
+    detail::swap_slot(slot->exc_type, exception.type);
+    detail::swap_slot(slot->exc_value, exception.value);
+    detail::swap_slot(slot->exc_traceback, exception.traceback);
 }
 
-inline void peek_handled_exception(PyThreadState* thread, PyObject*& type, PyObject*& value,
-                                   PyObject*& traceback) {
+inline HandledException share(const HandledException& exception) {
+    return {Ref::borrow(exception.type.get()), Ref::borrow(exception.value.get()),
+            Ref::borrow(exception.traceback.get())};
+}
+
+inline HandledException peek_handled_exception(PyThreadState* thread) {
     const _PyErr_StackItem* slot = thread->exc_info;
-    type = slot->exc_type;
-    value = slot->exc_value;
-    traceback = slot->exc_traceback;
+    return {Ref::borrow(slot->exc_type), Ref::borrow(slot->exc_value),
+            Ref::borrow(slot->exc_traceback)};
+}
+#endif
+
+// The raised exception as the handled one: normalised (the value an
+// instance of the type) with its traceback attached, or an empty record
+// with the error of that step pending. From 3.12 the raised exception is
+// such an instance already.
+#if WSH_PY312
+inline HandledException handled_from(RaisedException raised) { return {std::move(raised.value)}; }
+#else
+inline HandledException handled_from(RaisedException raised) {
+    PyObject* type = raised.type.release();
+    PyObject* value = raised.value.release();
+    PyObject* traceback = raised.traceback.release();
+    PyErr_NormalizeException(&type, &value, &traceback);
+    RaisedException normalised{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
+    if (PyErr_Occurred()) return {};
+    if (normalised.traceback &&
+        PyException_SetTraceback(normalised.value.get(), normalised.traceback.get()) < 0) {
+        return {};
+    }
+#if WSH_PY311
+    return {std::move(normalised.value)};
+#else
+    return {std::move(normalised.type), std::move(normalised.value),
+            std::move(normalised.traceback)};
+#endif
 }
 #endif
 

@@ -93,8 +93,8 @@ bool exception_matches_tuple(PyObject* exception_type, PyObject* tuple) {
     return false;
 }
 
-bool exception_matches(PyObject* clause) {
-    PyObject* type = compat::current_exception_type(PyThreadState_Get());
+bool exception_matches(PyThreadState* thread, PyObject* clause) {
+    PyObject* type = compat::current_exception_type(thread);
     if (type == clause) return true;
     if (type == nullptr) return false;
     if (PyTuple_Check(clause)) return exception_matches_tuple(type, clause);

@@ -16,6 +16,9 @@ bool exception_matches_tuple(PyObject* exception_type, PyObject* tuple);
 // The same for the thread's pending exception; false when none is pending.
 // Evaluate the clause before calling this, with the pending exception taken
 // out of the thread: evaluating it may run Python code.
-bool exception_matches(PyObject* clause);
+bool exception_matches(PyThreadState* thread, PyObject* clause);
+inline bool exception_matches(PyObject* clause) {
+    return exception_matches(PyThreadState_Get(), clause);
+}
 
 }  // namespace wsh

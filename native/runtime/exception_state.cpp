@@ -4,31 +4,12 @@
 
 namespace wsh {
 
-// Both take the triple by value: the previous one comes back into the
-// parameter and is released with it.
-void restore_error(PyThreadState* thread, RaisedException error) {
-    swap_current_exception(thread, error);
-}
-
-void reset_handled_exception(PyThreadState* thread, RaisedException handled) {
-    swap_handled_exception(thread, handled);
-}
-
-int take_exception(PyThreadState* thread, RaisedException& out) {
+int take_exception(PyThreadState* thread, HandledException& out) {
     out = {};
-    RaisedException taken;
-    swap_current_exception(thread, taken);
-    compat::normalize_exception(taken.type, taken.value, taken.traceback);
-    // A failed normalisation puts its own error into the triple; should
-    // anything still be pending, that error wins and `taken` goes.
-    if (compat::current_exception_type(thread) != nullptr) return -1;
-    if (taken.traceback &&
-        PyException_SetTraceback(taken.value.get(), taken.traceback.get()) < 0) {
-        return -1;
-    }
-    out = {Ref::borrow(taken.type.get()), Ref::borrow(taken.value.get()),
-           Ref::borrow(taken.traceback.get())};
-    reset_handled_exception(thread, std::move(taken));
+    HandledException caught = compat::handled_from(take_raised(thread));
+    if (!caught.value) return -1;
+    out = compat::share(caught);
+    reset_handled_exception(thread, std::move(caught));
     return 0;
 }
 

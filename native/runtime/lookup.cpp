@@ -40,30 +40,69 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     return get_builtin(name);
 }
 
-PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
-    cache = {};
+namespace {
+
+PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookupCache& cache) {
     // The module type's attribute read takes the type's attributes first,
     // then the dictionary, then the module's __getattr__. With no type
     // attribute of that name (the module type itself cannot change), a name
     // found in the dictionary is the result, and stays it while the
     // dictionary does.
-    if (Py_TYPE(obj) != &PyModule_Type || _PyType_Lookup(&PyModule_Type, name) != nullptr) {
-        return PyObject_GetAttr(obj, name);
-    }
-    PyObject* dict = PyModule_GetDict(obj);  // null once a dying module was cleared
-    if (dict == nullptr) return PyObject_GetAttr(obj, name);
+    if (_PyType_Lookup(&PyModule_Type, name) != nullptr) return PyObject_GetAttr(module, name);
+    PyObject* dict = PyModule_GetDict(module);  // null once a dying module was cleared
+    if (dict == nullptr) return PyObject_GetAttr(module, name);
     if (compat::watch_dict(dict) < 0) {
         PyErr_Clear();  // only a cache is lost: read it the full way
-        return PyObject_GetAttr(obj, name);
+        return PyObject_GetAttr(module, name);
     }
     PyObject* value = PyDict_GetItemWithError(dict, name);
     if (value == nullptr) {
         if (PyErr_Occurred()) return nullptr;
-        return PyObject_GetAttr(obj, name);  // __getattr__, or the usual error
+        return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
     }
     // Read after the look-up, which may have run code that changed the dict.
-    cache = {dict, compat::dict_version(dict), value};
+    cache = {dict, compat::dict_version(dict), 0, value};
     return new_reference(value);
+}
+
+PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    // The interpreter's own read gives the value, and both types their
+    // version tags on the way.
+    PyObject* value = PyObject_GetAttr(obj, name);
+    if (value == nullptr) return nullptr;
+    // The class attribute read takes a metaclass attribute of that name
+    // first (a data descriptor outright, anything else after the class's
+    // own), then the class's own attribute through its descriptor, if it is
+    // one. With neither, the class's own attribute is the result, and stays
+    // it while neither type changes.
+    auto* cls = reinterpret_cast<PyTypeObject*>(obj);
+    PyTypeObject* meta = Py_TYPE(obj);
+    const unsigned int version = compat::type_version(cls);
+    const unsigned int meta_version = compat::type_version(meta);
+    if (version != 0 && meta_version != 0 && meta->tp_getattro == PyType_Type.tp_getattro &&
+        _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
+        Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
+        meta_version == compat::type_version(meta)) {
+        cache = {obj, version, meta_version, value};
+    }
+    return value;
+}
+
+}  // namespace
+
+Ref read_dotted_uncached(ReadingPlace& place, StringId global, std::span<const StringId> names) {
+    Ref value = read_global(global, place);
+    for (std::size_t step = 0; value && step < names.size(); ++step) {
+        value = read_attr(value.get(), names[step], place, static_cast<int>(step));
+    }
+    return value;
+}
+
+PyObject* get_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    cache = {};
+    if (Py_TYPE(obj) == &PyModule_Type) return module_attr_uncached(obj, name, cache);
+    if (PyType_Check(obj)) return class_attr_uncached(obj, name, cache);
+    return PyObject_GetAttr(obj, name);
 }
 
 }  // namespace wsh

@@ -1,9 +1,13 @@
-// Attribute reads, builtins and the cached read of module globals.
+// Attribute reads, builtins and the cached reads of module globals and of
+// the attributes read right after them.
 #pragma once
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "runtime/compat.h"
 #include "runtime/ref.h"
@@ -19,12 +23,14 @@ struct GlobalLookupCache {
     PyObject* value = nullptr;
 };
 
-// One attribute read of a module, after a global read: the module dictionary
-// it came from (identity only), that dictionary's version and the value
-// found then (borrowed, valid only while the version matches).
+// One attribute read after a global read. Of a module, keyed on the module's
+// dictionary (identity only) and that dictionary's version; of a class,
+// keyed on the class (identity only), its version tag and its metaclass's.
+// The value found then is borrowed, valid only while the key holds.
 struct AttributeLookupCache {
-    PyObject* dict = nullptr;
-    std::uint64_t version = 0;
+    PyObject* owner = nullptr;      // the module's dictionary, or the class
+    std::uint64_t version = 0;      // the dictionary's version, or the class's tag
+    unsigned int meta_version = 0;  // the metaclass's tag (classes only)
     PyObject* value = nullptr;
 };
 
@@ -61,32 +67,72 @@ inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
     return get_module_global_uncached(name, cache);
 }
 
+// What `cache` holds for a read now, borrowed and valid only until code
+// runs; null where the read needs a look-up (or the builtins).
+inline PyObject* cached_global(const GlobalLookupCache& cache) {
+    if (cache.version != compat::dict_version(runtime_state().module_dict.get())) return nullptr;
+    return cache.value;
+}
+
 // The module global `name` read at `place`.
 inline Ref read_global(StringId name, ReadingPlace& place) {
     return Ref::steal(get_module_global(str(name), place.global));
 }
 
-// The read of get_module_attr when `cache` does not hold it.
-PyObject* get_module_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
+// The read of get_attr_cached when `cache` does not hold it.
+PyObject* get_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
 
 // getattr(obj, name), a new reference or null. `cache` is the reading
-// place's own: when obj is a plain module that holds the name in its
-// dictionary, a repeated read costs a few comparisons while that dictionary
-// is unchanged. Anything else is read the full way every time.
-inline PyObject* get_module_attr(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
-    if (Py_TYPE(obj) == &PyModule_Type && cache.value != nullptr) {
+// place's own. A plain module's attribute found in its dictionary is read
+// again for a few comparisons while that dictionary is unchanged; so is a
+// class's own attribute that is no descriptor, while neither the class nor
+// its metaclass changes and the metaclass neither customises attribute
+// reads nor has an attribute of that name. Anything else is read the full
+// way every time.
+inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
+    if (cache.value == nullptr) return nullptr;
+    if (Py_TYPE(obj) == &PyModule_Type) {
         PyObject* dict = PyModule_GetDict(obj);
-        if (dict == cache.dict && cache.version == compat::dict_version(dict)) {
-            return new_reference(cache.value);
+        if (dict == cache.owner && cache.version == compat::dict_version(dict)) return cache.value;
+    } else if (obj == cache.owner && PyType_Check(obj)) {
+        auto* cls = reinterpret_cast<PyTypeObject*>(obj);
+        if (cache.version == compat::type_version(cls) &&
+            cache.meta_version == compat::type_version(Py_TYPE(obj))) {
+            return cache.value;
         }
     }
-    return get_module_attr_uncached(obj, name, cache);
+    return nullptr;
+}
+
+inline PyObject* get_attr_cached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    if (PyObject* value = cached_attr(obj, cache)) return new_reference(value);
+    return get_attr_uncached(obj, name, cache);
 }
 
 // Attribute `name` of `obj`, the `step`th attribute read (from 0) after the
 // global read at `place`.
-inline Ref read_module_attr(PyObject* obj, StringId name, ReadingPlace& place, int step) {
-    return Ref::steal(get_module_attr(obj, str(name), place.attributes[step]));
+inline Ref read_attr(PyObject* obj, StringId name, ReadingPlace& place, int step) {
+    return Ref::steal(get_attr_cached(obj, str(name), place.attributes[step]));
+}
+
+// The read of read_dotted when a cache does not hold its part.
+Ref read_dotted_uncached(ReadingPlace& place, StringId global, std::span<const StringId> names);
+
+// global.name1.name2...: the module global `global` and then its attributes
+// `names` in turn, each read through its own cache at `place`. While every
+// read finds its cache current, none runs code, so the objects on the way
+// need no reference of their own. A new reference, or an empty handle with
+// an exception set.
+template <typename... Names>
+inline Ref read_dotted(ReadingPlace& place, StringId global, Names... names) {
+    static_assert(sizeof...(Names) <= ReadingPlace::attribute_chain_length);
+    const std::array<StringId, sizeof...(Names)> ids = {names...};
+    PyObject* value = cached_global(place.global);
+    for (std::size_t step = 0; value != nullptr && step < sizeof...(Names); ++step) {
+        value = cached_attr(value, place.attributes[step]);
+    }
+    if (value != nullptr) return Ref::borrow(value);
+    return read_dotted_uncached(place, global, ids);
 }
 
 }  // namespace wsh
