@@ -7,7 +7,9 @@
 // version; tests/test_package.py checks each build against this list.
 //
 // Called here, where the version has no public equivalent:
-//   _PyType_Lookup             3.8-3.13  a type's own attribute, without descriptors
+//   _PyType_Lookup             3.8-3.13  a type's own attribute, without descriptors:
+//                                        what a remembered method or class
+//                                        attribute read is checked against
 //   _PyDict_GetItem_KnownHash  3.8-3.13  global look-up with the hash the table holds
 //   _PyObject_GetMethod        3.8       method call without a bound method
 //                                        (PyObject_VectorcallMethod from 3.9)
@@ -197,8 +199,8 @@ inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
 namespace detail {
 
 inline std::uint64_t watched_dicts_version = 1;  // 0 never matches: a fresh cache is stale
-// No watcher could be had: nothing tells us of a change, so no tag may ever
-// match a remembered one and every read is a full look-up.
+// No watcher could be had: nothing tells us of a change, so no read may be
+// remembered and every read is a full look-up.
 inline bool dicts_unwatched = false;
 
 inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
@@ -230,19 +232,25 @@ inline int watch_dict(PyObject* dict) {
 }
 
 // A tag that changes on every modification of a dictionary given to
-// watch_dict (and only of those); with no watcher, a new one at every call.
-inline std::uint64_t dict_version(PyObject*) {
-    if (detail::dicts_unwatched) [[unlikely]] return ++detail::watched_dicts_version;
-    return detail::watched_dicts_version;
+// watch_dict (and only of those).
+inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
+
+// The tag to remember with a read of `dict` made now: its current tag, or 0,
+// which never matches one, while no watcher tells of changes.
+inline std::uint64_t remembered_dict_version(PyObject* dict) {
+    return detail::dicts_unwatched ? 0 : dict_version(dict);
 }
 #else
 // Every dictionary carries a version tag: nothing to set up.
 inline int watch_dict(PyObject*) { return 0; }
 
-// The dictionary's version tag: changes on every modification.
+// The dictionary's version tag: changes on every modification, and is never
+// 0.
 inline std::uint64_t dict_version(PyObject* dict) {
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 }
+
+inline std::uint64_t remembered_dict_version(PyObject* dict) { return dict_version(dict); }
 #endif
 
 // The type's version tag, 0 while it has no valid one. The interpreter

@@ -34,7 +34,7 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     // stays as it was.
     if (value == nullptr && PyErr_Occurred()) return nullptr;
     // Read after the look-up, which may have run code that changed the dict.
-    cache.version = compat::dict_version(dict);
+    cache.version = compat::remembered_dict_version(dict);
     cache.value = value;
     if (value != nullptr) return new_reference(value);
     return get_builtin(name);
@@ -61,7 +61,7 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
         return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
     }
     // Read after the look-up, which may have run code that changed the dict.
-    cache = {dict, compat::dict_version(dict), 0, value};
+    cache = {dict, compat::remembered_dict_version(dict), 0, value};
     return new_reference(value);
 }
 
