@@ -123,11 +123,10 @@ def target(marks_path, probe_path, n):
         "python method": lambda k: py_method(k, obj),
         "python method_kw": lambda k: py_method_kw(k, obj),
     }
-    if hasattr(probe, "probe_method"):
-        probe.probe_method.restype = ctypes.py_object
-        probe.probe_method.argtypes = [ctypes.py_object] * 4 + [ctypes.c_ssize_t]
-        runs["native method"] = lambda k: probe.probe_method(obj, "m", 1, None, k)
-        runs["native method_kw"] = lambda k: probe.probe_method(obj, "m", 1, keyword, k)
+    probe.probe_method.restype = ctypes.py_object
+    probe.probe_method.argtypes = [ctypes.py_object] * 4 + [ctypes.c_ssize_t]
+    runs["native method"] = lambda k: probe.probe_method(obj, "m", 1, None, k)
+    runs["native method_kw"] = lambda k: probe.probe_method(obj, "m", 1, keyword, k)
     for label, run in runs.items():
         run(2000)  # past every warm-up the interpreter waits for before it specialises
         marks.bench_instrument(1)
@@ -175,9 +174,8 @@ def measure(n):
         for side in ("native", "python"):
             loop = (totals[f"{side} loop {n}"] - totals[f"{side} loop 0"]) / n
             for key, _ in CALLS:
-                if f"{side} {key} {n}" in totals:
-                    full = (totals[f"{side} {key} {n}"] - totals[f"{side} {key} 0"]) / n
-                    per_call[(side, key)] = full - loop
+                full = (totals[f"{side} {key} {n}"] - totals[f"{side} {key} 0"]) / n
+                per_call[(side, key)] = full - loop
         return per_call, None
     finally:
         shutil.rmtree(work, ignore_errors=True)

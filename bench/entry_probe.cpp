@@ -3,6 +3,24 @@
 // ctypes. Every function returns None, or null with the callee's exception.
 #include <Python.h>
 
+#if PY_VERSION_HEX < 0x03090000
+// 3.8 has the fast call under its old name, and no method call: the module
+// finds the method as its own look-up does there.
+#define PyObject_Vectorcall _PyObject_Vectorcall
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
+
+static PyObject* PyObject_VectorcallMethod(PyObject* name, PyObject* const* args, size_t nargsf,
+                                           PyObject* keyword_names) {
+    PyObject* method = nullptr;
+    const int unbound = _PyObject_GetMethod(args[0], name, &method);
+    if (method == nullptr) return nullptr;
+    PyObject* result = unbound ? PyObject_Vectorcall(method, args, nargsf, keyword_names)
+                               : PyObject_Vectorcall(method, args + 1, nargsf - 1, keyword_names);
+    Py_DECREF(method);
+    return result;
+}
+#endif
+
 extern "C" {
 
 // The loop alone, for its own cost.
@@ -24,7 +42,6 @@ PyObject* probe_call(PyObject* fn, PyObject* arg, PyObject* keyword_names, Py_ss
     Py_RETURN_NONE;
 }
 
-#if PY_VERSION_HEX >= 0x03090000
 // obj.<name>(arg) or, with `keyword_names`, obj.<name>(<keyword>=arg),
 // `count` times, looked up on the object at each call.
 PyObject* probe_method(PyObject* obj, PyObject* name, PyObject* arg, PyObject* keyword_names,
@@ -39,6 +56,5 @@ PyObject* probe_method(PyObject* obj, PyObject* name, PyObject* arg, PyObject* k
     }
     Py_RETURN_NONE;
 }
-#endif
 
 }

@@ -102,9 +102,6 @@ def entry_section(counts, out):
     out.append("|---|--:|--:|--:|")
     extra = {}
     for kind, label in entry_cost.CALLS:
-        if ("native", kind) not in per_call:
-            out.append(f"| {label} | n/a | {per_call[('python', kind)]:,.0f} | n/a |")
-            continue
         native, python = per_call[("native", kind)], per_call[("python", kind)]
         extra[kind] = native - python
         out.append(f"| {label} | {native:,.0f} | {python:,.0f} | {native - python:+,.0f} |")
@@ -121,11 +118,8 @@ def entry_section(counts, out):
     for path, label in cases.PATHS:
         calls = entry_cost.calls_per_request(path)
         listed = ", ".join(f"{count} {kind}" for kind, count in calls.items())
-        if all(kind in extra for kind in calls):
-            cost = f"{sum(extra[kind] * count for kind, count in calls.items()):+,.0f}"
-        else:
-            cost = "n/a"
-        out.append(f"| {label} | {listed} | {cost} |")
+        cost = sum(extra[kind] * count for kind, count in calls.items())
+        out.append(f"| {label} | {listed} | {cost:+,.0f} |")
 
 
 def timing_section(counts, out):

@@ -287,6 +287,14 @@ def test_rebound_global_is_used_by_the_next_call(wh, Double, fetch):
     assert h2.answer.body == [{"id": 7, "name": "w7"}]
 
 
+def answer_after(h, change):
+    """Makes `change`, then the next request on `h`; its answer."""
+    change()
+    h.reset()
+    h.get()
+    return h.answer
+
+
 def test_a_changed_to_dict_is_called_at_the_next_request(Double, fetch):
     # The look-up of to_dict is remembered per type for objects without
     # attributes of their own; any change of the type or a base shows at once.
@@ -312,10 +320,7 @@ def test_a_changed_to_dict_is_called_at_the_next_request(Double, fetch):
     h = Double()
 
     def body_after(change):
-        change()
-        h.reset()
-        h.get()
-        return h.answer.body
+        return answer_after(h, change).body
 
     assert body_after(lambda: None) == [{"from": "base"}] * 2
     assert body_after(lambda: setattr(Base, "to_dict", lambda self: {"base": "changed"})) == [{"base": "changed"}] * 2
@@ -346,10 +351,7 @@ def test_a_changed_status_class_is_seen_at_the_next_answer(wh, Double, fetch, mo
     h = Double()
 
     def status_after(change):
-        change()
-        h.reset()
-        h.get()
-        return h.answer.status
+        return answer_after(h, change).status
 
     assert status_after(lambda: None) == 201
     assert status_after(lambda: setattr(Status, "OK", 202)) == 202
