@@ -54,24 +54,21 @@ PyObject* get_builtin(PyObject* name);
 // remembers that the module dictionary lacks the name.
 PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
 
-// The module global `name` (a constant-table str), else the builtin of that
-// name, else NameError; a new reference or null. `cache` is the reading
-// place's own pair: while the module dictionary's version is unchanged a
-// read costs one comparison and no dictionary look-up.
-inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
-    PyObject* dict = runtime_state().module_dict.get();
-    if (cache.version == compat::dict_version(dict) && cache.value != nullptr) {
-        // The borrowed value is valid only now: take a reference at once.
-        return new_reference(cache.value);
-    }
-    return get_module_global_uncached(name, cache);
-}
-
 // What `cache` holds for a read now, borrowed and valid only until code
 // runs; null where the read needs a look-up (or the builtins).
 inline PyObject* cached_global(const GlobalLookupCache& cache) {
     if (cache.version != compat::dict_version(runtime_state().module_dict.get())) return nullptr;
     return cache.value;
+}
+
+// The module global `name` (a constant-table str), else the builtin of that
+// name, else NameError; a new reference or null. `cache` is the reading
+// place's own pair: while the module dictionary's version is unchanged a
+// read costs one comparison and no dictionary look-up.
+inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
+    // The borrowed value is valid only now: take a reference at once.
+    if (PyObject* value = cached_global(cache)) return new_reference(value);
+    return get_module_global_uncached(name, cache);
 }
 
 // The module global `name` read at `place`.
@@ -82,13 +79,8 @@ inline Ref read_global(StringId name, ReadingPlace& place) {
 // The read of get_attr_cached when `cache` does not hold it.
 PyObject* get_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
 
-// getattr(obj, name), a new reference or null. `cache` is the reading
-// place's own. A plain module's attribute found in its dictionary is read
-// again for a few comparisons while that dictionary is unchanged; so is a
-// class's own attribute that is no descriptor, while neither the class nor
-// its metaclass changes and the metaclass neither customises attribute
-// reads nor has an attribute of that name. Anything else is read the full
-// way every time.
+// What `cache` holds for getattr(obj, ...) now, borrowed and valid only
+// until code runs; null where the read needs a look-up.
 inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
     if (cache.value == nullptr) return nullptr;
     if (Py_TYPE(obj) == &PyModule_Type) {
@@ -104,6 +96,13 @@ inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
     return nullptr;
 }
 
+// getattr(obj, name), a new reference or null. `cache` is the reading
+// place's own. A plain module's attribute found in its dictionary is read
+// again for a few comparisons while that dictionary is unchanged; so is a
+// class's own attribute that is no descriptor, while neither the class nor
+// its metaclass changes and the metaclass neither customises attribute
+// reads nor has an attribute of that name. Anything else is read the full
+// way every time.
 inline PyObject* get_attr_cached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
     if (PyObject* value = cached_attr(obj, cache)) return new_reference(value);
     return get_attr_uncached(obj, name, cache);
