@@ -34,7 +34,7 @@ WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCac
                    "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*",
                    "*.pth"]
 SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "cmake/require_cxx20.cmake", "README.md",
-                  "module/entry.cpp", "module/strings.list", "tools/gen_string_table.py",
+                  "native/module/entry.cpp", "native/strings.list", "tools/gen_string_table.py",
                   "jupyter-config/corvanix.json", "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
 SDIST_FORBIDDEN = ["build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",
