@@ -61,7 +61,7 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
         return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
     }
     // Read after the look-up, which may have run code that changed the dict.
-    cache = {dict, compat::remembered_dict_version(dict), 0, value};
+    cache = {module, dict, compat::remembered_dict_version(dict), 0, value};
     return new_reference(value);
 }
 
@@ -83,7 +83,7 @@ PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCach
         _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
         Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
         meta_version == compat::type_version(meta)) {
-        cache = {obj, version, meta_version, value};
+        cache = {obj, nullptr, version, meta_version, value};
     }
     return value;
 }
