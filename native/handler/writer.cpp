@@ -11,8 +11,9 @@ namespace wsh {
 
 namespace {
 
-// json.dumps(result), with `json` read at `where`.
-Ref dumps(PyObject* result, HandlerPlace where) {
+// json.dumps(result), with `json` read at `where`. Inlined at both uses, so
+// the place is a constant there.
+[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerPlace where) {
     Ref dumps = read_dotted(reading_place(where), s_json, s_dumps);
     if (!dumps) return dumps;
     PyObject* args[] = {result};

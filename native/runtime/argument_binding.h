@@ -69,11 +69,25 @@ inline bool binds_in_order(std::span<const StringId> parameter_names, std::size_
     return true;
 }
 
+// The wrapper's call when the arguments need matching: binds them into
+// values held here until the body returns. Apart from the wrapper, so that
+// the common call needs no frame of its own.
+template <const MethodSignature& signature, auto body>
+[[gnu::noinline]] PyObject* call_with_bound_arguments(PyObject* function, PyObject* const* args,
+                                                      std::size_t nargsf, PyObject* keyword_names) {
+    constexpr std::size_t count = signature.parameters.size();
+    Ref values[count];
+    if (bind_arguments(signature, args, nargsf, keyword_names, values) < 0) return nullptr;
+    return [&]<std::size_t... i>(std::index_sequence<i...>) {
+        return body(function, values[i].get()...);
+    }(std::make_index_sequence<count>());
+}
+
 // The fast-call entry of a method: binds the arguments and calls `body`
 // with the function and one value per parameter. The body adds its own
 // traceback entries. Values bound in order are the caller's, which it holds
-// for the whole call; values bound by matching keywords are held here until
-// the body returns.
+// for the whole call; values bound by matching keywords are held until the
+// body returns.
 template <const MethodSignature& signature, auto body>
 PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* keyword_names) {
@@ -84,14 +98,9 @@ PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t n
             return body(function, args[i]...);
         }(std::make_index_sequence<count>());
     }
-    Ref values[count];
-    if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names, values) <
-        0) {
-        return nullptr;
-    }
-    return [&]<std::size_t... i>(std::index_sequence<i...>) {
-        return body(function, values[i].get()...);
-    }(std::make_index_sequence<count>());
+    return call_with_bound_arguments<signature, body>(function, args,
+                                                      static_cast<std::size_t>(nargsf),
+                                                      keyword_names);
 }
 
 }  // namespace wsh
