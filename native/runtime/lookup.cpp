@@ -65,6 +65,21 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
     return new_reference(value);
 }
 
+// Whether the metaclass reads an attribute the class has as `type` itself
+// does: with type's own read, or with the hook of a metaclass that has a
+// __getattr__ (asked only when the read finds nothing) around type's own
+// __getattribute__, as the enum classes' metaclass up to 3.11.
+bool reads_found_attributes_as_type(PyTypeObject* meta) {
+    if (meta->tp_getattro == PyType_Type.tp_getattro) return true;
+    const Ref name = Ref::steal(PyUnicode_InternFromString("__getattribute__"));
+    if (!name) {
+        PyErr_Clear();  // only a cache is lost
+        return false;
+    }
+    PyObject* own = _PyType_Lookup(meta, name.get());
+    return own != nullptr && own == _PyType_Lookup(&PyType_Type, name.get());
+}
+
 PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
     // The interpreter's own read gives the value, and both types their
     // version tags on the way.
@@ -79,7 +94,7 @@ PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCach
     PyTypeObject* meta = Py_TYPE(obj);
     const unsigned int version = compat::type_version(cls);
     const unsigned int meta_version = compat::type_version(meta);
-    if (version != 0 && meta_version != 0 && meta->tp_getattro == PyType_Type.tp_getattro &&
+    if (version != 0 && meta_version != 0 && reads_found_attributes_as_type(meta) &&
         _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
         Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
         meta_version == compat::type_version(meta)) {

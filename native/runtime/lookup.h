@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "runtime/compat.h"
 #include "runtime/ref.h"
@@ -101,8 +102,8 @@ inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
 // place's own. A plain module's attribute found in its dictionary is read
 // again for a few comparisons while that dictionary is unchanged; so is a
 // class's own attribute that is no descriptor, while neither the class nor
-// its metaclass changes and the metaclass neither customises attribute
-// reads nor has an attribute of that name. Anything else is read the full
+// its metaclass changes and the metaclass neither customises reading an
+// attribute the class has nor has an attribute of that name. Anything else is read the full
 // way every time.
 inline PyObject* get_attr_cached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
     if (PyObject* value = cached_attr(obj, cache)) return new_reference(value);
@@ -143,11 +144,13 @@ template <std::size_t links>
 inline PyObject* cached_chain(const ReadingPlace& place) {
     static_assert(links <= ReadingPlace::attribute_chain_length);
     PyObject* value = cached_global(place.global);
-    for (std::size_t step = 0; value != nullptr && step < links; ++step) {
-        const AttributeLookupCache& cache = place.attributes[step];
-        value = attr_cache_holds(cache) ? cache.value : nullptr;
-    }
-    return value;
+    if (value == nullptr) return nullptr;
+    // One check per link, written out: no loop to run.
+    const bool holds = [&]<std::size_t... step>(std::index_sequence<step...>) {
+        return (attr_cache_holds(place.attributes[step]) && ...);
+    }(std::make_index_sequence<links>());
+    if constexpr (links == 0) return value;
+    else return holds ? place.attributes[links - 1].value : nullptr;
 }
 
 // The read of read_dotted when a cache does not hold its part.
