@@ -38,10 +38,16 @@ Ref content_length(PyObject* result) {
 }
 
 int set_status(PyObject* self, PyObject* status_code) {
-    Ref status = PyLong_CheckExact(status_code) ? Ref::borrow(status_code)
-                                                : Ref::steal(PyNumber_Long(status_code));
-    if (!status) return -1;
-    PyObject* args[] = {self, status.get()};
+    // An exact int is passed as it is, held by our caller; anything else as
+    // the int it converts to, held here.
+    Ref converted;
+    PyObject* status = status_code;
+    if (!PyLong_CheckExact(status_code)) {
+        converted = Ref::steal(PyNumber_Long(status_code));
+        if (!converted) return -1;
+        status = converted.get();
+    }
+    PyObject* args[] = {self, status};
     Ref done = Ref::steal(
         call_method_keywords(str(s_set_status), args, handler_state().keywords_status_code.get()));
     return done ? 0 : -1;
