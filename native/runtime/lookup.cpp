@@ -94,9 +94,12 @@ PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCach
     PyTypeObject* meta = Py_TYPE(obj);
     const unsigned int version = compat::type_version(cls);
     const unsigned int meta_version = compat::type_version(meta);
-    if (version != 0 && meta_version != 0 && reads_found_attributes_as_type(meta) &&
-        _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
-        Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
+    // The metaclass's read is asked about last: a class attribute that is
+    // a descriptor (the enum members from 3.11) is read the full way every
+    // time, and should cost no more than that.
+    if (version != 0 && meta_version != 0 && _PyType_Lookup(cls, name) == value &&
+        Py_TYPE(value)->tp_descr_get == nullptr && _PyType_Lookup(meta, name) == nullptr &&
+        reads_found_attributes_as_type(meta) && version == compat::type_version(cls) &&
         meta_version == compat::type_version(meta)) {
         cache = {obj, nullptr, version, meta_version, value};
     }
