@@ -75,7 +75,8 @@ _NAME_SPACE = {"ob": "ob", "cob": "ob", "fl": "fl", "fi": "fl", "fe": "fl", "cfi
 
 
 def parse_dump(path):
-    """(label, total Ir, Ir in our object, Counter of our functions' self Ir)."""
+    """(label, total Ir, Ir in our object, Counter of our functions' self Ir,
+    Counter of our self Ir by the source file of the inlined line)."""
     names = {"ob": {}, "fl": {}, "fn": {}}
 
     def resolve(kind, text):
@@ -93,7 +94,9 @@ def parse_dump(path):
     ir_column = 0
     total = ours = 0
     by_function = collections.Counter()
+    by_file = collections.Counter()
     obj = fn = ""
+    function_file = source_file = ""
     in_ours = False
     skip_cost = False
     with open(path) as f:
@@ -110,14 +113,20 @@ def parse_dump(path):
                 if in_ours:
                     ours += cost
                     by_function[fn] += cost
+                    by_file[source_file] += cost
                 continue
             key, sep, rest = line.rstrip("\n").partition("=")
             if sep and key in _NAME_SPACE:
                 value = resolve(key, rest)
                 if key == "ob":
                     obj = value
+                elif key == "fl":
+                    function_file = source_file = value
+                elif key in ("fi", "fe"):  # lines inlined from another file, or back
+                    source_file = value
                 elif key == "fn":
                     fn = value
+                    source_file = function_file
                     in_ours = OUR_OBJECT in obj
                 continue
             if sep and key == "calls":
@@ -133,7 +142,32 @@ def parse_dump(path):
                 positions = len(rest.split())
             elif head == "events":
                 ir_column = rest.split().index("Ir")
-    return label, total, ours, by_function
+    return label, total, ours, by_function, by_file
+
+
+# What our own code spends its instructions on, told by the source file of
+# each line (inlined lines keep their own file): the first step whose pattern
+# the file's path matches. The interpreter's headers are ours too once
+# inlined: their reference counting and fast-call dispatch.
+STEPS = [
+    ("reference counts and type checks", r"/python3\.\d+/(object|refcount)\.h$"),
+    ("calls into the interpreter",
+     r"/python3\.\d+/cpython/abstract\.h$|native/runtime/(call\.(h|cpp)|compat\.h)$"),
+    ("entry and argument binding",
+     r"native/runtime/(function_call\.cpp|argument_binding\.(h|cpp)|recursion_guard\.h)$"),
+    ("cached reads of globals and attributes", r"native/runtime/lookup\.(h|cpp)$"),
+    ("except clauses and traceback entries",
+     r"native/runtime/(exception_\w+|traceback\w*)\.(h|cpp)$|native/handler/except_clauses\.(h|cpp)$"),
+    ("the methods' own steps", r""),
+]
+
+
+def step_of(source_file):
+    """The entry of STEPS a source file's cost belongs to; None for code
+    without line tables."""
+    if not source_file or source_file == "???":
+        return None
+    return next(name for name, pattern in STEPS if re.search(pattern, source_file))
 
 
 def short_name(function):
@@ -167,9 +201,10 @@ def sanitizer_preloaded():
 
 def profile(paths, n, warmup, python=sys.executable, build_root=None):
     """Runs the target under callgrind. Returns (results, functions, note):
-    results[(path, variant)] = (Ir per request, our Ir per request), and
+    results[(path, variant)] = (Ir per request, our Ir per request),
     functions[path] = Counter of our functions' self Ir per request for the
-    native variant. Results are None (with the reason as note) without
+    native variant, and functions[path, "steps"] the same by STEPS (empty
+    without line tables). Results are None (with the reason as note) without
     valgrind."""
     valgrind = shutil.which("valgrind")
     if valgrind is None:
@@ -192,9 +227,9 @@ def profile(paths, n, warmup, python=sys.executable, build_root=None):
         subprocess.run(command, check=True, cwd=work, stdout=subprocess.DEVNULL)
         segments = {}
         for dump in glob.glob(os.path.join(work, "cg.out*")):
-            label, total, ours, by_function = parse_dump(dump)
+            label, total, ours, by_function, by_file = parse_dump(dump)
             if label:
-                segments[label] = (total, ours, by_function)
+                segments[label] = (total, ours, by_function, by_file)
         results, functions = {}, {}
         for path in paths:
             for variant in ("native", "plain", "floor"):
@@ -206,6 +241,12 @@ def profile(paths, n, warmup, python=sys.executable, build_root=None):
                     for function in set(full[2]) | set(zero[2]):
                         delta[short_name(function)] += (full[2][function] - zero[2][function]) / n
                     functions[path] = delta
+                    steps = collections.Counter()
+                    for source_file in set(full[3]) | set(zero[3]):
+                        step = step_of(source_file)
+                        if step is not None:
+                            steps[step] += (full[3][source_file] - zero[3][source_file]) / n
+                    functions[path, "steps"] = steps
         note = None if module_file != spec.origin else "no unstripped build of the module: functions unnamed"
         return results, functions, note
     finally:

@@ -167,7 +167,7 @@ def measure(n):
                        check=True, cwd=work, stdout=subprocess.DEVNULL)
         totals = {}
         for dump in glob.glob(os.path.join(work, "cg.out*")):
-            label, total, _, _ = callgrind_profile.parse_dump(dump)
+            label, total, *_ = callgrind_profile.parse_dump(dump)
             if label:
                 totals[label] = total
         per_call = {}

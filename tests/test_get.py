@@ -339,11 +339,21 @@ def test_a_changed_to_dict_is_called_at_the_next_request(Double, fetch):
         h.get()
 
 
-def test_a_changed_status_class_is_seen_at_the_next_answer(wh, Double, fetch, monkeypatch):
+class PlainMeta(type):
+    pass
+
+
+class MetaWithGetattr(type):
+    # As the enum classes' metaclass up to 3.11: asked for missing names only.
+    def __getattr__(cls, name):
+        raise AttributeError(name)
+
+
+@pytest.mark.parametrize("Meta", [PlainMeta, MetaWithGetattr])
+def test_a_changed_status_class_is_seen_at_the_next_answer(wh, Double, fetch, monkeypatch, Meta):
     # A member read of the status class is remembered per class and
     # metaclass; a change of either shows at once.
-    class Meta(type):
-        pass
+    Meta = type("Meta", (Meta,), {})
 
     Status = Meta("Status", (), {"OK": 201})
     monkeypatch.setattr(wh, "HTTPStatus", Status)
@@ -360,6 +370,19 @@ def test_a_changed_status_class_is_seen_at_the_next_answer(wh, Double, fetch, mo
     assert status_after(lambda: setattr(Meta, "OK", 204)) == 202
     assert status_after(lambda: delattr(Status, "OK")) == 204
     assert_no_leaks(lambda: status_after(lambda: None))
+    # back to a remembered member, then a metaclass that reads attributes its own way
+    delattr(Meta, "OK")
+    assert status_after(lambda: setattr(Status, "OK", 206)) == 206
+    assert status_after(lambda: None) == 206
+    reads = []
+
+    def getattribute(cls, name):
+        # the member as type reads it the first time, another value after
+        reads.append(name)
+        return type.__getattribute__(cls, name) if len(reads) == 1 else 205
+
+    assert status_after(lambda: setattr(Meta, "__getattribute__", getattribute)) == 206
+    assert status_after(lambda: None) == 205
 
 
 @pytest.mark.parametrize("outcome", [

@@ -138,6 +138,29 @@ class TestClauseClasses:
                                                          RequestException=OSError)
         assert self.status(Double) == 502
 
+    def test_each_link_of_a_remembered_chain_is_seen(self, Double, fake_requests):
+        # requests.exceptions.ConnectionError read from modules only: while
+        # every link holds it costs a few comparisons, so a change at any
+        # link must still show at the next request.
+        assert self.status(Double) == 502
+        other = types.ModuleType("other.exceptions")
+        other.ConnectionError = ValueError
+        other.RequestException = OSError
+        fake_requests.exceptions = other  # the middle link rebound to another module
+        assert self.status(Double) == 500
+        other.ConnectionError = KeyError  # the last link
+        assert self.status(Double) == 502
+
+        class Special(types.ModuleType):
+            @property
+            def ConnectionError(self):
+                return ValueError
+
+        other.__class__ = Special  # no dictionary changes
+        assert self.status(Double) == 500
+        other.__class__ = types.ModuleType
+        assert self.status(Double) == 502
+
     def test_a_deleted_class_fails_the_clause(self, Double, fake_requests):
         assert self.status(Double) == 502
         del fake_requests.exceptions.ConnectionError

@@ -18,11 +18,16 @@ Ref requests_exception_class(StringId name, HandlerPlace where) {
     return read_dotted(reading_place(where), s_requests, s_exceptions, name);
 }
 
-// Evaluates a clause's class with the exception being matched taken out of
-// the thread (evaluating it may run Python code), then matches. 1 for a
-// match, 0 for none (the exception pending again in both cases), -1 when
-// the evaluation failed: its error replaces the exception being matched.
+// Evaluates a clause's class, then matches. 1 for a match, 0 for none (the
+// exception pending again in both cases), -1 when the evaluation failed: its
+// error replaces the exception being matched. While the place's caches hold
+// the class, evaluating it runs no code and matching runs none either, so
+// the class is used borrowed with the exception left where it is; else the
+// exception is taken out of the thread while the class is read.
 int clause_matches(PyThreadState* thread, StringId name, HandlerPlace where) {
+    if (PyObject* clause = cached_chain<2>(reading_place(where))) {
+        return exception_matches(thread, clause) ? 1 : 0;
+    }
     RaisedException pending = take_raised(thread);
     Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;

@@ -54,44 +54,65 @@ int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
 int bind_arguments(const MethodSignature& signature, PyObject* const* args, std::size_t nargsf,
                    PyObject* keyword_names, Ref* values);
 
+// Whether the keyword names are the parameters' own (interned) names from
+// parameter `first` on, in parameter order: one comparison per keyword,
+// written out.
+template <const MethodSignature& signature, std::size_t first>
+inline bool keywords_in_order(PyObject* keyword_names) {
+    constexpr std::size_t count = signature.parameters.size();
+    return [&]<std::size_t... i>(std::index_sequence<i...>) {
+        return ((PyTuple_GET_ITEM(keyword_names, i) == str(signature.parameters[first + i])) &&
+                ...);
+    }(std::make_index_sequence<count - first>());
+}
+
 // Whether a call binds to the parameters in order without matching: the
 // first `nargs` by position and the rest by keywords whose names are the
 // parameters' own (interned) names, in parameter order. The values are then
 // the call's values as they stand.
-inline bool binds_in_order(std::span<const StringId> parameter_names, std::size_t nargs,
-                           PyObject* keyword_names) {
+template <const MethodSignature& signature>
+inline bool binds_in_order(std::size_t nargs, PyObject* keyword_names) {
+    constexpr std::size_t count = signature.parameters.size();
     const std::size_t keyword_count =
         keyword_names == nullptr ? 0 : static_cast<std::size_t>(PyTuple_GET_SIZE(keyword_names));
-    if (nargs + keyword_count != parameter_names.size()) return false;
-    for (std::size_t i = 0; i < keyword_count; ++i) {
-        if (PyTuple_GET_ITEM(keyword_names, i) != str(parameter_names[nargs + i])) return false;
-    }
-    return true;
+    if (nargs + keyword_count != count) return false;
+    return [&]<std::size_t... first>(std::index_sequence<first...>) {
+        return ((nargs == first && keywords_in_order<signature, first>(keyword_names)) || ...);
+    }(std::make_index_sequence<count + 1>());
+}
+
+// The wrapper's call when the arguments need matching: binds them into
+// values held here until the body returns. Apart from the wrapper, so that
+// the common call needs no frame of its own.
+template <const MethodSignature& signature, auto body>
+[[gnu::noinline]] PyObject* call_with_bound_arguments(PyObject* function, PyObject* const* args,
+                                                      std::size_t nargsf, PyObject* keyword_names) {
+    constexpr std::size_t count = signature.parameters.size();
+    Ref values[count];
+    if (bind_arguments(signature, args, nargsf, keyword_names, values) < 0) return nullptr;
+    return [&]<std::size_t... i>(std::index_sequence<i...>) {
+        return body(function, values[i].get()...);
+    }(std::make_index_sequence<count>());
 }
 
 // The fast-call entry of a method: binds the arguments and calls `body`
 // with the function and one value per parameter. The body adds its own
 // traceback entries. Values bound in order are the caller's, which it holds
-// for the whole call; values bound by matching keywords are held here until
-// the body returns.
+// for the whole call; values bound by matching keywords are held until the
+// body returns.
 template <const MethodSignature& signature, auto body>
 PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
     const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
-    if (binds_in_order(signature.parameters, nargs, keyword_names)) [[likely]] {
+    if (binds_in_order<signature>(nargs, keyword_names)) [[likely]] {
         return [&]<std::size_t... i>(std::index_sequence<i...>) {
             return body(function, args[i]...);
         }(std::make_index_sequence<count>());
     }
-    Ref values[count];
-    if (bind_arguments(signature, args, static_cast<std::size_t>(nargsf), keyword_names, values) <
-        0) {
-        return nullptr;
-    }
-    return [&]<std::size_t... i>(std::index_sequence<i...>) {
-        return body(function, values[i].get()...);
-    }(std::make_index_sequence<count>());
+    return call_with_bound_arguments<signature, body>(function, args,
+                                                      static_cast<std::size_t>(nargsf),
+                                                      keyword_names);
 }
 
 }  // namespace wsh

@@ -44,10 +44,9 @@ bool subtype_of_class_item(PyObject* exception_type, PyObject* tuple) {
 }  // namespace
 
 bool is_subtype(PyTypeObject* type, PyTypeObject* base) {
-    if (type == base) return true;
-    PyObject* mro = type->tp_mro;
-    if (mro == nullptr) return on_base_chain(type, base);
-    return in_tuple_by_identity(mro, reinterpret_cast<PyObject*>(base));
+    // The interpreter's own test is this one: the MRO when the type has
+    // one, else the chain of bases.
+    return type == base || PyType_IsSubtype(type, base) != 0;
 }
 
 bool is_either_subtype(PyTypeObject* type, PyTypeObject* base1, PyTypeObject* base2) {
@@ -93,12 +92,27 @@ bool exception_matches_tuple(PyObject* exception_type, PyObject* tuple) {
     return false;
 }
 
+namespace {
+
+// A tuple clause, or one that is no exception class: apart, so that the
+// common clause is decided without a frame.
+[[gnu::noinline]] bool matches_by_general_rules(PyObject* exception_type, PyObject* clause) {
+    if (PyTuple_Check(clause)) return exception_matches_tuple(exception_type, clause);
+    return given_exception_matches(exception_type, clause);
+}
+
+}  // namespace
+
 bool exception_matches(PyThreadState* thread, PyObject* clause) {
     PyObject* type = compat::current_exception_type(thread);
     if (type == clause) return true;
     if (type == nullptr) return false;
-    if (PyTuple_Check(clause)) return exception_matches_tuple(type, clause);
-    return given_exception_matches(type, clause);
+    // The common clause, one exception class, decided here; a tuple or
+    // anything else takes the general rules.
+    if (is_exception_class(clause) && is_exception_class(type)) {
+        return is_subtype(as_type(type), as_type(clause));
+    }
+    return matches_by_general_rules(type, clause);
 }
 
 }  // namespace wsh

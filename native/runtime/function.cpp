@@ -164,7 +164,7 @@ PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname
     op->base.m_module = new_reference(module_name);
     op->closure = new_reference(closure);
     op->code = new_reference(code);
-    if (select_vectorcall(method_def, &op->base.vectorcall) < 0) return nullptr;
+    if (select_vectorcall(method_def, flags, &op->base.vectorcall) < 0) return nullptr;
     PyObject_GC_Track(self.get());
     return self.release();
 }

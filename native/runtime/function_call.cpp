@@ -22,9 +22,12 @@ const char* definition_name(const BindingFunction* op) { return op->base.m_ml->m
 
 // The entry point's first argument: for a method of a native class the
 // instance, taken from the front of the positional values; else m_self.
+// Whether the instance comes from the values is fixed at creation, so each
+// entry is made for one of the two.
+template <bool instance_from_arguments>
 bool take_first_argument(BindingFunction* op, PyObject* const*& args, Py_ssize_t& nargs,
                          PyObject*& first) {
-    if (!takes_instance_from_arguments(op->flags)) {
+    if constexpr (!instance_from_arguments) {
         first = op->base.m_self;
         return true;
     }
@@ -45,14 +48,15 @@ bool refuses_keywords(const BindingFunction* op, PyObject* kwnames) {
 }
 
 // The entries of METH_NOARGS (no argument) and METH_O (exactly one).
-template <Py_ssize_t expected>
+template <Py_ssize_t expected, bool instance_from_arguments>
 PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, size_t nargsf,
                                       PyObject* kwnames) {
     static_assert(expected == 0 || expected == 1);
     BindingFunction* op = as_function(self);
     Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
     PyObject* first = nullptr;
-    if (!take_first_argument(op, args, nargs, first) || refuses_keywords(op, kwnames)) {
+    if (!take_first_argument<instance_from_arguments>(op, args, nargs, first) ||
+        refuses_keywords(op, kwnames)) {
         return nullptr;
     }
     if (nargs != expected) {
@@ -66,14 +70,20 @@ PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, siz
 
 // The entries of METH_FASTCALL | METH_KEYWORDS, with METH_METHOD also given
 // the defining class.
-template <bool with_defining_class>
+template <bool with_defining_class, bool instance_from_arguments>
 PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const* args,
                                                 size_t nargsf, PyObject* kwnames) {
     BindingFunction* op = as_function(self);
     Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
     PyObject* first = nullptr;
-    if (!take_first_argument(op, args, nargs, first)) return nullptr;
+    if (instance_from_arguments &&
+        !take_first_argument<instance_from_arguments>(op, args, nargs, first)) {
+        return nullptr;
+    }
     return call_guarded([&] {
+        // m_self is read once the guard is passed: nothing more to keep
+        // across the guard's call.
+        if constexpr (!instance_from_arguments) take_first_argument<false>(op, args, nargs, first);
         if constexpr (with_defining_class) {
             return entry_point<compat::method_entry>(op->base.m_ml)(
                 first, reinterpret_cast<PyTypeObject*>(op->defining_class), args,
@@ -87,15 +97,19 @@ PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const*
 
 struct Convention {
     int masked_flags;
-    vectorcallfunc entry;  // null: calls go through the call slot
+    // null: calls go through the call slot
+    vectorcallfunc entry;                    // the first argument is m_self
+    vectorcallfunc entry_taking_instance;    // the first argument is the instance
 };
 
 constexpr Convention conventions[] = {
-    {METH_VARARGS | METH_KEYWORDS, nullptr},
-    {METH_NOARGS, function_vectorcall_counted<0>},
-    {METH_O, function_vectorcall_counted<1>},
-    {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords<false>},
-    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords<true>},
+    {METH_VARARGS | METH_KEYWORDS, nullptr, nullptr},
+    {METH_NOARGS, function_vectorcall_counted<0, false>, function_vectorcall_counted<0, true>},
+    {METH_O, function_vectorcall_counted<1, false>, function_vectorcall_counted<1, true>},
+    {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords<false, false>,
+     function_vectorcall_fastcall_keywords<false, true>},
+    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords<true, false>,
+     function_vectorcall_fastcall_keywords<true, true>},
 };
 
 // The positional values (borrowed from the argument tuple) followed by the
@@ -157,11 +171,12 @@ PyObject* call_with_keyword_dict(PyObject* self, vectorcallfunc entry, PyObject*
 
 }  // namespace
 
-int select_vectorcall(const PyMethodDef* method_def, vectorcallfunc* entry) {
+int select_vectorcall(const PyMethodDef* method_def, int flags, vectorcallfunc* entry) {
     const int masked = method_def->ml_flags & call_convention_mask;
     for (const Convention& convention : conventions) {
         if (convention.masked_flags == masked) {
-            *entry = convention.entry;
+            *entry = takes_instance_from_arguments(flags) ? convention.entry_taking_instance
+                                                          : convention.entry;
             return 0;
         }
     }

@@ -61,8 +61,23 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
         return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
     }
     // Read after the look-up, which may have run code that changed the dict.
-    cache = {dict, compat::remembered_dict_version(dict), 0, value};
+    cache = {module, dict, compat::remembered_dict_version(dict), 0, value};
     return new_reference(value);
+}
+
+// Whether the metaclass reads an attribute the class has as `type` itself
+// does: with type's own read, or with the hook of a metaclass that has a
+// __getattr__ (asked only when the read finds nothing) around type's own
+// __getattribute__, as the enum classes' metaclass up to 3.11.
+bool reads_found_attributes_as_type(PyTypeObject* meta) {
+    if (meta->tp_getattro == PyType_Type.tp_getattro) return true;
+    const Ref name = Ref::steal(PyUnicode_InternFromString("__getattribute__"));
+    if (!name) {
+        PyErr_Clear();  // only a cache is lost
+        return false;
+    }
+    PyObject* own = _PyType_Lookup(meta, name.get());
+    return own != nullptr && own == _PyType_Lookup(&PyType_Type, name.get());
 }
 
 PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
@@ -79,11 +94,14 @@ PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCach
     PyTypeObject* meta = Py_TYPE(obj);
     const unsigned int version = compat::type_version(cls);
     const unsigned int meta_version = compat::type_version(meta);
-    if (version != 0 && meta_version != 0 && meta->tp_getattro == PyType_Type.tp_getattro &&
-        _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
-        Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
+    // The metaclass's read is asked about last: a class attribute that is
+    // a descriptor (the enum members from 3.11) is read the full way every
+    // time, and should cost no more than that.
+    if (version != 0 && meta_version != 0 && _PyType_Lookup(cls, name) == value &&
+        Py_TYPE(value)->tp_descr_get == nullptr && _PyType_Lookup(meta, name) == nullptr &&
+        reads_found_attributes_as_type(meta) && version == compat::type_version(cls) &&
         meta_version == compat::type_version(meta)) {
-        cache = {obj, version, meta_version, value};
+        cache = {obj, nullptr, version, meta_version, value};
     }
     return value;
 }

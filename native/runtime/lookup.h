@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "runtime/compat.h"
 #include "runtime/ref.h"
@@ -28,7 +29,8 @@ struct GlobalLookupCache {
 // keyed on the class (identity only), its version tag and its metaclass's.
 // The value found then is borrowed, valid only while the key holds.
 struct AttributeLookupCache {
-    PyObject* owner = nullptr;      // the module's dictionary, or the class
+    PyObject* owner = nullptr;      // the module, or the class
+    PyObject* dict = nullptr;       // the module's dictionary; null for a class
     std::uint64_t version = 0;      // the dictionary's version, or the class's tag
     unsigned int meta_version = 0;  // the metaclass's tag (classes only)
     PyObject* value = nullptr;
@@ -85,7 +87,7 @@ inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
     if (cache.value == nullptr) return nullptr;
     if (Py_TYPE(obj) == &PyModule_Type) {
         PyObject* dict = PyModule_GetDict(obj);
-        if (dict == cache.owner && cache.version == compat::dict_version(dict)) return cache.value;
+        if (dict == cache.dict && cache.version == compat::dict_version(dict)) return cache.value;
     } else if (obj == cache.owner && PyType_Check(obj)) {
         auto* cls = reinterpret_cast<PyTypeObject*>(obj);
         if (cache.version == compat::type_version(cls) &&
@@ -100,8 +102,8 @@ inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
 // place's own. A plain module's attribute found in its dictionary is read
 // again for a few comparisons while that dictionary is unchanged; so is a
 // class's own attribute that is no descriptor, while neither the class nor
-// its metaclass changes and the metaclass neither customises attribute
-// reads nor has an attribute of that name. Anything else is read the full
+// its metaclass changes and the metaclass neither customises reading an
+// attribute the class has nor has an attribute of that name. Anything else is read the full
 // way every time.
 inline PyObject* get_attr_cached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
     if (PyObject* value = cached_attr(obj, cache)) return new_reference(value);
@@ -114,23 +116,55 @@ inline Ref read_attr(PyObject* obj, StringId name, ReadingPlace& place, int step
     return Ref::steal(get_attr_cached(obj, str(name), place.attributes[step]));
 }
 
+// Whether what `cache` remembers still holds, the object it was filled from
+// taken as the one read from now (which keeps it, and a module's
+// dictionary, alive): a module still of the plain module type (its class
+// can be changed) with that dictionary's version, or a class and metaclass
+// with their tags.
+inline bool attr_cache_holds(const AttributeLookupCache& cache) {
+    if (cache.value == nullptr) return false;
+    if (cache.dict != nullptr) {
+        return Py_TYPE(cache.owner) == &PyModule_Type &&
+               cache.version == compat::dict_version(cache.dict);
+    }
+    auto* cls = reinterpret_cast<PyTypeObject*>(cache.owner);
+    return cache.version == compat::type_version(cls) &&
+           cache.meta_version == compat::type_version(Py_TYPE(cache.owner));
+}
+
+// What the caches of `place` hold for the global and its first `links`
+// attributes now, borrowed and valid only until code runs; null where a read
+// needs a look-up. Every read at a place goes along the whole chain and
+// fills or checks each link's cache from the object the link before gave
+// then. So while a link holds, the object it gives is the one the next
+// link's cache was filled from, and that link's key alone is checked: no
+// object on the way is looked at. From 3.12 every module link compares the
+// one counter the global read loaded already.
+template <std::size_t links>
+inline PyObject* cached_chain(const ReadingPlace& place) {
+    static_assert(links <= ReadingPlace::attribute_chain_length);
+    PyObject* value = cached_global(place.global);
+    if (value == nullptr) return nullptr;
+    // One check per link, written out: no loop to run.
+    const bool holds = [&]<std::size_t... step>(std::index_sequence<step...>) {
+        return (attr_cache_holds(place.attributes[step]) && ...);
+    }(std::make_index_sequence<links>());
+    if constexpr (links == 0) return value;
+    else return holds ? place.attributes[links - 1].value : nullptr;
+}
+
 // The read of read_dotted when a cache does not hold its part.
 Ref read_dotted_uncached(ReadingPlace& place, StringId global, std::span<const StringId> names);
 
 // global.name1.name2...: the module global `global` and then its attributes
 // `names` in turn, each read through its own cache at `place`. While every
-// read finds its cache current, none runs code, so the objects on the way
-// need no reference of their own. A new reference, or an empty handle with
-// an exception set.
+// cache holds, no read runs code, so the objects on the way need no
+// reference of their own. A new reference, or an empty handle with an
+// exception set.
 template <typename... Names>
 inline Ref read_dotted(ReadingPlace& place, StringId global, Names... names) {
-    static_assert(sizeof...(Names) <= ReadingPlace::attribute_chain_length);
+    if (PyObject* value = cached_chain<sizeof...(Names)>(place)) return Ref::borrow(value);
     const std::array<StringId, sizeof...(Names)> ids = {names...};
-    PyObject* value = cached_global(place.global);
-    for (std::size_t step = 0; value != nullptr && step < sizeof...(Names); ++step) {
-        value = cached_attr(value, place.attributes[step]);
-    }
-    if (value != nullptr) return Ref::borrow(value);
     return read_dotted_uncached(place, global, ids);
 }
 

@@ -15,7 +15,8 @@ namespace wsh {
 void add_traceback(const char* function_name, int line, const char* file_name) {
     RuntimeState& st = runtime_state();
     if (!st.module_dict) return;
-    if (!PyErr_Occurred()) {
+    PyThreadState* thread = PyThreadState_Get();
+    if (compat::current_exception_type(thread) == nullptr) {
         // A callee returned null without an exception: report that instead of
         // attaching a traceback to nothing.
         PyErr_SetString(PyExc_SystemError, "error return without exception set");
@@ -24,7 +25,6 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
     Ref code = cached_code(cache, line);
     if (!code) {
         // Nothing may be pending while the code object is made.
-        PyThreadState* thread = PyThreadState_Get();
         RaisedException taken = take_raised(thread);
         code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(file_name, function_name, line)));
         if (!code) return;  // the creation's error stands; the taken one is released
@@ -32,7 +32,7 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
         if (line != 0) cache_code(cache, line, Ref::borrow(code.get()));
     }
     Ref frame = Ref::steal(reinterpret_cast<PyObject*>(
-        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code.get()),
+        PyFrame_New(thread, reinterpret_cast<PyCodeObject*>(code.get()),
                     st.module_dict.get(), nullptr)));
     if (!frame) return;
     compat::set_frame_line(reinterpret_cast<PyFrameObject*>(frame.get()), line);
