@@ -44,6 +44,7 @@ CURRENT_PATH = "/api/workspaces/current"
 TIMED_OUT = _cause.TIMED_OUT
 BAD_ANSWER = "The Zorvik platform sent an answer that is not a workspace list."
 TOO_LARGE = "The Zorvik platform sent an answer larger than the size limit."
+BUSY = "The Zorvik platform is busy: too many requests wait for it. Try again shortly."
 MESSAGE_LIMIT = 300
 # The platform's statuses that describe the client's request: passed on.
 PASSED_ON = frozenset({400, 404, 409, 422})
@@ -57,6 +58,29 @@ def get_joined_workspaces(target: Target) -> List[WorkspaceInfo]:
 
 def set_joined_workspace(target: Target, workspace_id: Optional[int]) -> None:
     _request(target, "PUT", CURRENT_PATH, {"workspace_id": workspace_id}, read=lambda _: None)
+
+
+def busy(platform: str) -> requests.exceptions.RequestException:
+    """The failure of a request refused because too many wait for a worker."""
+    settings = _settings.current
+    return _logged(platform, Cause(f"{settings.max_waiting} requests wait for a free worker",
+                                   503, BUSY))
+
+
+def late(platform: str, started: bool) -> requests.exceptions.RequestException:
+    """The failure of a request whose call did not end by the deadline."""
+    settings = _settings.current
+    cause = Cause(f"timed out after {settings.deadline:g} s waiting for a free worker", 504,
+                  TIMED_OUT)
+    if started:
+        # Its worker logs how the call ended, when it does.
+        return cause.error()
+    return _logged(platform, cause)
+
+
+def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
+    _log.failed(platform, cause, _settings.current.cooldown)
+    return cause.error()
 
 
 def _workspaces(content: bytes) -> List[WorkspaceInfo]:

@@ -18,6 +18,7 @@ import requests
 # Ours only has to be free of the URL: the handler does not show it.
 UNREACHABLE = "The Zorvik platform could not be reached."
 UNUSABLE_CREDENTIALS = "The credentials for the Zorvik platform cannot be used."
+STOPPING = "The server is stopping."
 
 # Any other text, someone else's, is never echoed: it may carry a URL with
 # credentials.
