@@ -12,11 +12,14 @@ other requests until it is done; anywhere else it makes the call inline.
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
 - `stop()` ends every wait (Stopping) and lets the workers end.
+
+The workers are daemon threads: a process that exits does not wait for a
+call in flight (a store write cut short leaves the old file whole).
 """
 import asyncio
-import concurrent.futures
+import collections
 import threading
-from typing import Any, Callable, Optional, Set, Tuple, TypeVar
+from typing import Any, Callable, Deque, Optional, Set, Tuple, TypeVar
 
 from corvanix import cooperative
 from corvanix.zorvik import _clock, _deadline, _settings
@@ -63,36 +66,73 @@ def stop() -> None:
 
 
 class _Pool:
+    """Worker threads, started as calls come, up to `workers`, and the queue
+    of the calls waiting for one."""
+
     def __init__(self, workers: int) -> None:
         self.workers = workers
-        self.executor = concurrent.futures.ThreadPoolExecutor(
-            max_workers=workers, thread_name_prefix="zorvik-worker")
-        self._lock = threading.Lock()
-        self.waiting = 0
+        self._queue: Deque[_Call] = collections.deque()
+        self._changed = threading.Condition()
+        self._threads = 0
+        self._idle = 0  # waiting for a call, not yet woken for one
+        self._stopped = False
+        # The calls whose requests wait (the loop's thread only).
         self.pending: Set[_Call] = set()
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...],
              deadline: Optional[float]) -> "asyncio.Future[Any]":
-        with self._lock:
-            if self.waiting >= _settings.current.max_waiting:
-                raise Busy
-            self.waiting += 1
+        # Only the loop's thread adds to the queue: it cannot grow meanwhile.
+        if len(self._queue) >= _settings.current.max_waiting:
+            raise Busy
         call = _Call(self, fn, args, deadline)
         self.pending.add(call)
+        with self._changed:
+            self._queue.append(call)
+            if self._idle:
+                self._idle -= 1
+                self._changed.notify()
+                return call.future
+            start = self._threads < self.workers
+            if start:
+                self._threads += 1
+        if start:
+            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
         return call.future
 
-    def left_queue(self) -> None:
-        with self._lock:
-            self.waiting -= 1
+    def withdraw(self, call: "_Call") -> None:
+        """Takes `call` out of the queue, unless a worker has it."""
+        with self._changed:
+            try:
+                self._queue.remove(call)
+            except ValueError:
+                pass
 
     def stop(self) -> None:
         for call in list(self.pending):
             call.settle(None, Stopping())
-        self.executor.shutdown(wait=False)
+        self.close()
+
+    def close(self) -> None:
+        """The workers end once the queue is empty and their calls are done."""
+        with self._changed:
+            self._stopped = True
+            self._changed.notify_all()
+
+    def _work(self) -> None:
+        while True:
+            with self._changed:
+                while not self._queue:
+                    if self._stopped:
+                        self._threads -= 1
+                        return
+                    self._idle += 1
+                    self._changed.wait()
+                call = self._queue.popleft()
+            call.work()
 
 
 class _Call:
-    """One call handed to the workers, and the future the request waits on."""
+    """One call handed to the workers, and the future its request waits on."""
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
                  deadline: Optional[float]) -> None:
@@ -104,12 +144,10 @@ class _Call:
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
         self._timer = None if deadline is None else self._loop.call_later(
             deadline + GRACE, lambda: self.settle(None, Late(self.started)))
-        self._job = pool.executor.submit(self._work)
         self.future.add_done_callback(self._done)
 
-    def _work(self) -> None:
+    def work(self) -> None:
         """In a worker."""
-        self._pool.left_queue()
         self.started = True
         result, error = None, None
         if self.end is not None and _clock.now() >= self.end:
@@ -135,12 +173,11 @@ class _Call:
             self.future.set_exception(error)
 
     def _done(self, _: "asyncio.Future[Any]") -> None:
-        # Answered, late, stopped or cancelled: no timer left, nor a call
-        # in the queue that nobody waits for.
+        # Answered, late, stopped or cancelled: no timer left, nor a call in
+        # the queue that nobody waits for.
         if self._timer is not None:
             self._timer.cancel()
-        if self._job.cancel():
-            self._pool.left_queue()
+        self._pool.withdraw(self)
         self._pool.pending.discard(self)
 
 
@@ -158,6 +195,5 @@ def _pool() -> _Pool:
     old, pool = _current, _Pool(workers)
     _current = pool
     if old is not None:
-        # Its calls end as they would have, its workers after them.
-        old.executor.shutdown(wait=False)
+        old.close()  # what it has still ends as it would have
     return pool
