@@ -135,9 +135,11 @@ def _read(path: str, limit: int) -> bytes:
             raise _failure(StoreError, path, "is not a regular file")
         if status.st_size > limit:
             raise _failure(StoreError, path, too_large)
-        with open(fd, "rb", closefd=False) as f:
-            # A file grown since costs at most one byte more than the limit.
-            content = f.read(limit + 1)
+        # As large as it is, and a byte more to see whether it grew since
+        # (then up to one byte more than the limit).
+        content = os.pread(fd, status.st_size + 1, 0)
+        if len(content) > status.st_size:
+            content += os.pread(fd, limit + 1 - len(content), len(content))
     finally:
         os.close(fd)
     if len(content) > limit:

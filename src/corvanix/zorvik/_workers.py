@@ -18,6 +18,7 @@ call in flight (a store write cut short leaves the old file whole).
 """
 import asyncio
 import collections
+import queue
 import threading
 from typing import Any, Callable, Deque, Optional, Set, Tuple, TypeVar
 
@@ -66,18 +67,20 @@ def stop() -> None:
 
 
 class _Pool:
-    """Worker threads, started as calls come, up to `workers`, and the queue
-    of the calls waiting for one."""
+    """The worker threads and the queue of the calls waiting for one."""
 
     def __init__(self, workers: int) -> None:
         self.workers = workers
         self._queue: Deque[_Call] = collections.deque()
-        self._changed = threading.Condition()
-        self._threads = 0
-        self._idle = 0  # waiting for a call, not yet woken for one
-        self._stopped = False
+        self._lock = threading.Lock()
+        # One token for each call queued (a worker's cue to take one), and
+        # one for each worker to end. A token of a call taken out again finds
+        # the queue empty: it costs a look, no more.
+        self._tokens: "queue.SimpleQueue[bool]" = queue.SimpleQueue()
         # The calls whose requests wait (the loop's thread only).
         self.pending: Set[_Call] = set()
+        for _ in range(workers):
+            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...],
              deadline: Optional[float]) -> "asyncio.Future[Any]":
@@ -86,26 +89,16 @@ class _Pool:
             raise Busy
         call = _Call(self, fn, args, deadline)
         self.pending.add(call)
-        with self._changed:
+        with self._lock:
             self._queue.append(call)
-            if self._idle:
-                self._idle -= 1
-                self._changed.notify()
-                return call.future
-            start = self._threads < self.workers
-            if start:
-                self._threads += 1
-        if start:
-            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
+        self._tokens.put(True)
         return call.future
 
     def withdraw(self, call: "_Call") -> None:
         """Takes `call` out of the queue, unless a worker has it."""
-        with self._changed:
-            try:
+        with self._lock:
+            if not call.started:
                 self._queue.remove(call)
-            except ValueError:
-                pass
 
     def stop(self) -> None:
         for call in list(self.pending):
@@ -113,21 +106,17 @@ class _Pool:
         self.close()
 
     def close(self) -> None:
-        """The workers end once the queue is empty and their calls are done."""
-        with self._changed:
-            self._stopped = True
-            self._changed.notify_all()
+        """The workers end once the calls queued before are done."""
+        for _ in range(self.workers):
+            self._tokens.put(False)
 
     def _work(self) -> None:
-        while True:
-            with self._changed:
-                while not self._queue:
-                    if self._stopped:
-                        self._threads -= 1
-                        return
-                    self._idle += 1
-                    self._changed.wait()
+        while self._tokens.get():
+            with self._lock:
+                if not self._queue:
+                    continue
                 call = self._queue.popleft()
+                call.started = True
             call.work()
 
 
@@ -148,14 +137,16 @@ class _Call:
 
     def work(self) -> None:
         """In a worker."""
-        self.started = True
         result, error = None, None
         if self.end is not None and _clock.now() >= self.end:
             error = Late(started=False)  # too late to begin
         else:
             try:
-                with _deadline.counted_from(self.asked):
+                if self.end is None:
                     result = self._fn(*self._args)
+                else:
+                    with _deadline.counted_from(self.asked):
+                        result = self._fn(*self._args)
             except BaseException as e:  # handed to the request as it is
                 error = e
         try:
@@ -177,7 +168,8 @@ class _Call:
         # the queue that nobody waits for.
         if self._timer is not None:
             self._timer.cancel()
-        self._pool.withdraw(self)
+        if not self.started:
+            self._pool.withdraw(self)
         self._pool.pending.discard(self)
 
 
