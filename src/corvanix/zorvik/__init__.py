@@ -10,10 +10,10 @@ the Jupyter data directory (`_store`). What the extension does not set is
 read from the environment at each call. Inside a request that runs
 cooperatively they hand the platform call, or the store's read and write,
 to worker threads and let the event loop serve other requests meanwhile
-(`_workers`); anywhere else they do the work inline. Failures are raised as `requests`
-exceptions whose text has the form "<status>: <message>" (a connection
-failure excepted), which `parse_zorvik_exception` turns back into the
-answer's status and message (`_errors`).
+(`_workers`); anywhere else they do the work inline. Failures are raised
+as `requests` exceptions whose text has the form "<status>: <message>" (a
+connection failure excepted), which `parse_zorvik_exception` turns back
+into the answer's status and message (`_errors`).
 """
 from typing import Any, Callable, List, Optional, TypeVar
 

@@ -69,13 +69,11 @@ def busy(platform: str) -> requests.exceptions.RequestException:
 
 def late(platform: str, started: bool) -> requests.exceptions.RequestException:
     """The failure of a request whose call did not end by the deadline."""
-    settings = _settings.current
-    cause = Cause(f"timed out after {settings.deadline:g} s waiting for a free worker", 504,
-                  TIMED_OUT)
     if started:
-        # Its worker logs how the call ended, when it does.
-        return cause.error()
-    return _logged(platform, cause)
+        # Its worker logs how the call ends, when it does.
+        return _errors.bad_request(504, TIMED_OUT)
+    return _logged(platform, Cause(f"timed out after {_settings.current.deadline:g} s waiting "
+                                   f"for a free worker", 504, TIMED_OUT))
 
 
 def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
