@@ -180,6 +180,19 @@ def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
     assert ran == [2]
 
 
+@pytest.mark.parametrize("zorvik_options, on_the_loop", [({}, False), ({"cooperative": False}, True)],
+                         indirect=["zorvik_options"])
+async def test_route_runs_inline_with_cooperative_off(call, monkeypatch, zorvik_options,  # noqa: F811
+                                                      on_the_loop):
+    threads = []
+    real = _store.get_joined_workspaces
+    monkeypatch.setattr(_store, "get_joined_workspaces",
+                        lambda: threads.append(threading.get_ident()) or real())
+    status, body, _ = await call()
+    assert status == 200 and len(body) == 3
+    assert (threads == [threading.get_ident()]) == on_the_loop
+
+
 async def test_store_holds_the_last_change_answered(call, monkeypatch):  # noqa: F811
     """A change whose directory sync is slow still ends before the next one
     begins: answered first, it is not the one left in the file."""

@@ -101,6 +101,9 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
 
         # The server puts its base URL in front of every pattern.
         self.handlers.append((ROUTE, WorkspacesAPIHandler, {"cooperative": self.cooperative}))
+        if not self.cooperative:
+            self.log.warning("The Zorvik workspaces API runs inline (cooperative is off): each "
+                             "request holds the whole server until its call is done")
         self.handlers.append((page.ROUTE, page.WorkspacesPageHandler, {"api_route": ROUTE}))
         self.log.info("Zorvik workspaces page on %s",
                       url_path_join(self.serverapp.base_url, page.ROUTE))
