@@ -265,7 +265,8 @@ def run_wrk(server: Server, method: str, seconds: int) -> Tuple[float, float, fl
 
 
 def _latency_us(out: str, percentile: str) -> float:
-    value, unit = re.search(rf"^\s+{percentile}\s+([\d.]+)(us|ms|s)\s*$", out, re.M).groups()  # type: ignore
+    found = re.search(rf"^\s+{percentile}\s+([\d.]+)(us|ms|s)\s*$", out, re.M)
+    value, unit = found.groups()  # type: ignore[union-attr]
     return float(value) * {"us": 1, "ms": 1e3, "s": 1e6}[unit]
 
 

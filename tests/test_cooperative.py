@@ -58,9 +58,17 @@ def outcome(loop, aw):
 
 
 def holding_the_worker(loop, release):
-    """A request whose call keeps the one worker until `release` is set."""
-    task = loop.create_task(in_request(_workers.run, release.wait))
-    loop.run_until_complete(asyncio.sleep(0.05))  # a worker has it
+    """A request whose call keeps a worker until `release` is set, once a
+    worker has it."""
+    taken = threading.Event()
+
+    def hold():
+        taken.set()
+        release.wait()
+
+    task = loop.create_task(in_request(_workers.run, hold))
+    while not taken.is_set():
+        loop.run_until_complete(asyncio.sleep(0.01))
     return task
 
 
@@ -114,7 +122,8 @@ def test_loop_serves_others_while_a_call_waits(standin, monkeypatch, loop):
     # past the deadline before a worker was free: the call does nothing
     (25, (504, _client.TIMED_OUT), 0),
 ])
-def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog, advance, answer, asked):
+def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog, advance, answer,
+                                          asked):
     zorvik.configure(url=standin.url, workers=1, deadline=20)
     holder = holding_the_worker(loop, release)
     waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
@@ -180,10 +189,10 @@ def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
     assert ran == [2]
 
 
-@pytest.mark.parametrize("zorvik_options, on_the_loop", [({}, False), ({"cooperative": False}, True)],
-                         indirect=["zorvik_options"])
-async def test_route_runs_inline_with_cooperative_off(call, monkeypatch, zorvik_options,  # noqa: F811
-                                                      on_the_loop):
+@pytest.mark.parametrize("zorvik_options, on_the_loop",
+                         [({}, False), ({"cooperative": False}, True)], indirect=["zorvik_options"])
+async def test_route_runs_inline_with_cooperative_off(call, monkeypatch,  # noqa: F811
+                                                      zorvik_options, on_the_loop):
     threads = []
     real = _store.get_joined_workspaces
     monkeypatch.setattr(_store, "get_joined_workspaces",
