@@ -17,6 +17,7 @@ from corvanix import cooperative
 from corvanix.server.misc.functions import parse_zorvik_exception
 from corvanix.zorvik import _client, _errors, _store, _workers
 from helpers import assert_no_leaks, sanitizer_loaded
+from test_zorvik import standin_process
 from test_server_extension import call, jp_server_config, zorvik_options  # noqa: F401 (fixtures)
 
 # greenlet's stack switching trips AddressSanitizer: sanitized runs keep the
@@ -229,10 +230,16 @@ async def test_store_holds_the_last_change_answered(call, monkeypatch):  # noqa:
         assert json.load(f)["current"] == answered[-1][1]
 
 
-def test_cooperative_paths_leak_nothing(standin, monkeypatch, loop, release):
+def test_cooperative_paths_leak_nothing(loop, release):
     zorvik.configure(log=QUIET)
     for fn, args in ((zorvik.get_joined_workspaces, ()), (zorvik.set_joined_workspace, (2,))):
         assert_no_leaks(lambda: loop.run_until_complete(in_request(fn, *args)), repeat=200)
+    # the platform, in a process of its own (in this one it would be mid-request
+    # whenever the count is taken)
+    with standin_process() as url:
+        zorvik.configure(url=url, log=QUIET)
+        assert_no_leaks(lambda: loop.run_until_complete(in_request(zorvik.get_joined_workspaces)),
+                        repeat=100, warm_up=1100)
     # refused at once, and cancelled while queued
     zorvik.configure(workers=1, max_waiting=1, log=QUIET)
     holder = holding_the_worker(loop, release)
