@@ -44,7 +44,7 @@ CURRENT_PATH = "/api/workspaces/current"
 TIMED_OUT = _cause.TIMED_OUT
 BAD_ANSWER = "The Zorvik platform sent an answer that is not a workspace list."
 TOO_LARGE = "The Zorvik platform sent an answer larger than the size limit."
-BUSY = "The Zorvik platform is busy: too many requests wait for it. Try again shortly."
+BUSY = _errors.busy("The Zorvik platform")
 MESSAGE_LIMIT = 300
 # The platform's statuses that describe the client's request: passed on.
 PASSED_ON = frozenset({400, 404, 409, 422})

@@ -34,6 +34,11 @@ def invalid_url(setting: str) -> str:
     return f"{setting} is not a valid http(s) URL."
 
 
+def busy(what: str) -> str:
+    """The answer when too many requests wait for `what` already."""
+    return f"{what} is busy: too many requests wait for it. Try again shortly."
+
+
 def unusable_proxy(setting: str) -> str:
     return f"{setting} names a proxy that the server cannot use."
 

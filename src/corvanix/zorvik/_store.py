@@ -44,7 +44,7 @@ EXAMPLE_WORKSPACES = [
 ]
 
 
-BUSY = "The workspace store is busy: too many requests wait for it. Try again shortly."
+BUSY = _errors.busy("The workspace store")
 
 
 class StoreError(Exception):
