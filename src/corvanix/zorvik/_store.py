@@ -90,9 +90,9 @@ _changing = threading.RLock()
 
 def busy() -> requests.exceptions.RequestException:
     """The failure of a request refused because too many wait for the store."""
-    _settings.current.log.warning("The workspace store %s: a request was refused, as %d "
-                                  "wait for it already.", store_path(),
-                                  _settings.current.max_waiting)
+    # On the loop: the path, which may take a look at the disk, is left out.
+    _settings.current.log.warning("A request to the workspace store was refused: %d wait "
+                                  "for it already.", _settings.current.max_waiting)
     return _errors.bad_request(503, BUSY)
 
 
