@@ -139,8 +139,10 @@ def parse_dump(path):
 def short_name(function):
     """A demangled name without its return type, parameter list and
     namespaces, e.g. "call_method_keywords"."""
-    # callgrind marks a recursion level with a '<n> suffix
-    name = re.sub(r"'\d+$", "", function.strip()).replace("(anonymous namespace)::", "")
+    # callgrind marks a recursion level with a '<n> suffix, the compiler a
+    # specialised copy with " [clone .constprop.0]"
+    name = re.sub(r"'\d+$", "", function.strip())
+    name = re.sub(r"( \[clone [^\]]*\])+$", "", name).replace("(anonymous namespace)::", "")
     if name.endswith(")"):  # drop the parameter list, which may nest
         depth = 0
         for i in range(len(name) - 1, -1, -1):

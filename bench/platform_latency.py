@@ -1,10 +1,9 @@
-"""Per-call latency of the Zorvik platform client against the stand-in
-platform (tests/zorvik_standin.py, a process of its own on 127.0.0.1): with
-the process's kept-alive connection pool, and with a fresh session and
-connection for every call as before the pool. The two alternate call by
-call, so drift on a shared machine hits both alike."""
+"""Per-call latency of the Zorvik platform client against the benchmark's
+own stand-in platform (standin_platform.py, a process of its own on
+127.0.0.1): with the process's kept-alive connection pool, and with a fresh
+session and connection for every call as before the pool. The two alternate
+call by call, so drift on a shared machine hits both alike."""
 import os
-import socket
 import statistics
 import subprocess
 import sys
@@ -13,15 +12,12 @@ import time
 import corvanix.zorvik as zorvik
 from corvanix.zorvik import _transport
 
-STANDIN = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests",
-                       "zorvik_standin.py")
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
+from loopback import free_port  # noqa: E402  (after its directory)
+
+STANDIN = os.path.join(HERE, "standin_platform.py")
 VARIANTS = ("pooled", "fresh connection")
-
-
-def _free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def _call_us(fresh):
@@ -34,8 +30,8 @@ def _call_us(fresh):
 
 def measure(calls, warmup):
     """{variant: (median µs, 90th percentile µs)} of `calls` GETs each."""
-    port = _free_port()
-    standin = subprocess.Popen([sys.executable, STANDIN, "--port", str(port)],
+    port = free_port()
+    standin = subprocess.Popen([sys.executable, STANDIN, str(port)],
                                stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
     try:
         standin.stdout.readline()  # listening

@@ -1,12 +1,15 @@
 """The whole benchmark: the native handler against the plain-Python handler
 (plain_workspace_handler.py) and the callee floor (floor.py), by instruction
-counts, time, end to end in a real server, and import time; and the Zorvik
-platform client's per-call latency (platform_latency.py). Prints the
+counts, time, end to end in a real server, and import time; what a call into
+Python costs native code against Python code (entry_cost.py); and the
+Zorvik platform client's per-call latency (platform_latency.py). Prints the
 tables; a full run also writes them to bench/RESULTS-<version>.md.
 
     tools/bench                 full run, writes bench/RESULTS-<version>.md
     tools/bench --no-results    full run, prints only
     tools/bench --smoke         tiny counts, only checks that it all runs
+    tools/bench --only instructions,timing
+                                those tables only (prints only)
 """
 import argparse
 import datetime
@@ -18,18 +21,19 @@ import sys
 import callgrind_profile
 import cases
 import end_to_end
+import entry_cost
 import import_time
 import platform_latency
 import timing
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-FULL = dict(instructions=100, warmup=1100, rounds=15, batch_ms=20, e2e_requests=1500,
-            e2e_rounds=3, import_rounds=10, platform_calls=1000)
+FULL = dict(instructions=100, warmup=1100, entry_calls=1000, rounds=15, batch_ms=20,
+            e2e_requests=1500, e2e_rounds=3, import_rounds=10, platform_calls=1000)
 # The interpreter caches global look-ups per code object only after 1024
 # calls, so the full run warms up beyond that; the smoke run skips it.
-SMOKE = dict(instructions=2, warmup=5, rounds=3, batch_ms=1, e2e_requests=20, e2e_rounds=1,
-             import_rounds=2, platform_calls=5)
+SMOKE = dict(instructions=2, warmup=5, entry_calls=2, rounds=3, batch_ms=1, e2e_requests=20,
+             e2e_rounds=1, import_rounds=2, platform_calls=5)
 
 
 def machine():
@@ -47,7 +51,8 @@ def percent(value):
     return f"{100 * value:.2f}%"
 
 
-def instruction_section(counts, paths, out):
+def instruction_section(counts, out):
+    paths = [path for path, _ in cases.PATHS]
     results, functions, note = callgrind_profile.profile(paths, counts["instructions"],
                                                          counts["warmup"],
                                                          build_root=os.environ.get("BUILD_ROOT"))
@@ -57,16 +62,16 @@ def instruction_section(counts, paths, out):
     if results is None:
         out.append(f"Skipped: {note}.")
         return
-    out.append("| Path | native | plain | floor | native/plain | native/floor | plain/floor "
-               "| ours | ours/native |")
-    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|")
+    out.append("| Path | native | plain | floor | native/plain | native − plain | native/floor "
+               "| plain/floor | ours | ours/native |")
+    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
     for path, label in cases.PATHS:
         native, ours = results[(path, "native")]
         plain = results[(path, "plain")][0]
         floor = results[(path, "floor")][0]
         out.append(f"| {label} | {native:,.0f} | {plain:,.0f} | {floor:,.0f} "
-                   f"| {native / plain:.3f} | {native / floor:.3f} | {plain / floor:.3f} "
-                   f"| {ours:,.0f} | {percent(ours / native)} |")
+                   f"| {native / plain:.3f} | {native - plain:+,.0f} | {native / floor:.3f} "
+                   f"| {plain / floor:.3f} | {ours:,.0f} | {percent(ours / native)} |")
     out.append("")
     out.append("\"ours\": self cost of the functions in the native module's shared object.")
     if note:
@@ -85,7 +90,40 @@ def instruction_section(counts, paths, out):
         out.append(f"| `{function}` | {row} |")
 
 
-def timing_section(counts, paths, out):
+def entry_section(counts, out):
+    per_call, note = entry_cost.measure(counts["entry_calls"])
+    out.append(f"### Calls into Python (callgrind; instructions per call of a one-line "
+               f"function, {counts['entry_calls']} calls, the loop's own cost taken off)")
+    out.append("")
+    if per_call is None:
+        out.append(f"Skipped: {note}.")
+        return
+    out.append("| Call | from native code | from Python code | native − Python |")
+    out.append("|---|--:|--:|--:|")
+    extra = {}
+    for kind, label in entry_cost.CALLS:
+        native, python = per_call[("native", kind)], per_call[("python", kind)]
+        extra[kind] = native - python
+        out.append(f"| {label} | {native:,.0f} | {python:,.0f} | {native - python:+,.0f} |")
+    out.append("")
+    out.append("Native code calls a Python function through the interpreter's fast call, "
+               "which enters its evaluation loop anew, and finds a method through the "
+               "generic look-up; Python code from 3.11 pushes the callee's frame within the "
+               "loop it runs in and finds the method through its inline cache. What the "
+               "module's calls into Python cost it on each path, by that difference:")
+    out.append("")
+    out.append("| Path | calls into Python functions per request | their cost over the same calls "
+               "from Python |")
+    out.append("|---|---|--:|")
+    for path, label in cases.PATHS:
+        calls = entry_cost.calls_per_request(path)
+        listed = ", ".join(f"{count} {kind}" for kind, count in calls.items())
+        cost = sum(extra[kind] * count for kind, count in calls.items())
+        out.append(f"| {label} | {listed} | {cost:+,.0f} |")
+
+
+def timing_section(counts, out):
+    paths = [path for path, _ in cases.PATHS]
     results = timing.measure(paths, counts["rounds"], counts["batch_ms"], counts["warmup"])
     out.append(f"### Time per request (ns; median of {counts['rounds']} interleaved rounds "
                f"± half the interquartile range)")
@@ -142,6 +180,26 @@ def platform_latency_section(counts, out):
     out.append(f"| fresh/pooled | {fresh / pooled:.2f} | |")
 
 
+# One table per measurement, in the order they print.
+SECTIONS = {
+    "instructions": instruction_section,
+    "entry": entry_section,
+    "timing": timing_section,
+    "end-to-end": end_to_end_section,
+    "import": import_section,
+    "platform": platform_latency_section,
+}
+
+
+def section_names(text):
+    names = [name.strip() for name in text.split(",") if name.strip()]
+    unknown = [name for name in names if name not in SECTIONS]
+    if unknown:
+        raise argparse.ArgumentTypeError(f"no such section: {', '.join(unknown)} "
+                                         f"(sections: {', '.join(SECTIONS)})")
+    return names
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -149,12 +207,17 @@ def main(argv=None):
     parser.add_argument("--results", help="write the tables to this file (a full run's "
                         "default: bench/RESULTS-<version>.md)")
     parser.add_argument("--no-results", action="store_true", help="write no results file")
+    parser.add_argument("--only", type=section_names, default=list(SECTIONS),
+                        help="comma-separated sections to run, of: " + ", ".join(SECTIONS)
+                        + " (a partial run writes no results file unless --results names one)")
     args = parser.parse_args(argv)
-    if args.results is None and not args.smoke and not args.no_results:
+    partial = args.only != list(SECTIONS)
+    if args.results is None and not args.smoke and not args.no_results and not partial:
         args.results = os.path.join(HERE, "RESULTS-%d.%d.md" % sys.version_info[:2])
     counts = SMOKE if args.smoke else FULL
-    paths = [path for path, _ in cases.PATHS]
     command = "tools/bench" + (" --smoke" if args.smoke else "")
+    if partial:
+        command += " --only " + ",".join(args.only)
     out = [
         "## Benchmark: native handler, plain-Python handler, callee floor",
         "",
@@ -170,12 +233,8 @@ def main(argv=None):
         "",
     ]
     report = []
-    for section in (lambda out: instruction_section(counts, paths, out),
-                    lambda out: timing_section(counts, paths, out),
-                    lambda out: end_to_end_section(counts, out),
-                    lambda out: import_section(counts, out),
-                    lambda out: platform_latency_section(counts, out)):
-        section(out)
+    for name in args.only:
+        SECTIONS[name](counts, out)
         out.append("")
         print("\n".join(out), flush=True)  # each section as soon as it is done
         report.extend(out)

@@ -77,12 +77,25 @@ def testmod():
     return importlib.import_module("_wsh_testmod")
 
 
+SLOW_SWITCH = "WSH_SLOW_TESTS"
+_slow_left_out = pytest.StashKey[int]()
+
+
 def pytest_collection_modifyitems(config, items):
-    # Slow tests (fresh environments, installs from the package index) run
-    # where WSH_SLOW_TESTS=1 asks for them, as CI does.
-    if os.environ.get("WSH_SLOW_TESTS") == "1":
+    # The fast tier by default; the slow tier (server processes, browsers, the
+    # soak, the benchmark, leak loops of seconds, fresh environments) joins it
+    # where WSH_SLOW_TESTS=1 asks for it, as CI does.
+    if os.environ.get(SLOW_SWITCH) == "1":
         return
-    skip = pytest.mark.skip(reason="slow: set WSH_SLOW_TESTS=1 to run it")
-    for item in items:
-        if "slow" in item.keywords:
-            item.add_marker(skip)
+    slow = [item for item in items if item.get_closest_marker("slow")]
+    if slow:
+        config.hook.pytest_deselected(items=slow)
+        items[:] = [item for item in items if not item.get_closest_marker("slow")]
+    config.stash[_slow_left_out] = len(slow)
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    left_out = config.stash.get(_slow_left_out, 0)
+    if left_out:
+        terminalreporter.write_line(
+            f"fast tier: {left_out} slow tests deselected ({SLOW_SWITCH}=1 runs them too)")

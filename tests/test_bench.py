@@ -59,6 +59,7 @@ def test_baseline_and_floor_answer_like_the_native_handler(cases, path):
     assert type(answers["native"][2][1]) is int and type(answers["plain"][2][1]) is int
 
 
+@pytest.mark.slow
 def test_smoke_run_produces_every_row(monkeypatch):
     monkeypatch.syspath_prepend(BENCH)
     from cases import PATHS
@@ -67,20 +68,24 @@ def test_smoke_run_produces_every_row(monkeypatch):
     assert proc.returncode == 0, proc.stdout + proc.stderr
     sections = dict(re.findall(r"^### ([^(\n]+)\(.*?\n(.*?)(?=^### |\Z)", proc.stdout,
                                re.M | re.S))
-    assert set(sections) == {"Instructions per request ", "Time per request ", "End to end ",
-                             "Import time ", "Platform client latency "}
+    assert set(sections) == {"Instructions per request ", "Calls into Python ",
+                             "Time per request ", "End to end ", "Import time ",
+                             "Platform client latency "}
     from callgrind_profile import sanitizer_preloaded
     counted = shutil.which("valgrind") and not sanitizer_preloaded()
     labels = [label for _, label in PATHS]
-    number = r"[\d,.]+"
+    number = r"[+-]?[\d,.]+"
     for label in labels:
         assert re.search(rf"^\| {re.escape(label)} \|( {number} ±\d+% \|){{3}}",
                          sections["Time per request "], re.M), label
         if counted:
-            assert re.search(rf"^\| {re.escape(label)} \|( {number} \|){{7}} {number}% \|$",
+            assert re.search(rf"^\| {re.escape(label)} \|( {number} \|){{8}} {number}% \|$",
                              sections["Instructions per request "], re.M), label
+            assert re.search(rf"^\| {re.escape(label)} \| [^|]+ \| {number} \|$",
+                             sections["Calls into Python "], re.M), label
     if not counted:
         assert "Skipped: " in sections["Instructions per request "]
+        assert "Skipped: " in sections["Calls into Python "]
     for request in ("GET, 10 workspaces", "POST, success"):
         assert re.search(rf"^\| {request} \| {number} \| {number} \| {number} \|",
                          sections["End to end "], re.M), request

@@ -14,6 +14,7 @@ NAME = "corvanix_zorvik_workspace_handler-0.1.0"
 GOOD = [
     "corvanix/__init__.py",
     "corvanix/py.typed",
+    "corvanix/zorvik/_client.py",
     "corvanix/server/handlers/zorvik/workspace_handler.cpython-38-x86_64-linux-gnu.so",
     "corvanix/server/handlers/zorvik/workspace_handler.pyi",
     f"{NAME}.data/data/etc/jupyter/jupyter_server_config.d/corvanix.json",
@@ -23,13 +24,24 @@ GOOD = [
 SCRIPTS = "[console_scripts]\njupyter-zorvik-workspaces = corvanix.server.extension:main\n"
 GOOD_TAG = "cp38-cp38-manylinux2014_x86_64.manylinux_2_17_x86_64"
 GLIBC = (2, 36)
+REQUIRED = ["jupyter-server<3,>=2.11.2", "urllib3<3,>=2.2.3", 'pytest>=8.3; extra == "test"']
+CLIENT = """import json
+import urllib3.exceptions
+from jupyter_server.utils import url_path_join
+from corvanix.zorvik import _url
+from . import _answer
+"""
 
 
-def wheel(tmp_path, names, tag=GOOD_TAG, scripts=SCRIPTS):
+def wheel(tmp_path, names, tag=GOOD_TAG, scripts=SCRIPTS, required=REQUIRED):
+    metadata = "Metadata-Version: 2.1\nName: corvanix-zorvik-workspace-handler\nVersion: 0.1.0\n" + \
+        "".join(f"Requires-Dist: {r}\n" for r in required)
+    content = {f"{NAME}.dist-info/METADATA": metadata, f"{NAME}.dist-info/entry_points.txt": scripts,
+               "corvanix/zorvik/_client.py": CLIENT}
     path = tmp_path / f"{NAME}-{tag}.whl"
     with zipfile.ZipFile(path, "w") as z:
         for name in names:
-            z.writestr(name, scripts if name.endswith("entry_points.txt") else "")
+            z.writestr(name, content.get(name, ""))
     return str(path)
 
 
@@ -69,3 +81,11 @@ def test_an_incomplete_or_tainted_wheel_is_refused(tmp_path, names, tag, problem
 def test_a_wrong_console_script_is_refused(tmp_path, scripts):
     problems = check_dist.check_wheel(wheel(tmp_path, GOOD, scripts=scripts), GLIBC)
     assert problems == [SCRIPT_MISSING]
+
+
+@pytest.mark.parametrize("required, problem", [
+    (REQUIRED[1:], "imports jupyter_server but does not require it"),
+    (REQUIRED + ["cmake>=3.20"], "requires cmake of every user but imports it nowhere"),
+])
+def test_a_wheel_must_require_what_it_imports_and_no_more(tmp_path, required, problem):
+    assert check_dist.check_wheel(wheel(tmp_path, GOOD, required=required), GLIBC) == [problem]

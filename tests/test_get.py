@@ -287,6 +287,81 @@ def test_rebound_global_is_used_by_the_next_call(wh, Double, fetch):
     assert h2.answer.body == [{"id": 7, "name": "w7"}]
 
 
+def answer_after(h, change):
+    """Makes `change`, then the next request on `h`; its answer."""
+    change()
+    h.reset()
+    h.get()
+    return h.answer
+
+
+def test_a_changed_to_dict_is_called_at_the_next_request(Double, fetch):
+    # The look-up of to_dict is remembered per type for objects without
+    # attributes of their own; any change of the type or a base shows at once.
+    class Base:
+        __slots__ = ()
+
+        def to_dict(self):
+            return {"from": "base"}
+
+    class Slotted(Base):
+        __slots__ = ("n",)
+
+        def __init__(self, n):
+            self.n = n
+
+    class Other:
+        __slots__ = ()
+
+        def to_dict(self):
+            return {"from": "other"}
+
+    fetch(result=[Slotted(1), Slotted(2)])
+    h = Double()
+
+    def body_after(change):
+        return answer_after(h, change).body
+
+    assert body_after(lambda: None) == [{"from": "base"}] * 2
+    assert body_after(lambda: setattr(Base, "to_dict", lambda self: {"base": "changed"})) == [{"base": "changed"}] * 2
+    assert body_after(lambda: setattr(Slotted, "to_dict", lambda self: {"n": self.n})) == [{"n": 1}, {"n": 2}]
+    assert_no_leaks(lambda: body_after(lambda: None))
+    # other types between them, and an object with an attribute of its own
+    own = Workspace(3)
+    fetch(result=[Slotted(1), Other(), own, Slotted(2)])
+    assert body_after(lambda: setattr(own, "to_dict", lambda: {"own": True})) == [
+        {"n": 1}, {"from": "other"}, {"own": True}, {"n": 2}]
+    fetch(result=[Slotted(1)])
+    delattr(Slotted, "to_dict")
+    delattr(Base, "to_dict")
+    h.reset()
+    with pytest.raises(AttributeError, match="to_dict"):
+        h.get()
+
+
+def test_a_changed_status_class_is_seen_at_the_next_answer(wh, Double, fetch, monkeypatch):
+    # A member read of the status class is remembered per class and
+    # metaclass; a change of either shows at once.
+    class Meta(type):
+        pass
+
+    Status = Meta("Status", (), {"OK": 201})
+    monkeypatch.setattr(wh, "HTTPStatus", Status)
+    fetch(result=[])
+    h = Double()
+
+    def status_after(change):
+        return answer_after(h, change).status
+
+    assert status_after(lambda: None) == 201
+    assert status_after(lambda: setattr(Status, "OK", 202)) == 202
+    # a data descriptor of the metaclass comes first, a plain value after the class's own
+    assert status_after(lambda: setattr(Meta, "OK", property(lambda cls: 203))) == 203
+    assert status_after(lambda: setattr(Meta, "OK", 204)) == 202
+    assert status_after(lambda: delattr(Status, "OK")) == 204
+    assert_no_leaks(lambda: status_after(lambda: None))
+
+
 @pytest.mark.parametrize("outcome", [
     dict(result=[Workspace(1), Workspace(2)]),
     dict(result=(1,)),

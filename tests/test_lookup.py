@@ -7,21 +7,21 @@ import pytest
 from helpers import MODULE_NAME, assert_no_leaks, raises_with, run_scenario
 
 
-SITES = range(4)
+PLACES = range(4)
 
 
 @pytest.fixture
-def sites(testmod):
+def places(testmod):
     """Fresh test reading places (one per name read), the module dictionary
     left as found."""
     names = set(vars(testmod))
-    for site in SITES:
-        testmod.reset_global_cache(site)
-    yield SITES
+    for place in PLACES:
+        testmod.reset_global_cache(place)
+    yield PLACES
     for name in set(vars(testmod)) - names:
         del vars(testmod)[name]
-    for site in SITES:
-        testmod.reset_global_cache(site)
+    for place in PLACES:
+        testmod.reset_global_cache(place)
 
 
 class CountingKey:
@@ -42,62 +42,62 @@ class CountingKey:
         return False
 
 
-def test_rebound_global_is_seen_at_the_next_read(testmod, sites):
-    site = sites[0]
+def test_rebound_global_is_seen_at_the_next_read(testmod, places):
+    place = places[0]
     vars(testmod)["wsh_probe"] = first = object()
-    assert testmod.get_module_global(site, "wsh_probe") is first
+    assert testmod.get_module_global(place, "wsh_probe") is first
     vars(testmod)["wsh_probe"] = second = object()
-    assert testmod.get_module_global(site, "wsh_probe") is second
+    assert testmod.get_module_global(place, "wsh_probe") is second
 
 
-def test_global_shadows_builtin_and_deletion_falls_back(testmod, sites):
-    site = sites[0]
+def test_global_shadows_builtin_and_deletion_falls_back(testmod, places):
+    place = places[0]
     vars(testmod)["len"] = shadow = object()
-    assert testmod.get_module_global(site, "len") is shadow
+    assert testmod.get_module_global(place, "len") is shadow
     del vars(testmod)["len"]
-    assert testmod.get_module_global(site, "len") is builtins.len
+    assert testmod.get_module_global(place, "len") is builtins.len
 
 
-def test_name_in_neither_raises_name_error(testmod, sites):
-    site = sites[0]
-    e = raises_with(lambda: testmod.get_module_global(site, "wsh_nowhere"), NameError)
+def test_name_in_neither_raises_name_error(testmod, places):
+    place = places[0]
+    e = raises_with(lambda: testmod.get_module_global(place, "wsh_nowhere"), NameError)
     assert str(e) == "name 'wsh_nowhere' is not defined"
-    assert testmod.global_cache(site)[1:] == (False, True)  # absence is cached too
+    assert testmod.global_cache(place)[1:] == (False, True)  # absence is cached too
 
 
-def test_unchanged_dictionary_costs_no_lookup(testmod, sites):
-    site = sites[0]
+def test_unchanged_dictionary_costs_no_lookup(testmod, places):
+    place = places[0]
     key = CountingKey("abs")
     vars(testmod)[key] = None
-    assert testmod.get_module_global(site, "abs") is builtins.abs
+    assert testmod.get_module_global(place, "abs") is builtins.abs
     assert key.compared == 1  # the full look-up met the colliding key
     for _ in range(5):
-        assert testmod.get_module_global(site, "abs") is builtins.abs
+        assert testmod.get_module_global(place, "abs") is builtins.abs
     assert key.compared == 1
     vars(testmod)["wsh_other"] = 1  # any change sends the place through a look-up again
-    assert testmod.get_module_global(site, "abs") is builtins.abs
+    assert testmod.get_module_global(place, "abs") is builtins.abs
     assert key.compared == 2
 
 
-def test_lookup_error_is_returned_and_pair_kept(testmod, sites):
-    site = sites[0]
-    assert testmod.get_module_global(site, "abs") is builtins.abs
+def test_lookup_error_is_returned_and_pair_kept(testmod, places):
+    place = places[0]
+    assert testmod.get_module_global(place, "abs") is builtins.abs
     key = CountingKey("abs", fail=True)
     vars(testmod)[key] = None
-    before = testmod.global_cache(site)
+    before = testmod.global_cache(place)
     for _ in range(2):  # still not current: the next read looks up again
-        e = raises_with(lambda: testmod.get_module_global(site, "abs"), LookupError)
+        e = raises_with(lambda: testmod.get_module_global(place, "abs"), LookupError)
         assert str(e) == "comparison failed"
-        assert testmod.global_cache(site) == before
+        assert testmod.global_cache(place) == before
 
 
-def test_reads_do_not_leak(testmod, sites):
+def test_reads_do_not_leak(testmod, places):
     vars(testmod)["wsh_probe"] = [1]
 
     def reads():
-        testmod.get_module_global(sites[0], "wsh_probe")
-        testmod.get_module_global(sites[1], "abs")
-        raises_with(lambda: testmod.get_module_global(sites[2], "wsh_nowhere"), NameError)
+        testmod.get_module_global(places[0], "wsh_probe")
+        testmod.get_module_global(places[1], "abs")
+        raises_with(lambda: testmod.get_module_global(places[2], "wsh_nowhere"), NameError)
         vars(testmod)["wsh_probe"] = [2]  # a changed dict each round: the full path too
 
     assert_no_leaks(reads)

@@ -28,36 +28,49 @@ def user_env(tmp_path):
         if not k.startswith("JUPYTER_") and k not in ("ZORVIK_URL", "PYTHONPATH")})
     env.update(HOME=str(tmp_path / "home"),
                # the suite has just installed this checkout into this environment
-               VENV=sys.prefix, PYTHON=sys.executable, SKIP_INSTALL="1")
+               VENV=sys.prefix, PYTHON=sys.executable)
     os.makedirs(env["HOME"])
     return env
 
 
 def wait_for_url(log_path, proc):
-    """The server's URL with its token, as the command prints it."""
+    """The server's URL with its token, as the server logs it."""
+    return wait_for(r"(http://127\.0\.0\.1:\d+/)\?token=([0-9a-f]{16,})", log_path, proc)
+
+
+def wait_for(pattern, log_path, proc):
+    """The groups of the first match of `pattern` in the log, once it is there."""
     deadline = time.monotonic() + STARTUP_SECONDS
     while time.monotonic() < deadline:
         with open(log_path) as f:
-            match = re.search(r"(http://127\.0\.0\.1:\d+/)\?token=([0-9a-f]{16,})", f.read())
+            match = re.search(pattern, f.read())
         if match:
-            return match.group(1), match.group(2)
+            return match.groups()
         if proc.poll() is not None:
             break
         time.sleep(0.2)
     with open(log_path) as f:
-        pytest.fail(f"no server URL (exit {proc.poll()}):\n{f.read()}")
+        pytest.fail(f"no match for {pattern} (exit {proc.poll()}):\n{f.read()}")
 
 
-def test_main_command_serves_the_embedded_store(user_env, tmp_path):
+@pytest.mark.slow
+def test_main_command_serves_the_embedded_store_at_its_page(user_env, tmp_path):
     port = free_port()
+    root = tmp_path / "notebooks"
+    root.mkdir()
+    (root / "mine.txt").write_text("x")
     log_path = tmp_path / "serve.log"
     with open(log_path, "w") as log:
         proc = subprocess.Popen([SERVE, f"--port={port}", "--ServerApp.port_retries=0"],
-                                cwd=str(tmp_path), env=user_env, stdout=log, stderr=subprocess.STDOUT,
+                                cwd=str(root), env=user_env, stdout=log, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
     try:
-        base, token = wait_for_url(log_path, proc)
-        assert base == f"http://127.0.0.1:{port}/"
+        page, token = wait_for(r"serve: the workspaces page: (http://\S+/zorvik/workspaces)\?token=(\w+)\n",
+                               log_path, proc)
+        base = f"http://127.0.0.1:{port}/"
+        assert page == base + "zorvik/workspaces"
+        # the suite installed these very sources: nothing to build again
+        assert "installing" not in log_path.read_text()
         url = base + "api/zorvik/workspaces"
         auth = {"Authorization": f"token {token}"}
 
@@ -70,6 +83,15 @@ def test_main_command_serves_the_embedded_store(user_env, tmp_path):
         assert [w["id"] for w in requests.get(url, headers=auth, timeout=10).json() if w["current"]] == [3]
         store = tmp_path / "data" / "corvanix" / "zorvik-workspaces.json"
         assert json.loads(store.read_text())["current"] == 3
+
+        # the server's front page is the workspaces page; its files are those
+        # of the directory serve was started from
+        front = requests.get(base, headers=auth, allow_redirects=False, timeout=10)
+        assert front.status_code == 302
+        assert front.headers["Location"].partition("?")[0] == "/zorvik/workspaces"
+        assert requests.get(page, params={"token": token}, timeout=10).status_code == 200
+        files = requests.get(base + "api/contents", headers=auth, timeout=10).json()["content"]
+        assert [f["name"] for f in files] == ["mine.txt"]
     finally:
         stop_process_group(proc)
 

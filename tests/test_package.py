@@ -39,13 +39,13 @@ def test_exports_only_the_module_entry(wh):
 
 
 def listed_private_symbols(version):
-    """The private symbols runtime/compat.h lists for `version` (a (major,
+    """The private symbols native/runtime/compat.h lists for `version` (a (major,
     minor) pair), split into those called by our code and all of them."""
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     entry = re.compile(r"^//   (_Py\w+)\s+3\.(\d+)(?:-3\.(\d+))?\s")
     called, listed = set(), set()
     section = None
-    with open(os.path.join(root, "runtime", "compat.h")) as f:
+    with open(os.path.join(root, "native", "runtime", "compat.h")) as f:
         for line in f:
             if line.startswith("#pragma"):
                 break
@@ -69,7 +69,7 @@ def test_imports_only_the_listed_private_symbols(wh):
                          capture_output=True, text=True).stdout
     imported = {line.split()[-1] for line in out.splitlines() if line.split()[-1].startswith("_Py")}
     called, listed = listed_private_symbols(sys.version_info[:2])
-    assert imported <= listed, f"not in runtime/compat.h's list: {sorted(imported - listed)}"
+    assert imported <= listed, f"not in native/runtime/compat.h's list: {sorted(imported - listed)}"
     assert called <= imported, f"listed but no longer used: {sorted(called - imported)}"
 
 

@@ -57,6 +57,7 @@ async def test_way_back_to_the_server_home(jp_fetch, jp_serverapp, default_url, 
     assert html.count("<a ") == len(links)
 
 
+@pytest.mark.slow
 def test_page_requests_keep_nothing(jp_fetch, jp_asyncio_loop):
     def once():
         response = jp_asyncio_loop.run_until_complete(jp_fetch(page.ROUTE))

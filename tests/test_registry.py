@@ -91,7 +91,7 @@ def test_compatible_metaclass_entry_is_reused():
     """)
 
 
-def test_type_entry_with_a_matching_size_but_another_layout_isassert_registry_refuses(testmod):
+def test_type_entry_with_a_matching_size_but_another_layout_is_refused(testmod):
     # A plain class whose slots give it the record's size must not pass as ours.
     record_size = testmod.fixup_offsets()["size"]
     registry = sys.modules[REGISTRY]

@@ -19,6 +19,8 @@ from helpers import free_port, stop_process_group
 from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
 from zorvik_standin import Platform, inflating_body, running_platform
 
+pytestmark = pytest.mark.slow
+
 OPTIONS = ("url", "username", "password_file", "deadline", "cooldown", "max_answer_bytes",
            "store_path")
 PASSWORD = "pw/s3cr3t"

@@ -5,6 +5,10 @@ import os
 import subprocess
 import sys
 
+import pytest
+
+pytestmark = pytest.mark.slow
+
 SOAK = os.path.join(os.path.dirname(__file__), os.pardir, "tools", "soak.py")
 
 

@@ -669,6 +669,7 @@ def standin_process(*options):
         proc.wait(10)
 
 
+@pytest.mark.slow
 def test_client_paths_leak_nothing(monkeypatch, tmp_path):
     # The stand-in runs apart: in this process it would be mid-request
     # whenever the count is taken. The long warm-up passes the calls after

@@ -7,15 +7,21 @@ type stub, py.typed and the file that enables the server extension, declare
 the console script that lists the extension's options, carry a manylinux tag
 no newer than this machine's C library, and hold nothing of the tests, the
 build trees, the C++ sources or a .pth file (nothing of ours runs at
-interpreter start). An sdist must hold what a build
-needs and none of the environments, build trees or built files. Prints each
-problem and exits 1 if there is one.
+interpreter start). Its metadata must require every third-party package its
+Python files import, and nothing more for every user (test and build tools
+stay out). An sdist must hold what a build needs and none of the
+environments, build trees or built files. Prints each problem and exits 1 if
+there is one.
 """
+import ast
+import email.parser
 import fnmatch
+import importlib.util
 import os
 import platform
 import re
 import sys
+import sysconfig
 import tarfile
 import zipfile
 
@@ -27,9 +33,9 @@ CONSOLE_SCRIPT = "jupyter-zorvik-workspaces = corvanix.server.extension:main"
 WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCache.txt",
                    "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*",
                    "*.pth"]
-SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "README.md", "module/entry.cpp",
-                  "module/strings.list", "tools/gen_string_table.py", "jupyter-config/corvanix.json",
-                  "src/corvanix/__init__.py", "src/corvanix/py.typed",
+SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "cmake/require_cxx20.cmake", "README.md",
+                  "native/module/entry.cpp", "native/strings.list", "tools/gen_string_table.py",
+                  "jupyter-config/corvanix.json", "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
 SDIST_FORBIDDEN = ["build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",
                    "*CMakeCache.txt", ".git/*", ".hypothesis/*"]
@@ -47,6 +53,52 @@ def machine_glibc():
     return tuple(int(part) for part in version.split(".")[:2])
 
 
+def _distribution(name):
+    """A project name as its dependents and its imports spell it."""
+    return re.sub(r"[-_.]+", "_", name).lower()
+
+
+def _in_stdlib(name):
+    if hasattr(sys, "stdlib_module_names"):  # from 3.10
+        return name in sys.stdlib_module_names
+    if name in sys.builtin_module_names:
+        return True
+    spec = importlib.util.find_spec(name)
+    origin = spec and spec.origin
+    return bool(origin) and origin.startswith(sysconfig.get_paths()["stdlib"] + os.sep) \
+        and "site-packages" not in origin
+
+
+def _imported(source):
+    """The top-level names of what a module's source imports."""
+    names = set()
+    for node in ast.walk(ast.parse(source)):
+        if isinstance(node, ast.Import):
+            names.update(alias.name.split(".")[0] for alias in node.names)
+        elif isinstance(node, ast.ImportFrom) and node.level == 0:
+            names.add(node.module.split(".")[0])
+    return names
+
+
+def check_requirements(wheel, names):
+    """Every third-party package the wheel's Python files import is required
+    for every user, and nothing else is (import names match project names here)."""
+    metadata = [n for n in names if re.fullmatch(r"[^/]+\.dist-info/METADATA", n)]
+    if len(metadata) != 1:
+        return ["no METADATA"]
+    fields = email.parser.Parser().parsestr(wheel.read(metadata[0]).decode())
+    required = {_distribution(re.match(r"[A-Za-z0-9._-]+", r).group())
+                for r in fields.get_all("Requires-Dist") or [] if "extra" not in r.partition(";")[2]}
+    own = {name.split("/")[0] for name in names if "/" in name and ".dist-info/" not in name}
+    imported = set()
+    for name in names:
+        if name.endswith(".py"):
+            imported |= _imported(wheel.read(name))
+    third_party = {_distribution(n) for n in imported - own if not _in_stdlib(n)}
+    return ([f"imports {n} but does not require it" for n in sorted(third_party - required)]
+            + [f"requires {n} of every user but imports it nowhere" for n in sorted(required - third_party)])
+
+
 def check_wheel(path, glibc):
     # name-version-pythontag-abitag-platformtag.whl
     _, _, python_tag, _, platform_tags = os.path.basename(path)[:-len(".whl")].split("-")
@@ -61,6 +113,7 @@ def check_wheel(path, glibc):
         names = wheel.namelist()
         entry_points = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
         scripts = wheel.read(entry_points[0]).decode() if entry_points else ""
+        problems += check_requirements(wheel, names)
     version = python_tag[len("cp"):]
     module = re.compile(re.escape(MODULE_DIR) + rf"workspace_handler\.cpython-{version}-[\w-]+\.so")
     if not any(module.fullmatch(name) for name in names):

@@ -1,6 +1,8 @@
 # Shared set-up of the project commands: finds the interpreter, creates the
 # virtual environment and installs the package into it.
-#   WSH_PYTHON_VERSION=3.13     the interpreter version (default 3.8): pyenv's
+#   WSH_PYTHON_VERSION=3.13     the interpreter version (default 3.8, or the
+#                               newest supported one found where the command
+#                               sets WSH_DEFAULT_PYTHON=newest): pyenv's
 #                               newest of it, else python3.13 on the PATH
 #   PYTHON=/path/to/python3.x   the interpreter itself (overrides the above)
 #   VENV=.venv-3.8              where the environment lives (default: one per
@@ -29,13 +31,34 @@ wsh_versions() {
     echo "$versions"
 }
 
-find_python() {
-    if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
-    local version=${WSH_PYTHON_VERSION:-3.8} root candidate
+# The interpreter of one version: pyenv's newest release of it, else
+# pythonX.Y on the PATH; nothing if there is neither.
+python_of() {
+    local version=$1 root candidate
     root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
     candidate=$(ls -d "$root"/versions/"$version".*/bin/python"$version" 2>/dev/null | sort -V | tail -n 1 || true)
     if [ -n "$candidate" ]; then echo "$candidate"; return; fi
-    command -v "python$version" || { echo "no CPython $version found; set PYTHON=" >&2; exit 2; }
+    command -v "python$version" || true
+}
+
+find_python() {
+    if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
+    local version=${WSH_PYTHON_VERSION:-${WSH_DEFAULT_PYTHON:-3.8}} candidate
+    if [ "$version" = newest ]; then
+        for version in $(echo "$WSH_SUPPORTED_PYTHONS" | tr ' ' '\n' | sort -rV); do
+            candidate=$(python_of "$version")
+            if [ -n "$candidate" ]; then echo "$candidate"; return; fi
+        done
+        echo "no supported CPython ($WSH_SUPPORTED_PYTHONS) found; set PYTHON=" >&2; exit 2
+    fi
+    candidate=$(python_of "$version")
+    [ -n "$candidate" ] || { echo "no CPython $version found; set PYTHON=" >&2; exit 2; }
+    echo "$candidate"
+}
+
+# What the commands say about their own work, on stderr.
+say() {
+    echo "$(basename "$0"): $*" >&2
 }
 
 PYTHON=$(find_python)
@@ -55,19 +78,54 @@ CONSTRAINTS=$ROOT/constraints/py$WSH_VERSION$LOWEST_SUFFIX.txt
 
 ensure_venv() {
     if [ ! -x "$VENV/bin/python" ]; then
+        say "creating the environment ${VENV#$ROOT/} (CPython $WSH_VERSION)"
         "$PYTHON" -m venv "$VENV"
         "$VENV/bin/python" -m pip install --quiet --upgrade pip
     fi
 }
 
-# Installs the package (and the given extras) from this checkout.
+# The installs below skip what the environment already holds as it is now: a
+# stamp in the environment keeps the digest of what its last install was made
+# from.
+
+# Installs a dependency group of pyproject.toml, which the pip of CPython 3.8
+# cannot: its requirements as tools/requirements_from_pyproject.py prints them.
+install_group() {
+    local group=$1 stamp=$VENV/.wsh-group-$1 digest requirements
+    digest=$(cat "$ROOT/pyproject.toml" "$CONSTRAINTS" | sha256sum | cut -d' ' -f1)
+    [ "$(cat "$stamp" 2>/dev/null)" != "$digest" ] || return 0
+    say "installing the $group tools into ${VENV#$ROOT/}"
+    rm -f "$stamp"
+    # what the helper reads pyproject.toml with
+    "${PIP_INSTALL[@]}" packaging "tomli; python_version < '3.11'"
+    requirements=$(mktemp)
+    "$VENV/bin/python" "$ROOT/tools/requirements_from_pyproject.py" "$ROOT/pyproject.toml" \
+        --group "$group" >"$requirements"
+    "${PIP_INSTALL[@]}" -r "$requirements"
+    rm -f "$requirements"
+    echo "$digest" >"$stamp"
+}
+
+# Installs the package from this checkout (and the named dependency group),
+# unless the sources, the pins and the build options are those of the last
+# install (tools/install_digest.py; without git, it always installs).
 install_package() {
-    local extras=${1:-}
     [ -f "$CONSTRAINTS" ] || { echo "no $CONSTRAINTS: run tools/update-constraints" >&2; exit 2; }
     ensure_venv
-    "$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS" \
-        --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
-        --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT${extras:+[$extras]}"
+    PIP_INSTALL=("$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS")
+    [ -z "${1:-}" ] || install_group "$1"
+    local stamp=$VENV/.wsh-package digest
+    digest=$("$PYTHON" "$ROOT/tools/install_digest.py" "$ROOT" --file "$CONSTRAINTS" \
+             "sanitize=$WSH_SANITIZE" "CC=${CC:-}" "CXX=${CXX:-}" "CFLAGS=${CFLAGS:-}" \
+             "CXXFLAGS=${CXXFLAGS:-}" "LDFLAGS=${LDFLAGS:-}")
+    if [ -n "$digest" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$digest" ]; then
+        return
+    fi
+    say "building and installing the package into ${VENV#$ROOT/} (a minute or two the first time)"
+    rm -f "$stamp"
+    "${PIP_INSTALL[@]}" --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
+        --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT"
+    [ -z "$digest" ] || echo "$digest" >"$stamp"
 }
 
 # Builds the test-only extension module (never installed) into TEST_BUILD.

@@ -1,9 +1,9 @@
 """Prints, one a line, what pyproject.toml asks to install on this interpreter.
 
-    requirements_from_pyproject.py PYPROJECT [--extra NAME]... [--floors]
+    requirements_from_pyproject.py PYPROJECT [--group NAME]... [--floors]
 
-Without --floors: the package's dependencies and the named extras, as
-requirements. With --floors: each dependency pinned to the lowest release its
+Without --floors: the package's dependencies and the named dependency groups
+(which the pip of CPython 3.8 cannot install itself), as requirements. With --floors: each dependency pinned to the lowest release its
 range allows (name==version), as constraints for the lowest-versions run.
 """
 import argparse
@@ -20,12 +20,12 @@ def _applies(requirement):
     return requirement.marker is None or requirement.marker.evaluate({"extra": ""})
 
 
-def requirements(pyproject, extras=()):
+def requirements(pyproject, groups=()):
     with open(pyproject, "rb") as f:
-        project = tomllib.load(f)["project"]
-    texts = list(project["dependencies"])
-    for extra in extras:
-        texts += project["optional-dependencies"][extra]
+        document = tomllib.load(f)
+    texts = list(document["project"]["dependencies"])
+    for group in groups:
+        texts += document["dependency-groups"][group]
     return [r for r in map(Requirement, texts) if _applies(r)]
 
 
@@ -43,13 +43,13 @@ def floors(pyproject):
 def main(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("pyproject")
-    parser.add_argument("--extra", action="append", default=[])
+    parser.add_argument("--group", action="append", default=[])
     parser.add_argument("--floors", action="store_true")
     args = parser.parse_args(argv)
     if args.floors:
         lines = [f"{name}=={version}" for name, version in floors(args.pyproject).items()]
     else:
-        lines = [str(r) for r in requirements(args.pyproject, args.extra)]
+        lines = [str(r) for r in requirements(args.pyproject, args.group)]
     print("\n".join(lines))
 
 

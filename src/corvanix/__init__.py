@@ -1,0 +1,3 @@
+from ._version import __version__
+
+__all__ = ["__version__"]

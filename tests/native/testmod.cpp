@@ -28,7 +28,7 @@ int testmod_exec(PyObject* module) {
     if (init_state(module) < 0) return -1;
     if (init_handler_state() < 0) return -1;
     if (fetch_shared_types() < 0) return -1;
-    if (make_code_objects(state()) < 0) return -1;
+    if (make_code_objects(module_state()) < 0) return -1;
     for (PyMethodDef* table : method_tables) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }

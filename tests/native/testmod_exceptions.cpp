@@ -8,7 +8,23 @@ namespace wsh::testmod {
 
 namespace {
 
-PyObject* as_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False).release(); }
+PyObject* as_bool(bool value) { return new_reference(value ? Py_True : Py_False); }
+
+// Raises the triple as it is, as the interpreter keeps it: until 3.11
+// unnormalised in the thread's three slots, from 3.12 as the one instance
+// raising makes of it (and a SystemError for anything but a class).
+void raise_triple(PyObject* type, PyObject* value, PyObject* traceback) {
+#if WSH_PY312
+    if (!PyExceptionClass_Check(type)) {
+        PyErr_Format(PyExc_SystemError, "exception %R is not a BaseException subclass", type);
+        return;
+    }
+    PyErr_Restore(new_reference(type), new_reference(value), new_reference(traceback));
+#else
+    restore_error(PyThreadState_Get(),
+                  {Ref::borrow(type), Ref::borrow(value), Ref::borrow(traceback)});
+#endif
+}
 
 PyTypeObject* type_arg(PyObject* obj) {
     if (PyType_Check(obj)) return reinterpret_cast<PyTypeObject*>(obj);
@@ -23,10 +39,9 @@ PyObject* t_exception_matches(PyObject*, PyObject* const* args, Py_ssize_t nargs
         PyErr_SetString(PyExc_TypeError, "exception_matches(pending_type, clause)");
         return nullptr;
     }
-    PyThreadState* thread = PyThreadState_Get();
-    if (args[0] != Py_None) restore_error(thread, {Ref::borrow(args[0]), Ref(), Ref()});
+    if (args[0] != Py_None) raise_triple(args[0], nullptr, nullptr);
     const bool match = exception_matches(args[1]);
-    restore_error(thread, {});
+    PyErr_Clear();
     return as_bool(match);
 }
 
@@ -83,15 +98,15 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         return nullptr;
     }
     PyThreadState* thread = PyThreadState_Get();
-    RaisedException saved = save_handled_exception(thread);
-    restore_error(thread, {Ref::borrow(args[0]), Ref::borrow(args[1]),
-                           Ref::borrow(nargs == 4 ? args[3] : nullptr)});
-    RaisedException caught;
+    HandledException saved = save_handled_exception(thread);
+    raise_triple(args[0], args[1], nargs == 4 ? args[3] : nullptr);
+    HandledException caught;
     if (take_exception(thread, caught) < 0) return nullptr;
     Ref inside = Ref::steal(call_fast_dict(args[2], nullptr, 0, nullptr));
     reset_handled_exception(thread, std::move(saved));
     if (!inside) return nullptr;
-    return PyTuple_Pack(3, caught.type.get(), caught.value.get(), inside.get());
+    PyObject* value = caught.value.get();
+    return PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(value)), value, inside.get());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "module/version.h"
 #include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
+#include "runtime/traceback_cache.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {
@@ -18,7 +19,7 @@ PyObject* strings(PyObject*, PyObject*) {
     Ref list = Ref::steal(PyList_New(string_count));
     if (!list) return nullptr;
     for (size_t i = 0; i < string_count; ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), runtime_state().strings[i].new_ref());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), runtime_state().strings[i].new_reference());
     }
     return list.release();
 }
@@ -33,7 +34,7 @@ PyObject* string_stream_info(PyObject*, PyObject*) {
 }
 
 PyObject* code_objects(PyObject*, PyObject*) {
-    ModuleState& st = state();
+    ModuleState& st = module_state();
     return PyTuple_Pack(3, st.code_finish_with_result.get(), st.code_get.get(),
                         st.code_post.get());
 }
@@ -64,7 +65,7 @@ PyObject* raise_with_traceback(PyObject*, PyObject* args) {
     int line;
     if (!PyArg_ParseTuple(args, "Osi", &exception, &function_name, &line)) return nullptr;
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
-    add_traceback(function_name, line, source_file_name);
+    add_traceback(function_name, line, runtime_state().source_file_name);
     return nullptr;
 }
 
@@ -74,7 +75,7 @@ PyObject* traceback_without_exception(PyObject*, PyObject* args) {
     const char* function_name;
     int line;
     if (!PyArg_ParseTuple(args, "si", &function_name, &line)) return nullptr;
-    add_traceback(function_name, line, source_file_name);
+    add_traceback(function_name, line, runtime_state().source_file_name);
     return nullptr;
 }
 

@@ -17,7 +17,7 @@ PyObject* values_tuple(PyObject* const* values, Py_ssize_t count) {
     Ref tuple = Ref::steal(PyTuple_New(count));
     if (!tuple) return nullptr;
     for (Py_ssize_t i = 0; i < count; ++i) {
-        PyTuple_SET_ITEM(tuple.get(), i, Ref::borrow(values[i]).release());
+        PyTuple_SET_ITEM(tuple.get(), i, new_reference(values[i]));
     }
     return tuple.release();
 }
@@ -123,7 +123,7 @@ PyObject* make_function(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!f) return nullptr;
     if (defining_class != Py_None) {
         reinterpret_cast<BindingFunction*>(f.get())->defining_class =
-            Ref::borrow(defining_class).release();
+            new_reference(defining_class);
     }
     return f.release();
 }
@@ -165,7 +165,7 @@ PyObject* call_slot(PyObject*, PyObject* args) {
     return Py_TYPE(f)->tp_call(f, call_args, kwargs);
 }
 
-PyObject* function_type(PyObject*, PyObject*) { return runtime_state().function_type.new_ref(); }
+PyObject* function_type(PyObject*, PyObject*) { return runtime_state().function_type.new_reference(); }
 
 PyObject* function_record_size(PyObject*, PyObject*) {
     return PyLong_FromSsize_t(static_cast<Py_ssize_t>(sizeof(BindingFunction)));

@@ -11,17 +11,17 @@ namespace wsh::testmod {
 namespace {
 
 // The tests' own reading places.
-constexpr long test_site_count = 4;
-constinit NeverDestroyed<ReadingPlace[test_site_count]> test_places;
+constexpr long test_place_count = 4;
+constinit NeverDestroyed<ReadingPlace[test_place_count]> test_places;
 
-GlobalLookupCache* site_cache(PyObject* index) {
-    const long site = PyLong_AsLong(index);
-    if (site == -1 && PyErr_Occurred()) return nullptr;
-    if (site < 0 || site >= test_site_count) {
-        PyErr_SetString(PyExc_IndexError, "no such test site");
+GlobalLookupCache* place_cache(PyObject* index) {
+    const long place = PyLong_AsLong(index);
+    if (place == -1 && PyErr_Occurred()) return nullptr;
+    if (place < 0 || place >= test_place_count) {
+        PyErr_SetString(PyExc_IndexError, "no such test place");
         return nullptr;
     }
-    return &test_places.get()[site].global;
+    return &test_places.get()[place].global;
 }
 
 // get_attr_quiet(obj, name) -> (found, value or None)
@@ -43,20 +43,20 @@ PyObject* t_get_builtin(PyObject*, PyObject* name) {
     return get_builtin(name);
 }
 
-// get_module_global(site, name)
+// get_module_global(place, name)
 PyObject* t_get_module_global(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 2 || !PyUnicode_CheckExact(args[1])) {
-        PyErr_SetString(PyExc_TypeError, "get_module_global(site, name)");
+        PyErr_SetString(PyExc_TypeError, "get_module_global(place, name)");
         return nullptr;
     }
-    GlobalLookupCache* cache = site_cache(args[0]);
+    GlobalLookupCache* cache = place_cache(args[0]);
     if (cache == nullptr) return nullptr;
     return get_module_global(args[1], *cache);
 }
 
-// global_cache(site) -> (version, holds a value, version is current)
+// global_cache(place) -> (version, holds a value, version is current)
 PyObject* t_global_cache(PyObject*, PyObject* index) {
-    GlobalLookupCache* cache = site_cache(index);
+    GlobalLookupCache* cache = place_cache(index);
     if (cache == nullptr) return nullptr;
     const bool current = cache->version == compat::dict_version(runtime_state().module_dict.get());
     return Py_BuildValue("(KOO)", static_cast<unsigned long long>(cache->version),
@@ -64,7 +64,7 @@ PyObject* t_global_cache(PyObject*, PyObject* index) {
 }
 
 PyObject* t_reset_global_cache(PyObject*, PyObject* index) {
-    GlobalLookupCache* cache = site_cache(index);
+    GlobalLookupCache* cache = place_cache(index);
     if (cache == nullptr) return nullptr;
     *cache = GlobalLookupCache{};
     Py_RETURN_NONE;

@@ -47,18 +47,19 @@ int fixup_traverse(PyObject* self, visitproc visit, void* arg) {
 
 int fixup_clear(PyObject* self) {
     auto* record = reinterpret_cast<FixupRecord*>(self);
-    Ref dict = Ref::steal(std::exchange(record->instance_dict, nullptr));
-    Ref module = Ref::steal(std::exchange(record->module, nullptr));
+    reset(record->instance_dict);
+    reset(record->module);
     return 0;
 }
 
 void fixup_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
+    // The instance's reference to its heap type goes last.
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
     PyObject_GC_UnTrack(self);
     if (reinterpret_cast<FixupRecord*>(self)->weakreflist != nullptr) PyObject_ClearWeakRefs(self);
     fixup_clear(self);
-    type->tp_free(self);
-    Ref released = Ref::steal(reinterpret_cast<PyObject*>(type));
+    Py_TYPE(self)->tp_free(self);
+    reset(type);
 }
 
 PyMemberDef fixup_members[] = {

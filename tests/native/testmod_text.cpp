@@ -1,5 +1,5 @@
 // Decimal text of machine integers.
-#include "runtime/int_to_str.h"
+#include "runtime/text.h"
 #include "tests/native/testmod.h"
 
 namespace wsh::testmod {

@@ -1,0 +1,43 @@
+// The three `except` clauses around a call into the sibling modules, shared
+// by `get` (around the fetch) and `post` (around setting the workspace):
+//
+//     except requests.exceptions.ConnectionError:        -> 502 "Zorvik URL is invalid."
+//     except requests.exceptions.RequestException as exp: -> parse_zorvik_exception(error_str=str(exp))
+//     except Exception as e:                              -> 500 str(e)
+#pragma once
+
+#include <Python.h>
+
+#include "handler/reading_places.h"
+#include "runtime/argument_binding.h"
+#include "runtime/exception_state.h"
+
+namespace wsh {
+
+struct ExceptClauses {
+    const MethodSignature& method;  // whose traceback entries these are
+    struct {
+        int guarded;            // the guarded call; also the line of an unmatched exception
+        int connection_clause;  // evaluating ConnectionError, taking the exception
+        int connection_answer;
+        int request_clause;     // evaluating RequestException, taking the exception
+        int parse;              // parse_zorvik_exception, str(exp), unpacking
+        int request_answer;
+        int exception_clause;   // taking the exception of the Exception clause
+        int exception_answer;
+    } lines;
+    struct {
+        HandlerPlace requests_connection;
+        HandlerPlace requests_request;
+        HandlerPlace bad_gateway;
+        HandlerPlace parse;
+        HandlerPlace internal_error;
+    } places;
+};
+
+// Runs the clauses for the exception pending from the guarded call. The
+// handled exception is as before whatever the outcome. Returns None after
+// an answer, or null with an exception set.
+PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
+
+}  // namespace wsh

@@ -1,0 +1,136 @@
+// POST: makes the workspace named by the body's "workspace_id" the joined one.
+#include "handler/except_clauses.h"
+#include "handler/handler_state.h"
+#include "handler/method_bodies.h"
+#include "handler/result_answer.h"
+#include "handler/signatures.h"
+#include "runtime/call.h"
+#include "runtime/compat.h"
+#include "runtime/exception_matching.h"
+#include "runtime/lookup.h"
+#include "string_table_data.h"
+
+namespace wsh {
+
+namespace {
+
+constexpr ExceptClauses set_joined_clauses = {
+    post_signature,
+    {handler_line("post.set_joined"), handler_line("post.connection_clause"),
+     handler_line("post.connection_answer"), handler_line("post.request_clause"),
+     handler_line("post.parse"), handler_line("post.request_answer"),
+     handler_line("post.exception_clause"), handler_line("post.exception_answer")},
+    {place_post_requests_connection, place_post_requests_request, place_post_status_bad_gateway,
+     place_post_parse, place_post_status_internal_error},
+};
+
+// self.get_json_body(): exactly a dict or None.
+Ref read_body(PyObject* self) {
+    PyObject* args[] = {self};
+    Ref data = Ref::steal(call_method_by_name(str(s_get_json_body), args, 1));
+    if (data && data.get() != Py_None && !PyDict_CheckExact(data.get())) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "dict",
+                     Py_TYPE(data.get())->tp_name);
+        data.reset();
+    }
+    return data;
+}
+
+// data["workspace_id"], as an int or None.
+Ref read_workspace_id(PyObject* data) {
+    if (data == Py_None) {
+        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+        return Ref();
+    }
+    PyObject* key = str(s_workspace_id);
+    // Held while converting: __int__ may change the dictionary.
+    Ref value = Ref::borrow(compat::dict_get_known_hash(data, key, compat::str_cached_hash(key)));
+    if (!value) {
+        if (!PyErr_Occurred()) {
+            Ref args = Ref::steal(PyTuple_Pack(1, key));
+            if (args) PyErr_SetObject(PyExc_KeyError, args.get());
+        }
+        return value;
+    }
+    if (value.get() == Py_None || PyLong_CheckExact(value.get())) return value;
+    if (PyNumber_Check(value.get())) return Ref::steal(PyNumber_Long(value.get()));
+    PyErr_Format(PyExc_TypeError, "Expected %.200s, got %.200s", "int",
+                 Py_TYPE(value.get())->tp_name);
+    return Ref();
+}
+
+// format(exp.args[0], "") followed by " is required in the body of the request."
+Ref missing_field_text(PyObject* exp) {
+    Ref args = Ref::steal(PyObject_GetAttr(exp, str(s_args)));
+    if (!args) return args;
+    Ref first = Ref::steal(PySequence_GetItem(args.get(), 0));
+    if (!first) return first;
+    PyObject* text = PyObject_Format(first.get(), runtime_state().empty_str.get());
+    if (text == nullptr) return Ref();
+    // Appends in place only to a string nothing else can see.
+    PyUnicode_Append(&text, str(s_is_required_suffix));
+    return Ref::steal(text);
+}
+
+PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
+    Ref status = http_status(s_BAD_REQUEST, place_post_status_bad_request);
+    if (!status) return post_signature.fail(handler_line("post.missing_status"));
+    Ref body = Ref::steal(PyDict_New());
+    if (!body) return post_signature.fail(handler_line("post.missing_body"));
+    Ref text = missing_field_text(exp);
+    if (!text || PyDict_SetItem(body.get(), str(s_message), text.get()) < 0) {
+        return post_signature.fail(handler_line("post.missing_body"));
+    }
+    if (make_result_answer(self, status.get(), body.get()) < 0) {
+        return post_signature.fail(handler_line("post.missing_answer"));
+    }
+    Py_RETURN_NONE;
+}
+
+int set_joined(PyObject* workspace_id) {
+    Ref set_joined = read_global(s_set_joined_workspace, reading_place(place_post_set_joined));
+    if (!set_joined) return -1;
+    PyObject* args[] = {nullptr, workspace_id};
+    Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                      handler_state().keywords_workspace_id.get()));
+    return done ? 0 : -1;
+}
+
+}  // namespace
+
+PyObject* post_body(PyObject*, PyObject* self) {
+    Ref data = read_body(self);
+    if (!data) return post_signature.fail(handler_line("post.body"));
+    Ref workspace_id = read_workspace_id(data.get());
+    if (!workspace_id) {
+        PyThreadState* thread = PyThreadState_Get();
+        const bool missing = exception_matches(thread, PyExc_KeyError);
+        // The entry goes with the exception, caught below or not.
+        post_signature.fail(handler_line("post.workspace_id"));
+        if (!missing) return nullptr;
+        // Saved where the interpreter saves it, as the exception is caught.
+        HandledException saved = save_handled_exception(thread);
+        HandledException caught;
+        if (take_exception(thread, caught) < 0) {
+            return post_signature.fail(handler_line("post.key_error_clause"));
+        }
+        PyObject* answered = answer_missing_field(self, caught.value.get());
+        caught = {};
+        reset_handled_exception(thread, std::move(saved));
+        return answered;
+    }
+
+    if (set_joined(workspace_id.get()) < 0) {
+        return answer_from_clauses(PyThreadState_Get(), self, set_joined_clauses);
+    }
+
+    Ref status = http_status(s_OK, place_post_status_ok);
+    if (!status) return post_signature.fail(handler_line("post.answer"));
+    Ref body = one_key_dict(s_success, Py_True);
+    if (!body || make_result_answer(self, status.get(), body.get()) < 0) {
+        return post_signature.fail(handler_line("post.answer"));
+    }
+    Py_RETURN_NONE;
+}
+
+}  // namespace wsh

@@ -1,0 +1,108 @@
+#include "runtime/lookup.h"
+
+#include "runtime/compat.h"
+
+namespace wsh {
+
+PyObject* get_attr_quiet(PyObject* obj, PyObject* name) {
+    PyObject* result = nullptr;
+    compat::get_optional_attr(obj, name, &result);
+    return result;
+}
+
+PyObject* get_builtin(PyObject* name) {
+    PyObject* result = get_attr_quiet(runtime_state().builtins_module.get(), name);
+    if (result == nullptr && !PyErr_Occurred()) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    }
+    return result;
+}
+
+PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
+    PyObject* dict = runtime_state().module_dict.get();
+    if (cache.version == compat::dict_version(dict)) {
+        if (cache.value != nullptr) return new_reference(cache.value);
+        return get_builtin(name);
+    }
+    Py_hash_t hash = compat::str_cached_hash(name);
+    if (hash == -1) {
+        hash = PyObject_Hash(name);
+        if (hash == -1) return nullptr;
+    }
+    PyObject* value = compat::dict_get_known_hash(dict, name, hash);
+    // A key's __eq__ may have raised: that error is the result, and the pair
+    // stays as it was.
+    if (value == nullptr && PyErr_Occurred()) return nullptr;
+    // Read after the look-up, which may have run code that changed the dict.
+    cache.version = compat::remembered_dict_version(dict);
+    cache.value = value;
+    if (value != nullptr) return new_reference(value);
+    return get_builtin(name);
+}
+
+namespace {
+
+PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookupCache& cache) {
+    // The module type's attribute read takes the type's attributes first,
+    // then the dictionary, then the module's __getattr__. With no type
+    // attribute of that name (the module type itself cannot change), a name
+    // found in the dictionary is the result, and stays it while the
+    // dictionary does.
+    if (_PyType_Lookup(&PyModule_Type, name) != nullptr) return PyObject_GetAttr(module, name);
+    PyObject* dict = PyModule_GetDict(module);  // null once a dying module was cleared
+    if (dict == nullptr) return PyObject_GetAttr(module, name);
+    if (compat::watch_dict(dict) < 0) {
+        PyErr_Clear();  // only a cache is lost: read it the full way
+        return PyObject_GetAttr(module, name);
+    }
+    PyObject* value = PyDict_GetItemWithError(dict, name);
+    if (value == nullptr) {
+        if (PyErr_Occurred()) return nullptr;
+        return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
+    }
+    // Read after the look-up, which may have run code that changed the dict.
+    cache = {dict, compat::remembered_dict_version(dict), 0, value};
+    return new_reference(value);
+}
+
+PyObject* class_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    // The interpreter's own read gives the value, and both types their
+    // version tags on the way.
+    PyObject* value = PyObject_GetAttr(obj, name);
+    if (value == nullptr) return nullptr;
+    // The class attribute read takes a metaclass attribute of that name
+    // first (a data descriptor outright, anything else after the class's
+    // own), then the class's own attribute through its descriptor, if it is
+    // one. With neither, the class's own attribute is the result, and stays
+    // it while neither type changes.
+    auto* cls = reinterpret_cast<PyTypeObject*>(obj);
+    PyTypeObject* meta = Py_TYPE(obj);
+    const unsigned int version = compat::type_version(cls);
+    const unsigned int meta_version = compat::type_version(meta);
+    if (version != 0 && meta_version != 0 && meta->tp_getattro == PyType_Type.tp_getattro &&
+        _PyType_Lookup(meta, name) == nullptr && _PyType_Lookup(cls, name) == value &&
+        Py_TYPE(value)->tp_descr_get == nullptr && version == compat::type_version(cls) &&
+        meta_version == compat::type_version(meta)) {
+        cache = {obj, version, meta_version, value};
+    }
+    return value;
+}
+
+}  // namespace
+
+Ref read_dotted_uncached(ReadingPlace& place, StringId global, std::span<const StringId> names) {
+    Ref value = read_global(global, place);
+    for (std::size_t step = 0; value && step < names.size(); ++step) {
+        value = read_attr(value.get(), names[step], place, static_cast<int>(step));
+    }
+    return value;
+}
+
+PyObject* get_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    cache = {};
+    if (Py_TYPE(obj) == &PyModule_Type) return module_attr_uncached(obj, name, cache);
+    if (PyType_Check(obj)) return class_attr_uncached(obj, name, cache);
+    return PyObject_GetAttr(obj, name);
+}
+
+}  // namespace wsh

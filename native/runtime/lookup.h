@@ -1,0 +1,137 @@
+// Attribute reads, builtins and the cached reads of module globals and of
+// the attributes read right after them.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "runtime/compat.h"
+#include "runtime/ref.h"
+#include "runtime/runtime_state.h"
+
+namespace wsh {
+
+// One reading place of a module global: the dictionary version seen at the
+// last look-up and the value found then (borrowed, valid only while the
+// version matches).
+struct GlobalLookupCache {
+    std::uint64_t version = 0;
+    PyObject* value = nullptr;
+};
+
+// One attribute read after a global read. Of a module, keyed on the module's
+// dictionary (identity only) and that dictionary's version; of a class,
+// keyed on the class (identity only), its version tag and its metaclass's.
+// The value found then is borrowed, valid only while the key holds.
+struct AttributeLookupCache {
+    PyObject* owner = nullptr;      // the module's dictionary, or the class
+    std::uint64_t version = 0;      // the dictionary's version, or the class's tag
+    unsigned int meta_version = 0;  // the metaclass's tag (classes only)
+    PyObject* value = nullptr;
+};
+
+// A place in the code that reads a module global and at most two attributes
+// after it (requests.exceptions.ConnectionError), each read with its own
+// cache. Every layer keeps the places of its own code.
+struct ReadingPlace {
+    static constexpr int attribute_chain_length = 2;
+    GlobalLookupCache global;
+    AttributeLookupCache attributes[attribute_chain_length];
+};
+
+// A new reference to the attribute, or null: without an exception when the
+// attribute is missing (AttributeError), with one for any other failure.
+PyObject* get_attr_quiet(PyObject* obj, PyObject* name);
+
+// A new reference to the builtin `name`, or null with NameError.
+PyObject* get_builtin(PyObject* name);
+
+// The look-up of get_module_global when the pair is out of date, or when it
+// remembers that the module dictionary lacks the name.
+PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
+
+// What `cache` holds for a read now, borrowed and valid only until code
+// runs; null where the read needs a look-up (or the builtins).
+inline PyObject* cached_global(const GlobalLookupCache& cache) {
+    if (cache.version != compat::dict_version(runtime_state().module_dict.get())) return nullptr;
+    return cache.value;
+}
+
+// The module global `name` (a constant-table str), else the builtin of that
+// name, else NameError; a new reference or null. `cache` is the reading
+// place's own pair: while the module dictionary's version is unchanged a
+// read costs one comparison and no dictionary look-up.
+inline PyObject* get_module_global(PyObject* name, GlobalLookupCache& cache) {
+    // The borrowed value is valid only now: take a reference at once.
+    if (PyObject* value = cached_global(cache)) return new_reference(value);
+    return get_module_global_uncached(name, cache);
+}
+
+// The module global `name` read at `place`.
+inline Ref read_global(StringId name, ReadingPlace& place) {
+    return Ref::steal(get_module_global(str(name), place.global));
+}
+
+// The read of get_attr_cached when `cache` does not hold it.
+PyObject* get_attr_uncached(PyObject* obj, PyObject* name, AttributeLookupCache& cache);
+
+// What `cache` holds for getattr(obj, ...) now, borrowed and valid only
+// until code runs; null where the read needs a look-up.
+inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
+    if (cache.value == nullptr) return nullptr;
+    if (Py_TYPE(obj) == &PyModule_Type) {
+        PyObject* dict = PyModule_GetDict(obj);
+        if (dict == cache.owner && cache.version == compat::dict_version(dict)) return cache.value;
+    } else if (obj == cache.owner && PyType_Check(obj)) {
+        auto* cls = reinterpret_cast<PyTypeObject*>(obj);
+        if (cache.version == compat::type_version(cls) &&
+            cache.meta_version == compat::type_version(Py_TYPE(obj))) {
+            return cache.value;
+        }
+    }
+    return nullptr;
+}
+
+// getattr(obj, name), a new reference or null. `cache` is the reading
+// place's own. A plain module's attribute found in its dictionary is read
+// again for a few comparisons while that dictionary is unchanged; so is a
+// class's own attribute that is no descriptor, while neither the class nor
+// its metaclass changes and the metaclass neither customises attribute
+// reads nor has an attribute of that name. Anything else is read the full
+// way every time.
+inline PyObject* get_attr_cached(PyObject* obj, PyObject* name, AttributeLookupCache& cache) {
+    if (PyObject* value = cached_attr(obj, cache)) return new_reference(value);
+    return get_attr_uncached(obj, name, cache);
+}
+
+// Attribute `name` of `obj`, the `step`th attribute read (from 0) after the
+// global read at `place`.
+inline Ref read_attr(PyObject* obj, StringId name, ReadingPlace& place, int step) {
+    return Ref::steal(get_attr_cached(obj, str(name), place.attributes[step]));
+}
+
+// The read of read_dotted when a cache does not hold its part.
+Ref read_dotted_uncached(ReadingPlace& place, StringId global, std::span<const StringId> names);
+
+// global.name1.name2...: the module global `global` and then its attributes
+// `names` in turn, each read through its own cache at `place`. While every
+// read finds its cache current, none runs code, so the objects on the way
+// need no reference of their own. A new reference, or an empty handle with
+// an exception set.
+template <typename... Names>
+inline Ref read_dotted(ReadingPlace& place, StringId global, Names... names) {
+    static_assert(sizeof...(Names) <= ReadingPlace::attribute_chain_length);
+    const std::array<StringId, sizeof...(Names)> ids = {names...};
+    PyObject* value = cached_global(place.global);
+    for (std::size_t step = 0; value != nullptr && step < sizeof...(Names); ++step) {
+        value = cached_attr(value, place.attributes[step]);
+    }
+    if (value != nullptr) return Ref::borrow(value);
+    return read_dotted_uncached(place, global, ids);
+}
+
+}  // namespace wsh

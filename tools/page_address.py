@@ -1,0 +1,81 @@
+"""Waits for the Jupyter server of a process to answer, then prints the
+address of its workspaces page, token included (tools/serve).
+
+    page_address.py PID
+
+The address comes from the server's own information file (jpserver-PID.json
+in Jupyter's runtime directory). Ends quietly when the process ends first.
+"""
+import json
+import os
+import ssl
+import sys
+import time
+import urllib.error
+import urllib.parse
+import urllib.request
+
+from jupyter_core.paths import jupyter_runtime_dir
+
+PAGE = "zorvik/workspaces"
+WAIT_SECONDS = 300
+POLL_SECONDS = 0.2
+
+
+def page_address(info):
+    """The page's address from the server's information file."""
+    address = info["url"] + PAGE
+    if info.get("token"):
+        address += "?" + urllib.parse.urlencode({"token": info["token"]})
+    return address
+
+
+def _answers(url):
+    context = None
+    if url.startswith("https:"):
+        # Whether it answers, not whom: a server of its own with a certificate
+        # of its own answers too.
+        context = ssl.create_default_context()
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+    try:
+        with urllib.request.urlopen(url + "api", timeout=5, context=context):
+            return True
+    except urllib.error.HTTPError:
+        return True
+    except (OSError, ValueError):
+        return False
+
+
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
+def _info(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None  # not yet written, or half written
+
+
+def main(pid):
+    path = os.path.join(jupyter_runtime_dir(), f"jpserver-{pid}.json")
+    deadline = time.monotonic() + WAIT_SECONDS
+    while time.monotonic() < deadline and _alive(pid):
+        info = _info(path)
+        if info and (not info["url"].startswith(("http:", "https:")) or _answers(info["url"])):
+            print(f"serve: the workspaces page: {page_address(info)}", flush=True)
+            return 0
+        time.sleep(POLL_SECONDS)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(int(sys.argv[1])))
