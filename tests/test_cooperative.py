@@ -230,6 +230,33 @@ async def test_store_holds_the_last_change_answered(call, monkeypatch):  # noqa:
         assert json.load(f)["current"] == answered[-1][1]
 
 
+async def test_changes_are_answered_in_the_order_they_were_made(call, monkeypatch):  # noqa: F811
+    """A worker slow to hand its change back still answers before the next
+    change is made: the last answered is the one in the file."""
+    real_hand_back = _workers._Call._hand_back
+    slowed = threading.Event()
+
+    def hand_back(self, *outcome):
+        if not slowed.is_set():
+            slowed.set()
+            time.sleep(0.5)
+        real_hand_back(self, *outcome)
+
+    await call()  # the store exists
+    monkeypatch.setattr(_workers._Call, "_hand_back", hand_back)
+    answered = []
+
+    async def post(workspace_id, after):
+        await asyncio.sleep(after)
+        status, _, _ = await call("POST", json.dumps({"workspace_id": workspace_id}))
+        answered.append((status, workspace_id))
+
+    await asyncio.gather(post(1, 0), post(2, 0.2))
+    assert slowed.is_set() and answered == [(200, 1), (200, 2)]
+    with open(_store.store_path()) as f:
+        assert json.load(f)["current"] == 2
+
+
 def test_cooperative_paths_leak_nothing(loop, release):
     zorvik.configure(log=QUIET)
     for fn, args in ((zorvik.get_joined_workspaces, ()), (zorvik.set_joined_workspace, (2,))):

@@ -15,7 +15,7 @@ as `requests` exceptions whose text has the form "<status>: <message>" (a
 connection failure excepted), which `parse_zorvik_exception` turns back
 into the answer's status and message (`_errors`).
 """
-from typing import Any, Callable, List, Optional, TypeVar
+from typing import Any, Callable, ContextManager, List, Optional, TypeVar
 
 from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
 from corvanix.zorvik._errors import parse_zorvik_exception
@@ -84,17 +84,19 @@ def get_joined_workspaces() -> List[WorkspaceInfo]:
 
 
 def set_joined_workspace(workspace_id: Optional[int]) -> None:
-    _run(_store.set_joined_workspace, _client.set_joined_workspace, workspace_id)
+    _run(_store.set_joined_workspace, _client.set_joined_workspace, workspace_id,
+         ordered_by=_store.changing)
 
 
 _T = TypeVar("_T")
 
 
-def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any) -> _T:
+def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
+         ordered_by: Optional[ContextManager[Any]] = None) -> _T:
     platform = _checked(_platform.place)  # reads no file
     try:
         if platform is None:
-            return _workers.run(on_store, *args)
+            return _workers.run(on_store, *args, ordered_by=ordered_by)
         return _workers.run(_call_platform, on_platform, *args,
                             deadline=_settings.current.deadline)
     except _workers.Busy:

@@ -73,7 +73,7 @@ def set_joined_workspace(workspace_id: Optional[int]) -> None:
     if workspace_id is not None:
         # Exactly an int goes into the file (True would be written as true).
         workspace_id = int(operator.index(workspace_id))
-    with _changing:
+    with changing:
         data = _load()
         if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
             # Answered like the platform's own 404.
@@ -84,8 +84,10 @@ def set_joined_workspace(workspace_id: Optional[int]) -> None:
 
 
 # Held while the file is changed: reads need it not (a change replaces the
-# file whole), a read that finds no file does, to create it only once.
-_changing = threading.RLock()
+# file whole), a read that finds no file does, to create it only once. The
+# workers hold it until a change is answered, so that answers come in the
+# order of the changes.
+changing = threading.RLock()
 
 
 def busy() -> requests.exceptions.RequestException:
@@ -100,7 +102,7 @@ def _load() -> Dict[str, Any]:
     path = store_path()
     text = _read_or_none(path)
     if text is None:
-        with _changing:
+        with changing:
             text = _read_or_none(path)  # made meanwhile?
             if text is None:
                 data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}

@@ -9,6 +9,8 @@ other requests until it is done; anywhere else it makes the call inline.
 - A call with a deadline counts it from the moment the request asked, the
   wait for a worker included: the request stops waiting shortly after it
   (Late), and a call that a worker reaches only after it does nothing.
+- Calls made under one lock (`ordered_by`) are answered in the order they
+  ran: the outcome is handed to the loop before the lock is let go.
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
 - `stop()` ends every wait (Stopping) and lets the workers end.
@@ -20,7 +22,7 @@ import asyncio
 import collections
 import queue
 import threading
-from typing import Any, Callable, Deque, Optional, Set, Tuple, TypeVar
+from typing import Any, Callable, ContextManager, Deque, Optional, Set, Tuple, TypeVar
 
 from corvanix import cooperative
 from corvanix.zorvik import _clock, _deadline, _settings
@@ -48,12 +50,15 @@ class Stopping(Exception):
     """The server stops."""
 
 
-def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None) -> _T:
+def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None,
+        ordered_by: Optional[ContextManager[Any]] = None) -> _T:
     """`fn(*args)`, in a worker when inside a cooperative request, else
-    inline. Raises Busy, Late (only with a deadline) and Stopping."""
+    inline; in a worker, under `ordered_by` (a lock that `fn` may take
+    again) until its outcome is on its way to the loop. Raises Busy, Late
+    (only with a deadline) and Stopping."""
     if not cooperative.inside():
         return fn(*args)
-    return cooperative.wait(_pool().call(fn, args, deadline))
+    return cooperative.wait(_pool().call(fn, args, deadline, ordered_by))
 
 
 def stop() -> None:
@@ -82,12 +87,12 @@ class _Pool:
         for _ in range(workers):
             threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
 
-    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...],
-             deadline: Optional[float]) -> "asyncio.Future[Any]":
+    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[float],
+             ordered_by: Optional[ContextManager[Any]]) -> "asyncio.Future[Any]":
         # Only the loop's thread adds to the queue: it cannot grow meanwhile.
         if len(self._queue) >= _settings.current.max_waiting:
             raise Busy
-        call = _Call(self, fn, args, deadline)
+        call = _Call(self, fn, args, deadline, ordered_by)
         self.pending.add(call)
         with self._lock:
             self._queue.append(call)
@@ -124,11 +129,11 @@ class _Call:
     """One call handed to the workers, and the future its request waits on."""
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
-                 deadline: Optional[float]) -> None:
+                 deadline: Optional[float], ordered_by: Optional[ContextManager[Any]]) -> None:
         self.asked = _clock.now()
         self.end = None if deadline is None else self.asked + deadline
         self.started = False
-        self._pool, self._fn, self._args = pool, fn, args
+        self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
         self._timer = None if deadline is None else self._loop.call_later(
@@ -137,18 +142,24 @@ class _Call:
 
     def work(self) -> None:
         """In a worker."""
-        result, error = None, None
-        if self.end is not None and _clock.now() >= self.end:
-            error = Late(started=False)  # too late to begin
+        if self._order is None:
+            self._hand_back(*self._outcome())
         else:
-            try:
-                if self.end is None:
-                    result = self._fn(*self._args)
-                else:
-                    with _deadline.counted_from(self.asked):
-                        result = self._fn(*self._args)
-            except BaseException as e:  # handed to the request as it is
-                error = e
+            with self._order:
+                self._hand_back(*self._outcome())
+
+    def _outcome(self) -> Tuple[Any, Optional[BaseException]]:
+        if self.end is not None and _clock.now() >= self.end:
+            return None, Late(started=False)  # too late to begin
+        try:
+            if self.end is None:
+                return self._fn(*self._args), None
+            with _deadline.counted_from(self.asked):
+                return self._fn(*self._args), None
+        except BaseException as e:  # handed to the request as it is
+            return None, e
+
+    def _hand_back(self, result: Any, error: Optional[BaseException]) -> None:
         try:
             self._loop.call_soon_threadsafe(self.settle, result, error)
         except RuntimeError:
