@@ -203,47 +203,30 @@ async def test_route_runs_inline_with_cooperative_off(call, monkeypatch,  # noqa
     assert (threads == [threading.get_ident()]) == on_the_loop
 
 
-async def test_store_holds_the_last_change_answered(call, monkeypatch):  # noqa: F811
-    """A change whose directory sync is slow still ends before the next one
-    begins: answered first, it is not the one left in the file."""
-    real_fsync = os.fsync
+def _slowed_once(real, slows):
+    """`real`, slowed by half a second the first time `slows(*args)` holds."""
     slowed = threading.Event()
 
-    def fsync(fd):
-        if stat.S_ISDIR(os.fstat(fd).st_mode) and not slowed.is_set():
+    def slow(*args):
+        if slows(*args) and not slowed.is_set():
             slowed.set()
             time.sleep(0.5)
-        real_fsync(fd)
+        return real(*args)
 
+    return slow, slowed
+
+
+@pytest.mark.parametrize("slow_part", ["directory sync", "hand-back to the loop"])
+async def test_store_holds_the_last_change_answered(call, monkeypatch, slow_part):  # noqa: F811
+    """A change slow to end still ends, and is answered, before the next one
+    begins: the last answered is the one in the file."""
     await call()  # the store exists
-    monkeypatch.setattr(os, "fsync", fsync)
-    answered = []
-
-    async def post(workspace_id, after):
-        await asyncio.sleep(after)
-        status, _, _ = await call("POST", json.dumps({"workspace_id": workspace_id}))
-        answered.append((status, workspace_id))
-
-    await asyncio.gather(post(1, 0), post(2, 0.2))
-    assert slowed.is_set() and [status for status, _ in answered] == [200, 200]
-    with open(_store.store_path()) as f:
-        assert json.load(f)["current"] == answered[-1][1]
-
-
-async def test_changes_are_answered_in_the_order_they_were_made(call, monkeypatch):  # noqa: F811
-    """A worker slow to hand its change back still answers before the next
-    change is made: the last answered is the one in the file."""
-    real_hand_back = _workers._Call._hand_back
-    slowed = threading.Event()
-
-    def hand_back(self, *outcome):
-        if not slowed.is_set():
-            slowed.set()
-            time.sleep(0.5)
-        real_hand_back(self, *outcome)
-
-    await call()  # the store exists
-    monkeypatch.setattr(_workers._Call, "_hand_back", hand_back)
+    if slow_part == "directory sync":
+        fsync, slowed = _slowed_once(os.fsync, lambda fd: stat.S_ISDIR(os.fstat(fd).st_mode))
+        monkeypatch.setattr(os, "fsync", fsync)
+    else:
+        hand_back, slowed = _slowed_once(_workers._Call._hand_back, lambda *_: True)
+        monkeypatch.setattr(_workers._Call, "_hand_back", hand_back)
     answered = []
 
     async def post(workspace_id, after):
