@@ -42,7 +42,7 @@ ROUTE = "/api/zorvik/workspaces"
 VARIANTS = ("cooperative", "inline")
 HEADING = "## Cooperative route against inline"
 
-FULL = dict(e2e_seconds=3, e2e_rounds=3, concurrent=20, delay=0.2, deadline=5.0, fsync=1.0,
+FULL = dict(e2e_seconds=2, e2e_rounds=7, concurrent=20, delay=0.2, deadline=5.0, fsync=1.0,
             waiting=200, burst=500)
 SMOKE = dict(e2e_seconds=1, e2e_rounds=1, concurrent=4, delay=0.2, deadline=1.0, fsync=0.2,
              waiting=10, burst=20)
@@ -130,6 +130,12 @@ class Server:
     def memory_kb(self, field: str) -> int:
         with open(f"/proc/{self.proc.pid}/status") as f:
             return int(next(line.split()[1] for line in f if line.startswith(field + ":")))
+
+    def cpu_seconds(self) -> float:
+        """User and system time of the server, all its threads."""
+        with open(f"/proc/{self.proc.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def reset_peak(self) -> None:
         with open(f"/proc/{self.proc.pid}/clear_refs", "w") as f:
@@ -233,24 +239,41 @@ async def status_while(server: Server, method: str, body: str = "") -> Tuple[int
 
 # -- the measurements -----------------------------------------------------------
 
-def end_to_end(counts: Dict[str, Any]) -> Dict[Tuple[str, str], Tuple[float, float, float]]:
-    """{(method, variant): (requests/s, p50 µs, p99 µs)}, medians over rounds."""
-    samples: Dict[Tuple[str, str], List[Tuple[float, float, float]]] = collections.defaultdict(list)
+def end_to_end(counts: Dict[str, Any]) -> Dict[str, Dict[str, float]]:
+    """{method: figures}: each variant's req/s, p50 and p99 µs and the
+    server's CPU µs per request (medians over rounds), and the median of the
+    rounds' cooperative/inline ratios (each round runs both variants one
+    after the other, in turn first, so a ratio compares like with like on a
+    machine whose load changes)."""
+    results = {}
     with Server(*variant_options("cooperative")) as cooperative, \
             Server(*variant_options("inline")) as inline:
         servers = {"cooperative": cooperative, "inline": inline}
         for method in ("GET", "POST"):
-            for variant, server in servers.items():  # warm-up, not counted
+            for server in servers.values():  # warm-up, not counted
                 run_wrk(server, method, 1)
-            for _ in range(counts["e2e_rounds"]):
-                for variant, server in servers.items():
-                    samples[(method, variant)].append(
-                        run_wrk(server, method, counts["e2e_seconds"]))
-    return {key: tuple(statistics.median(column) for column in zip(*values))  # type: ignore
-            for key, values in samples.items()}
+            samples: Dict[str, List[Tuple[float, ...]]] = collections.defaultdict(list)
+            for n in range(counts["e2e_rounds"]):
+                for variant in (VARIANTS if n % 2 == 0 else VARIANTS[::-1]):
+                    server = servers[variant]
+                    before = server.cpu_seconds()
+                    rate, p50, p99, requests = run_wrk(server, method, counts["e2e_seconds"])
+                    cpu = (server.cpu_seconds() - before) / requests * 1e6
+                    samples[variant].append((rate, p50, p99, cpu))
+            figures = {f"{variant} {name}": statistics.median(column)
+                       for variant in VARIANTS
+                       for name, column in zip(("rate", "p50", "p99", "cpu"),
+                                               zip(*samples[variant]))}
+            figures["ratio"] = statistics.median(
+                c[0] / i[0] for c, i in zip(samples["cooperative"], samples["inline"]))
+            figures["low"], figures["high"] = (
+                f(c[0] / i[0] for c, i in zip(samples["cooperative"], samples["inline"]))
+                for f in (min, max))
+            results[method] = figures
+    return results
 
 
-def run_wrk(server: Server, method: str, seconds: int) -> Tuple[float, float, float]:
+def run_wrk(server: Server, method: str, seconds: int) -> Tuple[float, float, float, int]:
     script = os.path.join(server.dir, "cooperative.lua")
     with open(script, "w") as f:
         f.write(WRK_SCRIPT)
@@ -261,7 +284,8 @@ def run_wrk(server: Server, method: str, seconds: int) -> Tuple[float, float, fl
     if "Non-2xx" in out or "Socket errors" in out:
         raise RuntimeError(f"{method}: failed requests\n{out}")
     rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))  # type: ignore[union-attr]
-    return rate, _latency_us(out, "50%"), _latency_us(out, "99%")
+    requests = int(re.search(r"(\d+) requests in", out).group(1))  # type: ignore[union-attr]
+    return rate, _latency_us(out, "50%"), _latency_us(out, "99%"), requests
 
 
 def _latency_us(out: str, percentile: str) -> float:
@@ -388,15 +412,19 @@ def section(counts: Dict[str, Any]) -> List[str]:
     if shutil.which("wrk"):
         e2e = end_to_end(counts)
         out += [f"### Cooperative end to end (embedded store; wrk, 1 thread, 2 connections, "
-                f"{counts['e2e_seconds']} s per run, variants alternating, median of "
-                f"{counts['e2e_rounds']} runs; each POST changes the joined workspace)", "",
-                "| Request | cooperative req/s | inline req/s | cooperative/inline "
-                "| cooperative p50 / p99 µs | inline p50 / p99 µs |",
-                "|---|--:|--:|--:|--:|--:|"]
+                f"{counts['e2e_seconds']} s per run, {counts['e2e_rounds']} rounds of both "
+                f"variants, in turn first; medians; each POST changes the joined workspace)", "",
+                "| Request | cooperative req/s | inline req/s | cooperative/inline (rounds' "
+                "range) | cooperative p50 / p99 µs | inline p50 / p99 µs "
+                "| server CPU µs per request, cooperative / inline |",
+                "|---|--:|--:|--:|--:|--:|--:|"]
         for method, label in (("GET", "GET, 3 workspaces"), ("POST", "POST, store written")):
-            c, i = e2e[(method, "cooperative")], e2e[(method, "inline")]
-            out.append(f"| {label} | {c[0]:,.0f} | {i[0]:,.0f} | {c[0] / i[0]:.3f} "
-                       f"| {c[1]:,.0f} / {c[2]:,.0f} | {i[1]:,.0f} / {i[2]:,.0f} |")
+            f = e2e[method]
+            out.append(f"| {label} | {f['cooperative rate']:,.0f} | {f['inline rate']:,.0f} "
+                       f"| {f['ratio']:.3f} ({f['low']:.2f}–{f['high']:.2f}) "
+                       f"| {f['cooperative p50']:,.0f} / {f['cooperative p99']:,.0f} "
+                       f"| {f['inline p50']:,.0f} / {f['inline p99']:,.0f} "
+                       f"| {f['cooperative cpu']:,.0f} / {f['inline cpu']:,.0f} |")
     else:
         out += ["### Cooperative end to end", "", "Skipped: wrk is not installed."]
     out.append("")

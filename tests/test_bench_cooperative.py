@@ -26,8 +26,8 @@ def test_smoke_run_fills_every_table(tmp_path, monkeypatch):
     number = r"[\d,.]+"
     if "wrk is not installed" not in text:
         for request in ("GET, 3 workspaces", "POST, store written"):
-            assert re.search(rf"^\| {request} \| {number} \| {number} \| {number} \|", text,
-                             re.M), request
+            assert re.search(rf"^\| {request} \| {number} \| {number} \| {number} "
+                             rf"\({number}–{number}\) \|", text, re.M), request
     for variant in ("cooperative", "inline"):
         # every request answered, the concurrent ones all with their workspaces
         assert re.search(rf"^\| {variant} \| {number} \| 4× 200 \|$", text, re.M), variant
