@@ -7,9 +7,12 @@ Tests run it in a thread (`running_platform`); by hand:
 
     .venv-3.8/bin/python tests/zorvik_standin.py [--port 9999] [--fail 500] [--tls]
         [--mode drip|stall|echo|inflate|close|...] [--drip-interval 2] [--inflate-mb 150]
+        [--delay 0.2]
 
 `fail_status` makes it answer every request with that status and a body
-{"error": <fail_message>}; `raw_answer` makes it answer 200 with those bytes.
+{"error": <fail_message>}; `raw_answer` makes it answer 200 with those bytes;
+`delay` makes it wait that many seconds before it answers (each request on
+its own, as a slow platform serving many at once).
 `mode` makes it misbehave:
 
 - drip: the whole answer, status line and headers included, one byte every
@@ -69,6 +72,7 @@ class Platform:
         self.raw_answer: Optional[bytes] = None
         self.mode: Optional[str] = None
         self.drip_interval = 2.0
+        self.delay = 0.0
         self.inflate_bytes = 150 * 1024 * 1024
         self.clock: Any = None
         # drop-kept-alive: the connections asked on, and whether one was dropped
@@ -104,6 +108,8 @@ class _Handler(tornado.web.RequestHandler):
             "method": self.request.method, "path": self.request.path,
             "authorization": authorization,
             "client_port": self.request.connection.stream.socket.getpeername()[1]})
+        if p.delay:
+            await asyncio.sleep(p.delay)
         if p.mode == "drip":
             await self.drip()
         elif p.mode == "stall":
@@ -264,6 +270,8 @@ def main() -> None:
     parser.add_argument("--mode", choices=MODES, help="misbehave this way")
     parser.add_argument("--drip-interval", type=float, default=2.0, metavar="SECONDS")
     parser.add_argument("--inflate-mb", type=int, default=150, metavar="MB")
+    parser.add_argument("--delay", type=float, default=0.0, metavar="SECONDS",
+                        help="wait this long before answering")
     parser.add_argument("--tls", action="store_true", help="serve https, self-signed")
     options = parser.parse_args()
     platform = Platform()
@@ -271,6 +279,7 @@ def main() -> None:
     platform.mode = options.mode
     platform.drip_interval = options.drip_interval
     platform.inflate_bytes = options.inflate_mb * 1024 * 1024
+    platform.delay = options.delay
 
     async def serve() -> None:
         make_app(platform).listen(options.port, address="127.0.0.1",

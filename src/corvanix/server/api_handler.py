@@ -1,16 +1,24 @@
 """The handler the extension serves the workspaces API with: the native
-handler, with its request bodies bounded.
+handler, run cooperatively, with its request bodies bounded.
+
+`get` and `post` are coroutines that run the native methods unchanged (the
+class's `authenticated`-wrapped ones) inside a greenlet: where the Zorvik
+functions wait for the platform or the disk, the event loop serves other
+requests (`corvanix.cooperative`). With `cooperative` off they run on the
+loop itself, as the native handler alone does.
 
 A body is refused with 413 before it is read when it is larger than
 MAX_BODY_BYTES, and an anonymous request with 403 before its body is read;
 the body of an accepted one is collected as it arrives and handed to the
 native `post` where `get_json_body` reads it.
 """
+import asyncio
 import inspect
-from typing import List, Optional
+from typing import Callable, List, Optional
 
 from tornado import web
 
+from corvanix import cooperative
 from corvanix.server.handlers.zorvik.workspace_handler import ZRVZorvikWorkspaceHandler
 
 MAX_BODY_BYTES = 64 * 1024
@@ -19,6 +27,11 @@ MAX_BODY_BYTES = 64 * 1024
 @web.stream_request_body
 class WorkspacesAPIHandler(ZRVZorvikWorkspaceHandler):
     _chunks: Optional[List[bytes]] = None
+    _call: Optional[cooperative.Call[None]] = None
+    _left = False
+
+    def initialize(self, cooperative: bool = True) -> None:
+        self._cooperative = cooperative
 
     async def prepare(self) -> None:
         prepared = super().prepare()
@@ -37,6 +50,29 @@ class WorkspacesAPIHandler(ZRVZorvikWorkspaceHandler):
         if self._chunks is not None:  # none once refused
             self._chunks.append(chunk)
 
-    def post(self) -> None:
+    async def get(self) -> None:
+        await self._serve(super().get)
+
+    async def post(self) -> None:
         self.request.body = b"".join(self._chunks or ())
-        return super().post()
+        await self._serve(super().post)
+
+    async def _serve(self, method: Callable[[], None]) -> None:
+        if not self._cooperative:
+            return method()
+        self._call = cooperative.Call(method)
+        try:
+            await self._call.result()
+        except asyncio.CancelledError:
+            if not self._left:
+                raise
+            # The client left while the call waited: nobody to answer.
+        finally:
+            self._call = None
+
+    def on_connection_close(self) -> None:
+        super().on_connection_close()
+        if self._call is not None:
+            # What the call waits for is dropped if no worker has it yet.
+            self._left = True
+            self._call.cancel()

@@ -8,11 +8,12 @@ or .json) are handed to the Zorvik functions when the server loads it.
 `jupyter zorvik-workspaces` (`main`) starts a server on the page and lists
 the options with `--help-all`.
 """
+import os
 from typing import Any, Dict, List
 
 from jupyter_server.extension.application import ExtensionApp, ExtensionAppJinjaMixin
 from jupyter_server.utils import url_path_join
-from traitlets import Float, Int, Unicode, default
+from traitlets import Bool, Float, Int, Unicode, default
 
 import corvanix.zorvik as zorvik
 from corvanix.server.page import handler as page
@@ -68,6 +69,25 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
     max_store_bytes = Int(zorvik.DEFAULT_MAX_STORE_BYTES, min=1, help="""
         Largest embedded store file, in bytes; a larger one answers 500 unread.
         """).tag(config=True)
+    workers = Int(zorvik.DEFAULT_WORKERS, min=1, help="""
+        Threads that make the platform calls, or the store's reads and writes,
+        while the server serves other requests.
+        """).tag(config=True)
+    max_waiting = Int(zorvik.DEFAULT_MAX_WAITING, min=0, help="""
+        Requests that may wait for a free worker; past them a request answers 503
+        at once.
+        """).tag(config=True)
+    cooperative = Bool(help="""
+        Serve the API cooperatively: while a request waits for the platform or the
+        disk, the server serves others. False: the request holds the server until
+        its call is done (for runs under AddressSanitizer, which the stack
+        switching trips). Default: True, unless the environment variable
+        ZORVIK_COOPERATIVE is 0.
+        """).tag(config=True)
+
+    @default("cooperative")
+    def _default_cooperative(self) -> bool:
+        return os.environ.get("ZORVIK_COOPERATIVE", "").strip() != "0"
 
     @classmethod
     def get_extension_package(cls) -> str:
@@ -80,7 +100,10 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         from corvanix.server.api_handler import WorkspacesAPIHandler
 
         # The server puts its base URL in front of every pattern.
-        self.handlers.append((ROUTE, WorkspacesAPIHandler))
+        self.handlers.append((ROUTE, WorkspacesAPIHandler, {"cooperative": self.cooperative}))
+        if not self.cooperative:
+            self.log.warning("The Zorvik workspaces API runs inline (cooperative is off): each "
+                             "request holds the whole server until its call is done")
         self.handlers.append((page.ROUTE, page.WorkspacesPageHandler, {"api_route": ROUTE}))
         self.log.info("Zorvik workspaces page on %s",
                       url_path_join(self.serverapp.base_url, page.ROUTE))
@@ -99,7 +122,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
                          deadline=self.deadline, cooldown=self.cooldown,
                          max_answer_bytes=self.max_answer_bytes, ca_bundle=self.ca_bundle,
                          store_path=self.store_path, max_store_bytes=self.max_store_bytes,
-                         log=self.log)
+                         workers=self.workers, max_waiting=self.max_waiting, log=self.log)
         route = url_path_join(self.serverapp.base_url, ROUTE)
         try:
             platform = zorvik.platform_base()
@@ -113,6 +136,9 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
                       "cool-down %g s, answers up to %d bytes)", route, platform,
                       self.deadline, self.cooldown, self.max_answer_bytes)
         zorvik.log_proxy()
+
+    async def stop_extension(self) -> None:
+        zorvik.stop()
 
 
 def _jupyter_server_extension_points() -> List[Dict[str, Any]]:

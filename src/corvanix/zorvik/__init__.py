@@ -7,35 +7,46 @@ the joined one (None leaves it).
 With a platform URL (the server extension's option, else ZORVIK_URL) they
 talk to that platform (`_client`); without one they use an embedded store in
 the Jupyter data directory (`_store`). What the extension does not set is
-read from the environment at each call. Failures are raised as `requests`
-exceptions whose text has the form "<status>: <message>" (a connection
-failure excepted), which `parse_zorvik_exception` turns back into the
-answer's status and message (`_errors`).
+read from the environment at each call. Inside a request that runs
+cooperatively they hand the platform call, or the store's read and write,
+to worker threads and let the event loop serve other requests meanwhile
+(`_workers`); anywhere else they do the work inline. Failures are raised
+as `requests` exceptions whose text has the form "<status>: <message>" (a
+connection failure excepted), which `parse_zorvik_exception` turns back
+into the answer's status and message (`_errors`).
 """
-from typing import List, Optional
+from typing import Any, Callable, ContextManager, List, Optional, TypeVar
 
-from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store
+from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
 from corvanix.zorvik._settings import (DEFAULT_COOLDOWN, DEFAULT_DEADLINE,
-                                       DEFAULT_MAX_ANSWER_BYTES, DEFAULT_MAX_STORE_BYTES)
+                                       DEFAULT_MAX_ANSWER_BYTES, DEFAULT_MAX_STORE_BYTES,
+                                       DEFAULT_MAX_WAITING, DEFAULT_WORKERS)
 from corvanix.zorvik._store import store_path
 from corvanix.zorvik.schemas import WorkspaceInfo
 
 __all__ = ["get_joined_workspaces", "set_joined_workspace", "parse_zorvik_exception",
-           "WorkspaceInfo", "configure", "platform_base", "log_proxy", "store_path", "Refused",
-           "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES",
-           "DEFAULT_MAX_STORE_BYTES"]
+           "WorkspaceInfo", "configure", "platform_base", "log_proxy", "store_path", "stop",
+           "Refused", "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES",
+           "DEFAULT_MAX_STORE_BYTES", "DEFAULT_WORKERS", "DEFAULT_MAX_WAITING"]
 
 
 def configure(**options) -> None:
     """Sets what the functions run with (the server extension does, at load).
 
     Options: url, username, password_file, deadline, cooldown,
-    max_answer_bytes, ca_bundle, store_path, max_store_bytes, log; one left
-    out gets its default (see `_settings.Settings`).
+    max_answer_bytes, ca_bundle, store_path, max_store_bytes, workers,
+    max_waiting, log; one left out gets its default (see `_settings.Settings`).
     """
     _settings.configure(**options)
+
+
+def stop() -> None:
+    """Answers the requests that wait for a worker with 503 and lets the
+    workers end once their calls are done (the server stops). On the event
+    loop's thread."""
+    _workers.stop()
 
 
 def platform_base() -> Optional[str]:
@@ -69,22 +80,40 @@ def log_proxy() -> None:
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:
-    target = _target()
-    if target is None:
-        return _store.get_joined_workspaces()
-    return _client.get_joined_workspaces(target)
+    return _run(_store.get_joined_workspaces, _client.get_joined_workspaces)
 
 
 def set_joined_workspace(workspace_id: Optional[int]) -> None:
-    target = _target()
-    if target is None:
-        _store.set_joined_workspace(workspace_id)
-    else:
-        _client.set_joined_workspace(target, workspace_id)
+    _run(_store.set_joined_workspace, _client.set_joined_workspace, workspace_id,
+         ordered_by=_store.changing)
 
 
-def _target() -> Optional[_platform.Target]:
+_T = TypeVar("_T")
+
+
+def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
+         ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+    platform = _checked(_platform.place)  # reads no file
     try:
-        return _platform.current()
+        if platform is None:
+            return _workers.run(on_store, *args, ordered_by=ordered_by)
+        return _workers.run(_call_platform, on_platform, *args,
+                            deadline=_settings.current.deadline)
+    except _workers.Busy:
+        raise (_store.busy() if platform is None else _client.busy(platform.base)) from None
+    except _workers.Late as late:
+        raise _client.late(platform.base, late.started) from None  # type: ignore[union-attr]
+    except _workers.Stopping:
+        raise _errors.bad_request(503, _errors.STOPPING) from None
+
+
+def _call_platform(call: Callable[..., _T], *args: Any) -> _T:
+    # The credentials may come from a file: read here, in the worker.
+    return call(_checked(_platform.current), *args)
+
+
+def _checked(resolve: Callable[[], _T]) -> _T:
+    try:
+        return resolve()
     except Refused as e:
         raise _errors.bad_request(502, e.answer) from None

@@ -44,6 +44,7 @@ CURRENT_PATH = "/api/workspaces/current"
 TIMED_OUT = _cause.TIMED_OUT
 BAD_ANSWER = "The Zorvik platform sent an answer that is not a workspace list."
 TOO_LARGE = "The Zorvik platform sent an answer larger than the size limit."
+BUSY = _errors.busy("The Zorvik platform")
 MESSAGE_LIMIT = 300
 # The platform's statuses that describe the client's request: passed on.
 PASSED_ON = frozenset({400, 404, 409, 422})
@@ -57,6 +58,27 @@ def get_joined_workspaces(target: Target) -> List[WorkspaceInfo]:
 
 def set_joined_workspace(target: Target, workspace_id: Optional[int]) -> None:
     _request(target, "PUT", CURRENT_PATH, {"workspace_id": workspace_id}, read=lambda _: None)
+
+
+def busy(platform: str) -> requests.exceptions.RequestException:
+    """The failure of a request refused because too many wait for a worker."""
+    settings = _settings.current
+    return _logged(platform, Cause(f"{settings.max_waiting} requests wait for a free worker",
+                                   503, BUSY))
+
+
+def late(platform: str, started: bool) -> requests.exceptions.RequestException:
+    """The failure of a request whose call did not end by the deadline."""
+    if started:
+        # Its worker logs how the call ends, when it does.
+        return _errors.bad_request(504, TIMED_OUT)
+    return _logged(platform, Cause(f"timed out after {_settings.current.deadline:g} s waiting "
+                                   f"for a free worker", 504, TIMED_OUT))
+
+
+def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
+    _log.failed(platform, cause, _settings.current.cooldown)
+    return cause.error()
 
 
 def _workspaces(content: bytes) -> List[WorkspaceInfo]:

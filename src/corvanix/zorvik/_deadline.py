@@ -2,7 +2,9 @@
 
 The transport's sockets read it before every connect, send and receive, so
 a platform that drips its answer or stalls cannot stretch a call past it:
-each socket operation may only wait for what is left.
+each socket operation may only wait for what is left. A call handed to a
+worker counts its deadline from when the request asked (`counted_from`),
+so the wait for the worker is part of it.
 """
 import contextlib
 import socket
@@ -19,11 +21,22 @@ _LEAST_WAIT = 0.001
 
 @contextlib.contextmanager
 def within(seconds: float) -> Iterator[None]:
-    _active.end = _clock.now() + seconds
+    asked = getattr(_active, "asked", None)
+    _active.end = (_clock.now() if asked is None else asked) + seconds
     try:
         yield
     finally:
         _active.end = None
+
+
+@contextlib.contextmanager
+def counted_from(moment: float) -> Iterator[None]:
+    """Calls on this thread meanwhile count their deadline from `moment`."""
+    _active.asked = moment
+    try:
+        yield
+    finally:
+        _active.asked = None
 
 
 def left() -> Optional[float]:

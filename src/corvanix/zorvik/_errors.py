@@ -18,6 +18,7 @@ import requests
 # Ours only has to be free of the URL: the handler does not show it.
 UNREACHABLE = "The Zorvik platform could not be reached."
 UNUSABLE_CREDENTIALS = "The credentials for the Zorvik platform cannot be used."
+STOPPING = "The server is stopping."
 
 # Any other text, someone else's, is never echoed: it may carry a URL with
 # credentials.
@@ -31,6 +32,11 @@ def invalid_url(setting: str) -> str:
     """The answer for a platform URL that cannot be used: the setting that
     holds it, never its value."""
     return f"{setting} is not a valid http(s) URL."
+
+
+def busy(what: str) -> str:
+    """The answer when too many requests wait for `what` already."""
+    return f"{what} is busy: too many requests wait for it. Try again shortly."
 
 
 def unusable_proxy(setting: str) -> str:

@@ -11,7 +11,8 @@ is refused anew after it worked); the calls fail with 502 meanwhile.
 """
 import functools
 import os
-from typing import NamedTuple, Optional, Tuple, Union
+import threading
+from typing import Callable, NamedTuple, Optional, Tuple, TypeVar, Union
 
 from corvanix.zorvik import _credentials, _errors, _password_file, _settings, _url
 
@@ -44,23 +45,44 @@ class Target(NamedTuple):
 
 # The refusal last logged, until the settings work again.
 _reported: Optional[str] = None
+_reported_lock = threading.Lock()
 
 
 def current() -> Optional[Target]:
     """Where the next call goes; None for the embedded store. Raises Refused."""
     global _reported
-    try:
-        target = _resolve(_settings.current)
-    except Refused as e:
-        if str(e) != _reported:
-            _reported = str(e)
-            _settings.current.log.error("%s", e)
-        raise
+    target = _logging_refusal(_resolve)
     _reported = None
     return target
 
 
-def _resolve(settings: _settings.Settings) -> Optional[Target]:
+def place() -> Optional[_url.Platform]:
+    """The platform the next call goes to, from its URL alone (no file is
+    read: cheap enough for the event loop); None for the embedded store.
+    Raises Refused for a URL that cannot be used."""
+    located = _logging_refusal(_locate)
+    return None if located is None else located[0]
+
+
+_R = TypeVar("_R")
+
+
+def _logging_refusal(resolve: Callable[[_settings.Settings], _R]) -> _R:
+    global _reported
+    try:
+        return resolve(_settings.current)
+    except Refused as e:
+        with _reported_lock:  # once, whichever thread is refused first
+            first = str(e) != _reported
+            _reported = str(e)
+        if first:
+            _settings.current.log.error("%s", e)
+        raise
+
+
+def _locate(settings: _settings.Settings) -> Optional[Tuple[_url.Platform,
+                                                            Optional[_url.UserInfo]]]:
+    """The platform and the user information of the URL; None without one."""
     from_option = settings.url is not None
     url = (settings.url if from_option else os.environ.get(_ENVIRONMENT, "")).strip()
     if not url:
@@ -68,7 +90,14 @@ def _resolve(settings: _settings.Settings) -> Optional[Target]:
     parsed = _parse(from_option, url)
     if isinstance(parsed, str):
         raise Refused(parsed, _errors.invalid_url(url_setting(settings)))
-    platform, userinfo = parsed
+    return parsed
+
+
+def _resolve(settings: _settings.Settings) -> Optional[Target]:
+    located = _locate(settings)
+    if located is None:
+        return None
+    platform, userinfo = located
     if userinfo is not None:
         if settings.username is not None or settings.password_file is not None:
             raise Refused(f"{_ENVIRONMENT} holds user information and {_USERNAME} or "

@@ -12,6 +12,8 @@ DEFAULT_DEADLINE = 5.0
 DEFAULT_COOLDOWN = 30.0
 DEFAULT_MAX_ANSWER_BYTES = 1024 * 1024
 DEFAULT_MAX_STORE_BYTES = 4 * 1024 * 1024
+DEFAULT_WORKERS = 8
+DEFAULT_MAX_WAITING = 100
 
 
 class Settings(NamedTuple):
@@ -32,6 +34,10 @@ class Settings(NamedTuple):
     store_path: Optional[str] = None
     # Bytes of the embedded store's file.
     max_store_bytes: int = DEFAULT_MAX_STORE_BYTES
+    # Threads that make the platform calls and the store's reads and writes
+    # for requests, and how many calls may wait for one of them.
+    workers: int = DEFAULT_WORKERS
+    max_waiting: int = DEFAULT_MAX_WAITING
     log: logging.Logger = logging.getLogger("corvanix.zorvik")
 
 
@@ -49,4 +55,8 @@ def configure(**options) -> None:
         raise ValueError("the answer size limit must be 1 byte or more")
     if settings.max_store_bytes < 1:
         raise ValueError("the store size limit must be 1 byte or more")
+    if settings.workers < 1:
+        raise ValueError("there must be 1 worker or more")
+    if settings.max_waiting < 0:
+        raise ValueError("the number of waiting calls must be 0 or more")
     current = settings

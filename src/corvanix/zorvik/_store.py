@@ -14,6 +14,10 @@ so the link stays. Anything at the path that is not a regular file (a FIFO,
 a device, a directory), and a file over the size limit, is refused without
 waiting on it or reading it. Failures name no path (their text reaches the
 client); the path goes to the log.
+
+The handler's worker threads use it at once: a process changes the file one
+request at a time, so the file always holds the last change made (and
+answered).
 """
 import errno
 import json
@@ -25,6 +29,7 @@ import tempfile
 import threading
 from typing import Any, Dict, List, Optional, Set
 
+import requests
 from jupyter_core.paths import jupyter_data_dir
 
 from corvanix.zorvik import _errors, _settings
@@ -37,6 +42,9 @@ EXAMPLE_WORKSPACES = [
     {"id": 2, "name": "Data Engineering"},
     {"id": 3, "name": "Sandbox"},
 ]
+
+
+BUSY = _errors.busy("The workspace store")
 
 
 class StoreError(Exception):
@@ -65,25 +73,41 @@ def set_joined_workspace(workspace_id: Optional[int]) -> None:
     if workspace_id is not None:
         # Exactly an int goes into the file (True would be written as true).
         workspace_id = int(operator.index(workspace_id))
-    data = _load()
-    if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
-        # Answered like the platform's own 404.
-        raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
-    if data["current"] != workspace_id:
-        data["current"] = workspace_id
-        _write(store_path(), data)
+    with changing:
+        data = _load()
+        if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
+            # Answered like the platform's own 404.
+            raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
+        if data["current"] != workspace_id:
+            data["current"] = workspace_id
+            _write(store_path(), data)
+
+
+# Held while the file is changed: reads need it not (a change replaces the
+# file whole), a read that finds no file does, to create it only once. The
+# workers hold it until a change is answered, so that answers come in the
+# order of the changes.
+changing = threading.RLock()
+
+
+def busy() -> requests.exceptions.RequestException:
+    """The failure of a request refused because too many wait for the store."""
+    # On the loop: the path, which may take a look at the disk, is left out.
+    _settings.current.log.warning("A request to the workspace store was refused: %d wait "
+                                  "for it already.", _settings.current.max_waiting)
+    return _errors.bad_request(503, BUSY)
 
 
 def _load() -> Dict[str, Any]:
     path = store_path()
-    try:
-        text = _read(path, _settings.current.max_store_bytes)
-    except FileNotFoundError:
-        data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
-        _write(path, data)
-        return data
-    except OSError as e:
-        raise _failure(StoreError, path, f"could not be read ({_reason(e)})") from None
+    text = _read_or_none(path)
+    if text is None:
+        with changing:
+            text = _read_or_none(path)  # made meanwhile?
+            if text is None:
+                data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
+                _write(path, data)
+                return data
     try:
         data = json.loads(text)
     except (ValueError, RecursionError):
@@ -91,6 +115,16 @@ def _load() -> Dict[str, Any]:
     if not _well_formed(data):
         raise _failure(StoreDamagedError, path, "does not hold a workspace list")
     return data
+
+
+def _read_or_none(path: str) -> Optional[bytes]:
+    """The file's content; None when there is none."""
+    try:
+        return _read(path, _settings.current.max_store_bytes)
+    except FileNotFoundError:
+        return None
+    except OSError as e:
+        raise _failure(StoreError, path, f"could not be read ({_reason(e)})") from None
 
 
 def _read(path: str, limit: int) -> bytes:
@@ -103,9 +137,11 @@ def _read(path: str, limit: int) -> bytes:
             raise _failure(StoreError, path, "is not a regular file")
         if status.st_size > limit:
             raise _failure(StoreError, path, too_large)
-        with open(fd, "rb", closefd=False) as f:
-            # A file grown since costs at most one byte more than the limit.
-            content = f.read(limit + 1)
+        # As large as it is, and a byte more to see whether it grew since
+        # (then up to one byte more than the limit).
+        content = os.pread(fd, status.st_size + 1, 0)
+        if len(content) > status.st_size:
+            content += os.pread(fd, limit + 1 - len(content), len(content))
     finally:
         os.close(fd)
     if len(content) > limit:

@@ -1,5 +1,6 @@
 """One kept-alive connection pool per process for the platform calls, on
-connections whose every socket operation ends by the call's deadline.
+connections whose every socket operation ends by the call's deadline. The
+worker threads share it: it keeps a connection for each of them.
 
 `requests` bounds each socket operation on its own, so a platform sending a
 byte per second holds a call for as long as it likes. Here the connect (and
@@ -16,7 +17,7 @@ import os
 import socket
 import threading
 from http.cookiejar import DefaultCookiePolicy
-from typing import Any, Optional
+from typing import Any, Optional, Tuple
 
 import requests
 import requests.adapters
@@ -25,7 +26,7 @@ from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
 from urllib3.exceptions import ProtocolError
 from urllib3.util.retry import Retry
 
-from corvanix.zorvik import _deadline
+from corvanix.zorvik import _deadline, _settings
 
 # The call on this thread: connecting now; a new connection made for it.
 _attempt = threading.local()
@@ -145,8 +146,9 @@ def _dropped_while_idle(error: Exception) -> bool:
 
 
 class _Adapter(requests.adapters.HTTPAdapter):
-    def __init__(self) -> None:
-        super().__init__(max_retries=_RetryADroppedConnection(
+    def __init__(self, connections: int) -> None:
+        self._proxy_lock = threading.Lock()
+        super().__init__(pool_maxsize=connections, max_retries=_RetryADroppedConnection(
             total=1, connect=0, read=1, redirect=0, status=0, other=0, backoff_factor=0,
             raise_on_redirect=False, raise_on_status=False,
             # No answer is asked again: a platform's Retry-After would make the
@@ -158,32 +160,40 @@ class _Adapter(requests.adapters.HTTPAdapter):
         self.poolmanager.pool_classes_by_scheme = _POOLS
 
     def proxy_manager_for(self, proxy: str, **kwargs: Any) -> Any:
-        manager = super().proxy_manager_for(proxy, **kwargs)
+        with self._proxy_lock:  # one manager for each proxy, whichever worker asks first
+            manager = super().proxy_manager_for(proxy, **kwargs)
         if not proxy.lower().startswith("socks"):  # SOCKS has pools of its own
             manager.pool_classes_by_scheme = _POOLS
         return manager
 
 
 _session: Optional[requests.Session] = None
-_session_pid: Optional[int] = None
+# The process and the number of workers it was made for.
+_session_for: Optional[Tuple[int, int]] = None
+_session_lock = threading.Lock()
 
 
 def session() -> requests.Session:
     """The process's session; a forked child makes its own, never sharing sockets."""
-    global _session, _session_pid
-    if _session is None or _session_pid != os.getpid():
-        s = requests.Session()
-        s.mount("http://", _Adapter())
-        s.mount("https://", _Adapter())
-        # Each call stands alone, as before the pool: no cookies carried over.
-        s.cookies.set_policy(DefaultCookiePolicy(allowed_domains=[]))
-        _session, _session_pid = s, os.getpid()
-    return _session
+    global _session, _session_for
+    made_for = (os.getpid(), _settings.current.workers)
+    with _session_lock:
+        if _session is None or _session_for != made_for:
+            if _session is not None and _session_for[0] == made_for[0]:  # type: ignore[index]
+                _session.close()
+            s = requests.Session()
+            s.mount("http://", _Adapter(made_for[1]))
+            s.mount("https://", _Adapter(made_for[1]))
+            # Each call stands alone, as before the pool: no cookies carried over.
+            s.cookies.set_policy(DefaultCookiePolicy(allowed_domains=[]))
+            _session, _session_for = s, made_for
+        return _session
 
 
 def close() -> None:
     """Drops the pool: the next call connects anew."""
     global _session
-    if _session is not None and _session_pid == os.getpid():
-        _session.close()
-    _session = None
+    with _session_lock:
+        if _session is not None and _session_for[0] == os.getpid():  # type: ignore[index]
+            _session.close()
+        _session = None

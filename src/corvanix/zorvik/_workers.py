@@ -1,0 +1,202 @@
+"""The worker threads the Zorvik functions hand their blocking work to.
+
+Inside a request that runs cooperatively (`corvanix.cooperative`), `run`
+gives a call to a bounded pool of threads and lets the event loop serve
+other requests until it is done; anywhere else it makes the call inline.
+
+- At most `max_waiting` calls wait for a free worker; past that a call
+  fails at once (Busy).
+- A call with a deadline counts it from the moment the request asked, the
+  wait for a worker included: the request stops waiting shortly after it
+  (Late), and a call that a worker reaches only after it does nothing.
+- Calls made under one lock (`ordered_by`) are answered in the order they
+  ran: the outcome is handed to the loop before the lock is let go.
+- A request whose wait is cancelled (its client left) takes its call out
+  of the queue, if no worker has it yet.
+- `stop()` ends every wait (Stopping) and lets the workers end.
+
+The workers are daemon threads: a process that exits does not wait for a
+call in flight (a store write cut short leaves the old file whole).
+"""
+import asyncio
+import collections
+import queue
+import threading
+from typing import Any, Callable, ContextManager, Deque, Optional, Set, Tuple, TypeVar
+
+from corvanix import cooperative
+from corvanix.zorvik import _clock, _deadline, _settings
+
+# How much longer than the deadline a request waits for a call a worker
+# runs: the call ends by the deadline, with a failure that says more.
+GRACE = 0.25
+
+_T = TypeVar("_T")
+
+
+class Busy(Exception):
+    """Too many calls wait for a worker."""
+
+
+class Late(Exception):
+    """The deadline passed before the call ended."""
+
+    def __init__(self, started: bool) -> None:
+        super().__init__("started" if started else "waiting for a worker")
+        self.started = started
+
+
+class Stopping(Exception):
+    """The server stops."""
+
+
+def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None,
+        ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+    """`fn(*args)`, in a worker when inside a cooperative request, else
+    inline; in a worker, under `ordered_by` (a lock that `fn` may take
+    again) until its outcome is on its way to the loop. Raises Busy, Late
+    (only with a deadline) and Stopping."""
+    if not cooperative.inside():
+        return fn(*args)
+    return cooperative.wait(_pool().call(fn, args, deadline, ordered_by))
+
+
+def stop() -> None:
+    """Ends every request's wait with Stopping, drops the calls no worker
+    has taken and lets the workers end once their calls are done. On the
+    loop's thread. The next call starts a new pool."""
+    global _current
+    pool, _current = _current, None
+    if pool is not None:
+        pool.stop()
+
+
+class _Pool:
+    """The worker threads and the queue of the calls waiting for one."""
+
+    def __init__(self, workers: int) -> None:
+        self.workers = workers
+        self._queue: Deque[_Call] = collections.deque()
+        self._lock = threading.Lock()
+        # One token for each call queued (a worker's cue to take one), and
+        # one for each worker to end. A token of a call taken out again finds
+        # the queue empty: it costs a look, no more.
+        self._tokens: "queue.SimpleQueue[bool]" = queue.SimpleQueue()
+        # The calls whose requests wait (the loop's thread only).
+        self.pending: Set[_Call] = set()
+        for _ in range(workers):
+            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
+
+    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[float],
+             ordered_by: Optional[ContextManager[Any]]) -> "asyncio.Future[Any]":
+        # Only the loop's thread adds to the queue: it cannot grow meanwhile.
+        if len(self._queue) >= _settings.current.max_waiting:
+            raise Busy
+        call = _Call(self, fn, args, deadline, ordered_by)
+        self.pending.add(call)
+        with self._lock:
+            self._queue.append(call)
+        self._tokens.put(True)
+        return call.future
+
+    def withdraw(self, call: "_Call") -> None:
+        """Takes `call` out of the queue, unless a worker has it."""
+        with self._lock:
+            if not call.started:
+                self._queue.remove(call)
+
+    def stop(self) -> None:
+        for call in list(self.pending):
+            call.settle(None, Stopping())
+        self.close()
+
+    def close(self) -> None:
+        """The workers end once the calls queued before are done."""
+        for _ in range(self.workers):
+            self._tokens.put(False)
+
+    def _work(self) -> None:
+        while self._tokens.get():
+            with self._lock:
+                if not self._queue:
+                    continue
+                call = self._queue.popleft()
+                call.started = True
+            call.work()
+
+
+class _Call:
+    """One call handed to the workers, and the future its request waits on."""
+
+    def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
+                 deadline: Optional[float], ordered_by: Optional[ContextManager[Any]]) -> None:
+        self.asked = _clock.now()
+        self.end = None if deadline is None else self.asked + deadline
+        self.started = False
+        self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
+        self._loop = asyncio.get_running_loop()
+        self.future: "asyncio.Future[Any]" = self._loop.create_future()
+        self._timer = None if deadline is None else self._loop.call_later(
+            deadline + GRACE, lambda: self.settle(None, Late(self.started)))
+        self.future.add_done_callback(self._done)
+
+    def work(self) -> None:
+        """In a worker."""
+        if self._order is None:
+            self._hand_back(*self._outcome())
+        else:
+            with self._order:
+                self._hand_back(*self._outcome())
+
+    def _outcome(self) -> Tuple[Any, Optional[BaseException]]:
+        if self.end is not None and _clock.now() >= self.end:
+            return None, Late(started=False)  # too late to begin
+        try:
+            if self.end is None:
+                return self._fn(*self._args), None
+            with _deadline.counted_from(self.asked):
+                return self._fn(*self._args), None
+        except BaseException as e:  # handed to the request as it is
+            return None, e
+
+    def _hand_back(self, result: Any, error: Optional[BaseException]) -> None:
+        try:
+            self._loop.call_soon_threadsafe(self.settle, result, error)
+        except RuntimeError:
+            pass  # the loop has closed: no request waits any more
+
+    def settle(self, result: Any, error: Optional[BaseException]) -> None:
+        """On the loop's thread: the request's outcome, unless it has one."""
+        if self.future.done():
+            return
+        if error is None:
+            self.future.set_result(result)
+        else:
+            self.future.set_exception(error)
+
+    def _done(self, _: "asyncio.Future[Any]") -> None:
+        # Answered, late, stopped or cancelled: no timer left, nor a call in
+        # the queue that nobody waits for.
+        if self._timer is not None:
+            self._timer.cancel()
+        if not self.started:
+            self._pool.withdraw(self)
+        self._pool.pending.discard(self)
+
+
+# Used on the loop's thread only.
+_current: Optional[_Pool] = None
+
+
+def _pool() -> _Pool:
+    """The pool, with as many workers as the settings ask for now."""
+    global _current
+    workers = _settings.current.workers
+    pool = _current
+    if pool is not None and pool.workers == workers:
+        return pool
+    old, pool = _current, _Pool(workers)
+    _current = pool
+    if old is not None:
+        old.close()  # what it has still ends as it would have
+    return pool

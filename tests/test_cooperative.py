@@ -1,0 +1,269 @@
+"""The Zorvik functions inside a cooperative request: their blocking work on
+worker threads, bounded, while the event loop serves others; inline
+anywhere else."""
+import asyncio
+import json
+import logging
+import os
+import stat
+import threading
+import time
+
+import pytest
+import requests
+
+import corvanix.zorvik as zorvik
+from corvanix import cooperative
+from corvanix.server.misc.functions import parse_zorvik_exception
+from corvanix.zorvik import _client, _errors, _store, _workers
+from helpers import assert_no_leaks, sanitizer_loaded
+from test_zorvik import standin_process
+from test_server_extension import call, jp_server_config, zorvik_options  # noqa: F401 (fixtures)
+
+# greenlet's stack switching trips AddressSanitizer: sanitized runs keep the
+# inline path, and these tests of the other one skip there.
+pytestmark = pytest.mark.skipif(sanitizer_loaded(), reason="greenlets under AddressSanitizer")
+
+QUIET = logging.getLogger("test.cooperative.quiet")
+QUIET.setLevel(logging.CRITICAL + 1)
+
+
+@pytest.fixture
+def release():
+    """What lets go of the worker that `holding_the_worker` keeps."""
+    event = threading.Event()
+    yield event
+    event.set()
+
+
+@pytest.fixture
+def loop():
+    loop = asyncio.new_event_loop()
+    yield loop
+    zorvik.stop()  # the workers end with the test
+    loop.close()
+
+
+def in_request(fn, *args):
+    """A coroutine running `fn(*args)` as the route runs the native methods."""
+    return cooperative.Call(fn, *args).result()
+
+
+def outcome(loop, aw):
+    """(status, message) the handler answers for what `aw` gives or raises;
+    (200, result) for a success."""
+    try:
+        return 200, loop.run_until_complete(aw)
+    except requests.exceptions.RequestException as e:
+        return parse_zorvik_exception(error_str=str(e))
+
+
+def holding_the_worker(loop, release):
+    """A request whose call keeps a worker until `release` is set, once a
+    worker has it."""
+    taken = threading.Event()
+
+    def hold():
+        taken.set()
+        release.wait()
+
+    task = loop.create_task(in_request(_workers.run, hold))
+    while not taken.is_set():
+        loop.run_until_complete(asyncio.sleep(0.01))
+    return task
+
+
+@pytest.mark.parametrize("where", ["store", "platform"])
+@pytest.mark.parametrize("in_a_request", [False, True])
+def test_blocking_work_runs_on_a_worker_only_inside_a_request(standin, monkeypatch, loop, where,
+                                                              in_a_request):
+    if where == "platform":
+        monkeypatch.setenv("ZORVIK_URL", standin.url)
+    module = _store if where == "store" else _client
+    threads = []
+    for name in ("get_joined_workspaces", "set_joined_workspace"):
+        def recorded(*args, _real=getattr(module, name)):
+            threads.append(threading.get_ident())
+            return _real(*args)
+        monkeypatch.setattr(module, name, recorded)
+    if in_a_request:
+        listed = loop.run_until_complete(in_request(zorvik.get_joined_workspaces))
+        loop.run_until_complete(in_request(zorvik.set_joined_workspace, listed[1].id))
+    else:
+        listed = zorvik.get_joined_workspaces()
+        zorvik.set_joined_workspace(listed[1].id)
+    assert [w.id for w in zorvik.get_joined_workspaces() if w.current] == [listed[1].id]
+    here = threading.get_ident()
+    assert len(threads) == 3
+    assert [t == here for t in threads[:2]] == [not in_a_request] * 2
+
+
+def test_loop_serves_others_while_a_call_waits(standin, monkeypatch, loop):
+    monkeypatch.setenv("ZORVIK_URL", standin.url)
+    standin.delay = 1.0
+    ticks = []
+
+    async def meanwhile():
+        for _ in range(5):
+            ticks.append(time.monotonic())
+            await asyncio.sleep(0.02)
+
+    async def both():
+        return await asyncio.gather(in_request(zorvik.get_joined_workspaces), meanwhile())
+
+    start = time.monotonic()
+    listed, _ = loop.run_until_complete(both())
+    assert [w.id for w in listed] == [10, 20]
+    # every tick came while the platform had not answered yet
+    assert len(ticks) == 5 and ticks[-1] - start < standin.delay
+
+
+@pytest.mark.parametrize("advance, answer, asked", [
+    (0, (200, [10, 20]), 1),
+    # past the deadline before a worker was free: the call does nothing
+    (25, (504, _client.TIMED_OUT), 0),
+])
+def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog, advance, answer,
+                                          asked):
+    zorvik.configure(url=standin.url, workers=1, deadline=20)
+    holder = holding_the_worker(loop, release)
+    waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
+    loop.run_until_complete(asyncio.sleep(0.05))
+    clock.advance(advance)
+    release.set()
+    loop.run_until_complete(holder)
+    status, result = outcome(loop, waiting)
+    assert (status, result if status != 200 else [w.id for w in result]) == answer
+    assert len(standin.seen) == asked
+    if asked == 0:
+        assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
+            f"Zorvik platform {standin.url}: timed out after 20 s waiting for a free worker."]
+
+
+@pytest.mark.parametrize("where, busy", [("store", _store.BUSY), ("platform", _client.BUSY)])
+def test_too_many_waiting_answer_503_at_once(standin, loop, release, where, busy):
+    zorvik.configure(url=standin.url if where == "platform" else None, workers=1,
+                     max_waiting=1, log=QUIET)
+    holder = holding_the_worker(loop, release)
+    waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
+    loop.run_until_complete(asyncio.sleep(0.05))
+    start = time.monotonic()
+    assert outcome(loop, in_request(zorvik.get_joined_workspaces)) == (503, busy)
+    assert time.monotonic() - start < 1
+    release.set()
+    loop.run_until_complete(holder)
+    assert outcome(loop, waiting)[0] == 200
+
+
+def test_stop_answers_the_waiting_requests_and_ends_the_workers(loop, release):
+    zorvik.configure(workers=1)
+    holder = holding_the_worker(loop, release)
+    waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
+    loop.run_until_complete(asyncio.sleep(0.05))
+    zorvik.stop()
+    assert outcome(loop, waiting) == (503, _errors.STOPPING)
+    with pytest.raises(_workers.Stopping):
+        loop.run_until_complete(holder)
+    release.set()
+    deadline = time.monotonic() + 5
+    while any(t.name.startswith("zorvik-worker") for t in threading.enumerate()):
+        assert time.monotonic() < deadline, "a worker is still running"
+        time.sleep(0.01)
+    # the next request has workers again
+    assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200
+
+
+def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
+    """A client that leaves before a worker takes its call: the call never runs."""
+    zorvik.configure(workers=1)
+    holder = holding_the_worker(loop, release)
+    ran = []
+    call = cooperative.Call(_workers.run, ran.append, 1)
+    task = loop.create_task(call.result())
+    loop.run_until_complete(asyncio.sleep(0.05))
+    call.cancel()
+    with pytest.raises(asyncio.CancelledError):
+        loop.run_until_complete(task)
+    release.set()
+    loop.run_until_complete(holder)
+    loop.run_until_complete(in_request(_workers.run, ran.append, 2))
+    assert ran == [2]
+
+
+@pytest.mark.parametrize("zorvik_options, on_the_loop",
+                         [({}, False), ({"cooperative": False}, True)], indirect=["zorvik_options"])
+async def test_route_runs_inline_with_cooperative_off(call, monkeypatch,  # noqa: F811
+                                                      zorvik_options, on_the_loop):
+    threads = []
+    real = _store.get_joined_workspaces
+    monkeypatch.setattr(_store, "get_joined_workspaces",
+                        lambda: threads.append(threading.get_ident()) or real())
+    status, body, _ = await call()
+    assert status == 200 and len(body) == 3
+    assert (threads == [threading.get_ident()]) == on_the_loop
+
+
+def _slowed_once(real, slows):
+    """`real`, slowed by half a second the first time `slows(*args)` holds."""
+    slowed = threading.Event()
+
+    def slow(*args):
+        if slows(*args) and not slowed.is_set():
+            slowed.set()
+            time.sleep(0.5)
+        return real(*args)
+
+    return slow, slowed
+
+
+@pytest.mark.parametrize("slow_part", ["directory sync", "hand-back to the loop"])
+async def test_store_holds_the_last_change_answered(call, monkeypatch, slow_part):  # noqa: F811
+    """A change slow to end still ends, and is answered, before the next one
+    begins: the last answered is the one in the file."""
+    await call()  # the store exists
+    if slow_part == "directory sync":
+        fsync, slowed = _slowed_once(os.fsync, lambda fd: stat.S_ISDIR(os.fstat(fd).st_mode))
+        monkeypatch.setattr(os, "fsync", fsync)
+    else:
+        hand_back, slowed = _slowed_once(_workers._Call._hand_back, lambda *_: True)
+        monkeypatch.setattr(_workers._Call, "_hand_back", hand_back)
+    answered = []
+
+    async def post(workspace_id, after):
+        await asyncio.sleep(after)
+        status, _, _ = await call("POST", json.dumps({"workspace_id": workspace_id}))
+        answered.append((status, workspace_id))
+
+    await asyncio.gather(post(1, 0), post(2, 0.2))
+    assert slowed.is_set() and answered == [(200, 1), (200, 2)]
+    with open(_store.store_path()) as f:
+        assert json.load(f)["current"] == 2
+
+
+def test_cooperative_paths_leak_nothing(loop, release):
+    zorvik.configure(log=QUIET)
+    for fn, args in ((zorvik.get_joined_workspaces, ()), (zorvik.set_joined_workspace, (2,))):
+        assert_no_leaks(lambda: loop.run_until_complete(in_request(fn, *args)), repeat=200)
+    # the platform, in a process of its own (in this one it would be mid-request
+    # whenever the count is taken)
+    with standin_process() as url:
+        zorvik.configure(url=url, log=QUIET)
+        assert_no_leaks(lambda: loop.run_until_complete(in_request(zorvik.get_joined_workspaces)),
+                        repeat=100, warm_up=1100)
+    # refused at once, and cancelled while queued
+    zorvik.configure(workers=1, max_waiting=1, log=QUIET)
+    holder = holding_the_worker(loop, release)
+
+    def refused_and_left():
+        call = cooperative.Call(zorvik.get_joined_workspaces)
+        task = loop.create_task(call.result())
+        assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 503
+        call.cancel()
+        try:
+            loop.run_until_complete(task)
+        except asyncio.CancelledError:
+            pass
+
+    assert_no_leaks(refused_and_left, repeat=200)
+    release.set()
+    loop.run_until_complete(holder)
