@@ -35,7 +35,7 @@ from typing import Any, Dict, Iterator, List, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
-from loopback import free_port, jupyter_env  # noqa: E402  (after its directory)
+from loopback import free_port, jupyter_env, stop_process  # noqa: E402  (after its directory)
 
 STANDIN = os.path.join(HERE, os.pardir, "tests", "zorvik_standin.py")
 ROUTE = "/api/zorvik/workspaces"
@@ -103,13 +103,7 @@ class Server:
         self.stop()
 
     def stop(self) -> None:
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         self.log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 

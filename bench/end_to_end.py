@@ -15,7 +15,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
-from loopback import free_port, jupyter_env  # noqa: E402  (after its directory)
+from loopback import free_port, jupyter_env, stop_process  # noqa: E402  (after its directory)
 POST_BODY = json.dumps({"workspace_id": 7})
 
 # Stops the wrk thread after its share of requests; the rate comes from the
@@ -92,13 +92,7 @@ class Server:
         self.stop()
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         for stream in (self.proc.stdout, self.proc.stderr):
             stream.close()
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -1,6 +1,7 @@
 """Servers that tests, the soak and the benchmark start on 127.0.0.1."""
 import os
 import socket
+import subprocess
 
 
 def free_port():
@@ -18,3 +19,14 @@ def jupyter_env(home, base=None):
     for name in ("CONFIG", "DATA", "RUNTIME"):
         env[f"JUPYTER_{name}_DIR"] = os.path.join(home, name.lower())
     return env
+
+
+def stop_process(proc, timeout=15):
+    """Ends a server process: asked first, killed if it does not end in time."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
