@@ -268,16 +268,3 @@ def test_cooperative_paths_leak_nothing(loop, release):
     release.set()
     loop.run_until_complete(holder)
 
-
-@pytest.mark.parametrize("in_a_request", [False, True])
-def test_a_failing_call_answers_the_same_inside_a_request(loop, tmp_path, in_a_request):
-    # a call that ends at once is taken straight from the worker: its failure too
-    zorvik.configure(store_path=str(tmp_path), log=QUIET)  # a directory
-    try:
-        if in_a_request:
-            loop.run_until_complete(in_request(zorvik.get_joined_workspaces))
-        else:
-            zorvik.get_joined_workspaces()
-    except Exception as e:  # the handler answers it 500 with its text
-        failure = (type(e), str(e))
-    assert failure == (_store.StoreError, "The workspace store is not a regular file.")
