@@ -67,6 +67,11 @@ def running_server(env, tmp_path, *options):
         session = requests.Session()
         session.headers["Authorization"] = f"token {token}"
         yield base, session, proc, log_path
+    except Exception:
+        # A failure shows how the server ended and what it logged.
+        stop_process_group(proc)
+        print(f"server exit status {proc.returncode}; its log:\n{log_path.read_text()}")
+        raise
     finally:
         stop_process_group(proc)
 
