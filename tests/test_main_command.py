@@ -3,6 +3,7 @@ import ast
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import time
@@ -34,8 +35,20 @@ def user_env(tmp_path):
 
 
 def wait_for_url(log_path, proc):
-    """The server's URL with its token, as the server logs it."""
-    return wait_for(r"(http://127\.0\.0\.1:\d+/)\?token=([0-9a-f]{16,})", log_path, proc)
+    """The server's URL with its token, as the server logs it, once the
+    server takes connections: it logs the URL before its loop runs, and
+    binds the port only then."""
+    base, port, token = wait_for(r"(http://127\.0\.0\.1:(\d+)/)\?token=([0-9a-f]{16,})",
+                                 log_path, proc)
+    deadline = time.monotonic() + STARTUP_SECONDS
+    while proc.poll() is None and time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", int(port)), timeout=5).close()
+            return base, token
+        except OSError:
+            time.sleep(0.1)
+    with open(log_path) as f:
+        pytest.fail(f"the server never took connections (exit {proc.poll()}):\n{f.read()}")
 
 
 def wait_for(pattern, log_path, proc):
