@@ -109,31 +109,3 @@ def test_smoke_run_produces_every_row(monkeypatch):
         assert re.search(rf"^\| {client} \| {number} \| {number} \|$",
                          sections["Platform client latency "], re.M), client
 
-
-def test_profile_counts_inlined_lines_by_their_own_source_file(tmp_path, monkeypatch):
-    monkeypatch.syspath_prepend(BENCH)
-    from callgrind_profile import parse_dump, step_of
-    ours = "/b/workspace_handler.cpython-313-x86_64-linux-gnu.so"
-    dump = tmp_path / "cg.out.1"
-    dump.write_text("\n".join([
-        "desc: Trigger: Client Request: get_0 native 100",
-        "positions: line", "events: Ir",
-        f"ob=(1) {ours}", "fl=(1) /w/native/handler/writer.cpp", "fn=(1) finish_body",
-        "10 5",
-        "fi=(2) /py/include/python3.13/object.h", "20 3",
-        "fe=(1)", "11 2",
-        "cfi=(3) /w/native/runtime/lookup.h", "cfn=(2) other", "calls=1 30", "12 400",
-        "fl=(4) /w/native/runtime/call.cpp", "fn=(3) call_fast", "fi=(3)", "30 7",
-        "fn=(4) call_more", "31 1",
-        "ob=(2) /py/lib/libpython3.13.so", "fl=(5) ???", "fn=(5) interp", "0 1000",
-    ]) + "\n")
-    label, total, our_total, by_function, by_file = parse_dump(str(dump))
-    assert (label, total, our_total) == ("get_0 native 100", 1018, 18)
-    assert by_function == {"finish_body": 10, "call_fast": 7, "call_more": 1}
-    # a new function starts on its own file again, whatever was inlined before
-    assert by_file == {"/w/native/handler/writer.cpp": 7, "/py/include/python3.13/object.h": 3,
-                       "/w/native/runtime/lookup.h": 7, "/w/native/runtime/call.cpp": 1}
-    assert [step_of(f) for f in sorted(by_file)] == [
-        "reference counts and type checks", "the methods' own steps",
-        "calls into the interpreter", "cached reads of globals and attributes"]
-    assert step_of("???") is None

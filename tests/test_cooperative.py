@@ -98,26 +98,6 @@ def test_blocking_work_runs_on_a_worker_only_inside_a_request(standin, monkeypat
     assert [t == here for t in threads[:2]] == [not in_a_request] * 2
 
 
-def test_loop_serves_others_while_a_call_waits(standin, monkeypatch, loop):
-    monkeypatch.setenv("ZORVIK_URL", standin.url)
-    standin.delay = 1.0
-    ticks = []
-
-    async def meanwhile():
-        for _ in range(5):
-            ticks.append(time.monotonic())
-            await asyncio.sleep(0.02)
-
-    async def both():
-        return await asyncio.gather(in_request(zorvik.get_joined_workspaces), meanwhile())
-
-    start = time.monotonic()
-    listed, _ = loop.run_until_complete(both())
-    assert [w.id for w in listed] == [10, 20]
-    # every tick came while the platform had not answered yet
-    assert len(ticks) == 5 and ticks[-1] - start < standin.delay
-
-
 @pytest.mark.parametrize("advance, answer, asked", [
     (0, (200, [10, 20]), 1),
     # past the deadline before a worker was free: the call does nothing
@@ -188,19 +168,6 @@ def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
     loop.run_until_complete(holder)
     loop.run_until_complete(in_request(_workers.run, ran.append, 2))
     assert ran == [2]
-
-
-@pytest.mark.parametrize("zorvik_options, on_the_loop",
-                         [({}, False), ({"cooperative": False}, True)], indirect=["zorvik_options"])
-async def test_route_runs_inline_with_cooperative_off(call, monkeypatch,  # noqa: F811
-                                                      zorvik_options, on_the_loop):
-    threads = []
-    real = _store.get_joined_workspaces
-    monkeypatch.setattr(_store, "get_joined_workspaces",
-                        lambda: threads.append(threading.get_ident()) or real())
-    status, body, _ = await call()
-    assert status == 200 and len(body) == 3
-    assert (threads == [threading.get_ident()]) == on_the_loop
 
 
 def _slowed_once(real, slows):
