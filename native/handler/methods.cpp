@@ -38,4 +38,9 @@ PyMethodDef post_method = {
     "\n        POST method to set workspace id.\n        ",
 };
 
+const vectorcallfunc finish_with_result_vectorcall =
+    method_vectorcall<finish_with_result_signature, finish_with_result_body>;
+const vectorcallfunc get_vectorcall = method_vectorcall<get_signature, get_body>;
+const vectorcallfunc post_vectorcall = method_vectorcall<post_signature, post_body>;
+
 }  // namespace wsh

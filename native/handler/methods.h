@@ -9,4 +9,9 @@ extern PyMethodDef finish_with_result_method;
 extern PyMethodDef get_method;
 extern PyMethodDef post_method;
 
+// Their function objects' fast-call entries.
+extern const vectorcallfunc finish_with_result_vectorcall;
+extern const vectorcallfunc get_vectorcall;
+extern const vectorcallfunc post_vectorcall;
+
 }  // namespace wsh

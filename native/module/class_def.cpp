@@ -22,6 +22,7 @@ struct MethodDefinition {
     const MethodSignature& signature;  // the line of its `def`
     StringId name;
     PyMethodDef* method;
+    const vectorcallfunc& entry;  // its function object's fast-call entry
     StringId qualname;
     Ref ModuleState::*code;
     const Annotation* annotations;
@@ -37,12 +38,12 @@ constexpr Annotation returns_none[] = {{s_return_, s_None}};
 
 const MethodDefinition method_definitions[] = {
     {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
-     s_qual_finish_with_result, &ModuleState::code_finish_with_result, finish_annotations, 3,
-     false, class_place_count},
-    {get_signature, s_get, &get_method, s_qual_get, &ModuleState::code_get, returns_none, 1, true,
-     place_class_tornado_get},
-    {post_signature, s_post, &post_method, s_qual_post, &ModuleState::code_post, returns_none, 1,
-     true, place_class_tornado_post},
+     finish_with_result_vectorcall, s_qual_finish_with_result,
+     &ModuleState::code_finish_with_result, finish_annotations, 3, false, class_place_count},
+    {get_signature, s_get, &get_method, get_vectorcall, s_qual_get, &ModuleState::code_get,
+     returns_none, 1, true, place_class_tornado_get},
+    {post_signature, s_post, &post_method, post_vectorcall, s_qual_post, &ModuleState::code_post,
+     returns_none, 1, true, place_class_tornado_post},
 };
 
 Ref annotations_dict(const MethodDefinition& m) {
@@ -62,7 +63,7 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
     Ref function = Ref::steal(create_function(m.method, 0, str(m.qualname), nullptr,
                                               str(s_module_name),
                                               runtime_state().module_dict.get(),
-                                              (st.*m.code).get()));
+                                              (st.*m.code).get(), m.entry));
     if (!function) return function;
     reinterpret_cast<BindingFunction*>(function.get())->annotations = annotations.release();
     return function;

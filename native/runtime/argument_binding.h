@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "runtime/compat.h"
+#include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
 #include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
@@ -101,8 +102,8 @@ template <const MethodSignature& signature, auto body>
 // for the whole call; values bound by matching keywords are held until the
 // body returns.
 template <const MethodSignature& signature, auto body>
-PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t nargsf,
-                         PyObject* keyword_names) {
+[[gnu::always_inline]] inline PyObject* method_wrapper(PyObject* function, PyObject* const* args,
+                                                       Py_ssize_t nargsf, PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
     const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
     if (binds_in_order<signature>(nargs, keyword_names)) [[likely]] {
@@ -113,6 +114,19 @@ PyObject* method_wrapper(PyObject* function, PyObject* const* args, Py_ssize_t n
     return call_with_bound_arguments<signature, body>(function, args,
                                                       static_cast<std::size_t>(nargsf),
                                                       keyword_names);
+}
+
+// The function object's own fast-call entry for a method: the recursion
+// guard, the binding and the body in one frame, where the entry chosen by
+// the call convention would reach the wrapper through the definition.
+// `function` is the function object, which is its own m_self.
+template <const MethodSignature& signature, auto body>
+PyObject* method_vectorcall(PyObject* function, PyObject* const* args, std::size_t nargsf,
+                            PyObject* keyword_names) {
+    return call_guarded([&] {
+        return method_wrapper<signature, body>(function, args, static_cast<Py_ssize_t>(nargsf),
+                                               keyword_names);
+    });
 }
 
 }  // namespace wsh

@@ -143,7 +143,7 @@ PyType_Spec function_type_spec = {
 
 PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
                           PyObject* closure, PyObject* module_name, PyObject* globals,
-                          PyObject* code) {
+                          PyObject* code, vectorcallfunc entry) {
     if (method_def == nullptr || qualname == nullptr || globals == nullptr) {
         PyErr_BadInternalCall();
         return nullptr;
@@ -165,6 +165,7 @@ PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname
     op->closure = new_reference(closure);
     op->code = new_reference(code);
     if (select_vectorcall(method_def, flags, &op->base.vectorcall) < 0) return nullptr;
+    if (entry != nullptr) op->base.vectorcall = entry;
     PyObject_GC_Track(self.get());
     return self.release();
 }
