@@ -49,10 +49,10 @@ extern PyType_Spec function_type_spec;
 
 // A new function object of `function_type` (ModuleState), or null with an
 // exception set. `qualname` and `globals` are required; `closure`,
-// `module_name` and `code` may be null. `entry`, if given, is the fast-call
-// entry in place of the one the definition's call convention selects: it
-// must keep the recursion guard and take the function object as its own
-// m_self, as that one does.
+// `module_name` and `code` may be null. `entry`, if given, replaces the
+// fast-call entry the definition's call convention selects, and like it
+// must keep the recursion guard; it is handed the function object, which is
+// also the m_self the selected entry would pass on.
 PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
                           PyObject* closure, PyObject* module_name, PyObject* globals,
                           PyObject* code, vectorcallfunc entry = nullptr);
