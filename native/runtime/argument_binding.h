@@ -96,8 +96,9 @@ template <const MethodSignature& signature, auto body>
     }(std::make_index_sequence<count>());
 }
 
-// The fast-call entry of a method: binds the arguments and calls `body`
-// with the function and one value per parameter. The body adds its own
+// A method's entry point (METH_FASTCALL | METH_KEYWORDS), also inlined into
+// its function object's own entry below: binds the arguments and calls
+// `body` with the function and one value per parameter. The body adds its own
 // traceback entries. Values bound in order are the caller's, which it holds
 // for the whole call; values bound by matching keywords are held until the
 // body returns.
