@@ -1,7 +1,9 @@
 """The check every built wheel passes before it lands in dist/: it refuses a
 wheel that lacks what users need or carries what they must not get."""
+import io
 import os
 import sys
+import tarfile
 import zipfile
 
 import pytest
@@ -20,6 +22,7 @@ GOOD = [
     f"{NAME}.data/data/etc/jupyter/jupyter_server_config.d/corvanix.json",
     f"{NAME}.dist-info/METADATA",
     f"{NAME}.dist-info/entry_points.txt",
+    f"{NAME}.dist-info/licenses/LICENSE",
 ]
 SCRIPTS = "[console_scripts]\njupyter-zorvik-workspaces = corvanix.server.extension:main\n"
 GOOD_TAG = "cp38-cp38-manylinux2014_x86_64.manylinux_2_17_x86_64"
@@ -33,9 +36,10 @@ from . import _answer
 """
 
 
-def wheel(tmp_path, names, tag=GOOD_TAG, scripts=SCRIPTS, required=REQUIRED):
-    metadata = "Metadata-Version: 2.1\nName: corvanix-zorvik-workspace-handler\nVersion: 0.1.0\n" + \
-        "".join(f"Requires-Dist: {r}\n" for r in required)
+def wheel(tmp_path, names, tag=GOOD_TAG, scripts=SCRIPTS, required=REQUIRED,
+          license="License-Expression: BSD-3-Clause\n"):
+    metadata = "Metadata-Version: 2.4\nName: corvanix-zorvik-workspace-handler\nVersion: 0.1.0\n" + \
+        license + "".join(f"Requires-Dist: {r}\n" for r in required)
     content = {f"{NAME}.dist-info/METADATA": metadata, f"{NAME}.dist-info/entry_points.txt": scripts,
                "corvanix/zorvik/_client.py": CLIENT}
     path = tmp_path / f"{NAME}-{tag}.whl"
@@ -89,3 +93,33 @@ def test_a_wrong_console_script_is_refused(tmp_path, scripts):
 ])
 def test_a_wheel_must_require_what_it_imports_and_no_more(tmp_path, required, problem):
     assert check_dist.check_wheel(wheel(tmp_path, GOOD, required=required), GLIBC) == [problem]
+
+
+LICENSE_UNDECLARED = "declares no License-Expression BSD-3-Clause"
+
+
+@pytest.mark.parametrize("names, license, problems", [
+    ([n for n in GOOD if not n.endswith("/LICENSE")], "License-Expression: BSD-3-Clause\n",
+     ["no licence text (.dist-info/licenses/LICENSE)"]),
+    (GOOD, "", [LICENSE_UNDECLARED]),
+    # the field of old metadata is free text, not the expression
+    (GOOD, "License: BSD\n", [LICENSE_UNDECLARED]),
+    (GOOD, "License-Expression: MIT\n", [LICENSE_UNDECLARED]),
+])
+def test_a_wheel_without_its_licence_is_refused(tmp_path, names, license, problems):
+    assert check_dist.check_wheel(wheel(tmp_path, names, license=license), GLIBC) == problems
+
+
+def sdist(tmp_path, names):
+    path = tmp_path / f"{NAME}.tar.gz"
+    with tarfile.open(path, "w:gz") as tar:
+        for name in names:
+            info = tarfile.TarInfo(f"{NAME}/{name}")
+            tar.addfile(info, io.BytesIO(b""))
+    return str(path)
+
+
+def test_an_sdist_without_its_licence_is_refused(tmp_path):
+    assert check_dist.check_sdist(sdist(tmp_path, check_dist.SDIST_REQUIRED)) == []
+    required = [n for n in check_dist.SDIST_REQUIRED if n != "LICENSE"]
+    assert check_dist.check_sdist(sdist(tmp_path, required)) == ["no LICENSE"]

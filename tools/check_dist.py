@@ -4,13 +4,14 @@
 
 A wheel must hold the native module for its own interpreter tag, the module's
 type stub, py.typed and the file that enables the server extension, declare
-the console script that lists the extension's options, carry a manylinux tag
+the console script that lists the extension's options, declare its licence
+and hold the licence's text, carry a manylinux tag
 no newer than this machine's C library, and hold nothing of the tests, the
 build trees, the C++ sources or a .pth file (nothing of ours runs at
 interpreter start). Its metadata must require every third-party package its
 Python files import, and nothing more for every user (test and build tools
 stay out). An sdist must hold what a build needs and none of the
-environments, build trees or built files. Prints each problem and exits 1 if
+environments, build trees or built files, and the licence's text. Prints each problem and exits 1 if
 there is one.
 """
 import ast
@@ -28,12 +29,13 @@ import zipfile
 MODULE_DIR = "corvanix/server/handlers/zorvik/"
 CONFIG_FILE = "etc/jupyter/jupyter_server_config.d/corvanix.json"
 CONSOLE_SCRIPT = "jupyter-zorvik-workspaces = corvanix.server.extension:main"
+LICENSE = "BSD-3-Clause"
 
 # Nothing of these belongs in a wheel.
 WHEEL_FORBIDDEN = ["tests/*", "*/tests/*", "build/*", "*CMakeFiles*", "*CMakeCache.txt",
                    "*__pycache__*", "*.pyc", "*.cpp", "*.h", "*.o", "*_wsh_testmod*", "*.venv*",
                    "*.pth"]
-SDIST_REQUIRED = ["pyproject.toml", "CMakeLists.txt", "cmake/require_cxx20.cmake", "README.md",
+SDIST_REQUIRED = ["LICENSE", "pyproject.toml", "CMakeLists.txt", "cmake/require_cxx20.cmake", "README.md",
                   "native/module/entry.cpp", "native/strings.list", "tools/gen_string_table.py",
                   "jupyter-config/corvanix.json", "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
@@ -80,13 +82,29 @@ def _imported(source):
     return names
 
 
+def _metadata(wheel, names):
+    found = [n for n in names if re.fullmatch(r"[^/]+\.dist-info/METADATA", n)]
+    return email.parser.Parser().parsestr(wheel.read(found[0]).decode()) if len(found) == 1 else None
+
+
+def check_license(wheel, names):
+    """Nobody may use or ship the package without its licence: the metadata
+    names it and the wheel holds its text."""
+    fields = _metadata(wheel, names)
+    problems = []
+    if fields is None or fields.get("License-Expression") != LICENSE:
+        problems.append(f"declares no License-Expression {LICENSE}")
+    if not any(re.fullmatch(r"[^/]+\.dist-info/licenses/LICENSE", n) for n in names):
+        problems.append("no licence text (.dist-info/licenses/LICENSE)")
+    return problems
+
+
 def check_requirements(wheel, names):
     """Every third-party package the wheel's Python files import is required
     for every user, and nothing else is (import names match project names here)."""
-    metadata = [n for n in names if re.fullmatch(r"[^/]+\.dist-info/METADATA", n)]
-    if len(metadata) != 1:
+    fields = _metadata(wheel, names)
+    if fields is None:
         return ["no METADATA"]
-    fields = email.parser.Parser().parsestr(wheel.read(metadata[0]).decode())
     required = {_distribution(re.match(r"[A-Za-z0-9._-]+", r).group())
                 for r in fields.get_all("Requires-Dist") or [] if "extra" not in r.partition(";")[2]}
     own = {name.split("/")[0] for name in names if "/" in name and ".dist-info/" not in name}
@@ -114,6 +132,7 @@ def check_wheel(path, glibc):
         entry_points = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
         scripts = wheel.read(entry_points[0]).decode() if entry_points else ""
         problems += check_requirements(wheel, names)
+        problems += check_license(wheel, names)
     version = python_tag[len("cp"):]
     module = re.compile(re.escape(MODULE_DIR) + rf"workspace_handler\.cpython-{version}-[\w-]+\.so")
     if not any(module.fullmatch(name) for name in names):
