@@ -114,7 +114,8 @@ def test_extension_is_enabled_by_the_install(user_env):
                          capture_output=True, text=True, timeout=60)
     text = re.sub(r"\x1b\[[0-9;]*m", "", out.stdout + out.stderr)
     assert re.search(r"corvanix\.server\.extension\s+enabled", text), text
-    assert re.search(r"corvanix\.server\.extension\s+OK", text), text
+    assert re.search(r"corvanix\.server\.extension\s+" + re.escape(corvanix.__version__) + r"\s+OK",
+                     text), text
 
 
 def test_type_information_is_installed(wh):

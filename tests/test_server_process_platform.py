@@ -14,6 +14,7 @@ import time
 import pytest
 import requests
 
+import corvanix
 from corvanix.zorvik import _cause, _client
 from helpers import free_port, stop_process_group
 from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
@@ -22,7 +23,7 @@ from zorvik_standin import Platform, inflating_body, running_platform
 pytestmark = pytest.mark.slow
 
 OPTIONS = ("url", "username", "password_file", "deadline", "cooldown", "max_answer_bytes",
-           "store_path")
+           "ca_bundle", "store_path", "max_store_bytes", "workers", "max_waiting", "cooperative")
 PASSWORD = "pw/s3cr3t"
 DEADLINE = 1.0
 
@@ -31,8 +32,16 @@ def test_console_script_lists_the_options(user_env):  # noqa: F811
     out = subprocess.run([JUPYTER, "zorvik-workspaces", "--help-all"], env=user_env,
                          capture_output=True, text=True, timeout=60)
     assert out.returncode == 0, out.stderr
+    # each option's block: its line and the indented help below it (the
+    # application's inherited options are listed too)
+    blocks = dict(re.findall(r"^--ZorvikWorkspacesApp\.(\w+)=.*\n((?:    .*\n)*)", out.stdout,
+                             re.MULTILINE))
     for option in OPTIONS:
-        assert f"\n--ZorvikWorkspacesApp.{option}=" in out.stdout, option
+        assert blocks[option].count("Default:") == 1, (option, blocks.get(option))
+    assert "Default: True" in blocks["cooperative"]
+    version = subprocess.run([JUPYTER, "zorvik-workspaces", "--version"], env=user_env,
+                             capture_output=True, text=True, timeout=60)
+    assert version.stdout.strip() == corvanix.__version__, version
 
 
 def peak_memory_kb(pid):

@@ -16,6 +16,8 @@ from jupyter_server.utils import url_path_join
 from traitlets import Bool, Float, Int, Unicode, default
 
 import corvanix.zorvik as zorvik
+# also what `jupyter server extension list` shows beside the extension's name
+from corvanix._version import __version__
 from corvanix.server.page import handler as page
 
 ROUTE = "api/zorvik/workspaces"
@@ -26,6 +28,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
     and their options."""
 
     name = "corvanix"
+    version = __version__
     description = "The Zorvik workspaces a notebook server's user has joined."
     # Started on its own, it opens the page, beside the server's other extensions.
     extension_url = "/" + page.ROUTE
@@ -77,12 +80,13 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         Requests that may wait for a free worker; past them a request answers 503
         at once.
         """).tag(config=True)
-    cooperative = Bool(help="""
+    # The help shows this default; the one below honours the environment.
+    cooperative = Bool(True, help="""
         Serve the API cooperatively: while a request waits for the platform or the
         disk, the server serves others. False: the request holds the server until
         its call is done (for runs under AddressSanitizer, which the stack
-        switching trips). Default: True, unless the environment variable
-        ZORVIK_COOPERATIVE is 0.
+        switching trips). Not configured, the environment variable
+        ZORVIK_COOPERATIVE=0 turns it off.
         """).tag(config=True)
 
     @default("cooperative")
