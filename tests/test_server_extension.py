@@ -12,7 +12,7 @@ import pytest
 from traitlets.config import Config
 
 from corvanix.zorvik import _client, _errors, _store
-from helpers import free_port
+from helpers import assert_no_leaks, free_port
 
 ROUTE = "api/zorvik/workspaces"
 SECRET = "s3cr3t-pw"
@@ -89,8 +89,36 @@ async def test_embedded_refusals(call, body, status, answer):
     assert joined(listed) == []
 
 
+NOT_AN_OBJECT = "The request body must be a JSON object."
+NOT_AN_ID = "workspace_id must be an integer or null."
+
+
+# Each shape of a client's mistake once; none reaches the handler, none
+# changes the joined workspace or logs a traceback.
+@pytest.mark.parametrize("body, message", [
+    ("[]", NOT_AN_OBJECT), ('"2"', NOT_AN_OBJECT), ("", NOT_AN_OBJECT),
+    ('{"workspace_id": "2"}', NOT_AN_ID), ('{"workspace_id": 2.9}', NOT_AN_ID),
+    ('{"workspace_id": true}', NOT_AN_ID), ('{"workspace_id": [1]}', NOT_AN_ID),
+    ('{"workspace_id": {"id": 1}}', NOT_AN_ID),
+])
+async def test_client_mistakes_are_told_400(call, caplog, body, message):
+    with caplog.at_level(logging.DEBUG):
+        got_status, got, response = await call("POST", body)
+    assert (got_status, got) == (400, {"message": message}) and ours(response)
+    # The server's access line logs every 4xx at WARNING, the handler's own 400 too.
+    ours_logged = [r for r in caplog.records if r.funcName != "log_request"]
+    assert not [r for r in ours_logged if r.levelno > logging.INFO], ours_logged
+    _, listed, _ = await call()
+    assert joined(listed) == []
+
+
+def test_body_check_leaks_nothing():
+    from corvanix.server.body_check import body_problem
+    bodies = [b"[]", b'{"workspace_id": "2"}', b'{"workspace_id": 2}', b"{not json", b""]
+    assert_no_leaks(lambda: [body_problem(b) for b in bodies], repeat=200)
+
+
 @pytest.mark.parametrize("body, status, message", [
-    ('{"workspace_id": "2"}', 500, "Unhandled error"),
     ("{not json", 400, "Invalid JSON in body of request"),
 ])
 async def test_framework_answers_bad_bodies(call, body, status, message):

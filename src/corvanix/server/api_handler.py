@@ -10,15 +10,19 @@ loop itself, as the native handler alone does.
 A body is refused with 413 before it is read when it is larger than
 MAX_BODY_BYTES, and an anonymous request with 403 before its body is read;
 the body of an accepted one is collected as it arrives and handed to the
-native `post` where `get_json_body` reads it.
+native `post` where `get_json_body` reads it. A body that is not a JSON
+object, or whose "workspace_id" is neither an integer nor null, is answered
+400 here and never reaches the handler (`body_check`).
 """
 import asyncio
 import inspect
+import json
 from typing import Callable, List, Optional
 
 from tornado import web
 
 from corvanix import cooperative
+from corvanix.server.body_check import body_problem
 from corvanix.server.handlers.zorvik.workspace_handler import ZRVZorvikWorkspaceHandler
 
 MAX_BODY_BYTES = 64 * 1024
@@ -55,6 +59,12 @@ class WorkspacesAPIHandler(ZRVZorvikWorkspaceHandler):
 
     async def post(self) -> None:
         self.request.body = b"".join(self._chunks or ())
+        problem = body_problem(self.request.body)
+        if problem is not None:
+            self.set_status(400)
+            self.set_header("Content-Type", "application/json")
+            self.finish(json.dumps({"message": problem}))
+            return
         await self._serve(super().post)
 
     async def _serve(self, method: Callable[[], None]) -> None:
