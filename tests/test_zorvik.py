@@ -239,7 +239,8 @@ def test_client_lists_and_sets_through_the_platform(standin, monkeypatch):
 def assert_no_secret(text, password=SECRET, user="user"):
     """None of the forms a credential may take in `text`."""
     token = base64.b64encode(f"{user}:{password}".encode()).decode()
-    for form in (password, password.upper(), f"{user}:", token, token.rstrip("=")):
+    alone = base64.b64encode(password.encode()).decode()
+    for form in (password, password.upper(), f"{user}:", token, token.rstrip("="), alone):
         assert form not in text, form
 
 
@@ -634,7 +635,7 @@ def test_client_answer_larger_than_the_limit_is_refused(standin, monkeypatch):
 
 @pytest.mark.parametrize("echo", [
     "{authorization}", "{token_unpadded}", "{upper}", "bad password {decoded}",
-    "user:{decoded}", "{url}", "not {quoted} here",
+    "user:{decoded}", "{url}", "not {quoted} here", "password {alone} refused",
 ])
 def test_client_never_passes_on_credentials(standin, monkeypatch, caplog, echo):
     password = "Pa%2Fss-w0rd"  # percent-encoded "/" in the URL
@@ -647,7 +648,7 @@ def test_client_never_passes_on_credentials(standin, monkeypatch, caplog, echo):
         standin.fail_status = 401
         standin.fail_message = echo.format(
             token_unpadded=token.rstrip("="), upper=password.upper(), decoded="Pa/ss-w0rd",
-            url=url, quoted="pA%2fSS-W0RD")
+            url=url, quoted="pA%2fSS-W0RD", alone=base64.b64encode(b"Pa/ss-w0rd").decode())
     status, message, _ = answer_of(zorvik.get_joined_workspaces)
     assert (status, message) == (502, "The Zorvik platform answered 401 Unauthorized.")
     assert "answered status 401" in caplog.text

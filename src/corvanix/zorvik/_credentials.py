@@ -15,23 +15,24 @@ class Credentials(NamedTuple):
 def basic(user: str, password: str, *spellings: str) -> Credentials:
     """Basic authentication; `spellings` are further forms of the password
     (as a URL wrote it) to keep out of messages."""
-    token = _basic_token(user, password)
+    token = _base64(f"{user}:{password}")
     secrets = []
     if password:
-        # A user name alone is no secret; with a password every form is.
+        # A user name alone is no secret; with a password every form is,
+        # the password's own base64 among them (a platform may echo it).
+        alone = _base64(password)
         secrets += [password, quote(password, safe=""), f"{user}:{password}", token,
-                    token.rstrip("="), *spellings]
+                    token.rstrip("="), alone, alone.rstrip("="), *spellings]
     return Credentials("Basic " + token, tuple({s.casefold() for s in secrets if s}))
 
 
-def _basic_token(user: str, password: str) -> str:
-    pair = f"{user}:{password}"
+def _base64(text: str) -> str:
     try:
         # What requests sends for basic authentication ...
-        raw = pair.encode("latin-1")
+        raw = text.encode("latin-1")
     except UnicodeEncodeError:
         # ... which cannot encode every password; UTF-8 then (RFC 7617).
-        raw = pair.encode("utf-8")
+        raw = text.encode("utf-8")
     return base64.b64encode(raw).decode("ascii")
 
 
