@@ -5,14 +5,13 @@
 A wheel must hold the native module for its own interpreter tag, the module's
 type stub, py.typed and the file that enables the server extension, declare
 the console script that lists the extension's options, declare its licence
-and hold the licence's text, carry a manylinux tag
-no newer than this machine's C library, and hold nothing of the tests, the
-build trees, the C++ sources or a .pth file (nothing of ours runs at
-interpreter start). Its metadata must require every third-party package its
-Python files import, and nothing more for every user (test and build tools
-stay out). An sdist must hold what a build needs and none of the
-environments, build trees or built files, and the licence's text. Prints each problem and exits 1 if
-there is one.
+and hold its text, carry a manylinux tag no newer than this machine's C
+library, and hold nothing of the tests, the build trees, the C++ sources or a
+.pth file (nothing of ours runs at interpreter start). Its metadata must
+require every third-party package its Python files import, and nothing more
+for every user (test and build tools stay out). An sdist must hold what a
+build needs, the licence's text among it, and none of the environments,
+build trees or built files. Prints each problem and exits 1 if there is one.
 """
 import ast
 import email.parser

@@ -16,7 +16,7 @@ object, or whose "workspace_id" is neither an integer nor null, is answered
 """
 import asyncio
 import inspect
-import json
+from http import HTTPStatus
 from typing import Callable, List, Optional
 
 from tornado import web
@@ -61,10 +61,9 @@ class WorkspacesAPIHandler(ZRVZorvikWorkspaceHandler):
         self.request.body = b"".join(self._chunks or ())
         problem = body_problem(self.request.body)
         if problem is not None:
-            self.set_status(400)
-            self.set_header("Content-Type", "application/json")
-            self.finish(json.dumps({"message": problem}))
-            return
+            # the handler's own writer: the same headers as its answers
+            return self._finish_with_result(status_code=HTTPStatus.BAD_REQUEST,
+                                            result={"message": problem})
         await self._serve(super().post)
 
     async def _serve(self, method: Callable[[], None]) -> None:

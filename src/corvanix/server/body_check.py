@@ -24,9 +24,6 @@ def body_problem(body: bytes) -> Optional[str]:
         return None
     if not isinstance(data, dict):
         return NOT_AN_OBJECT
-    if "workspace_id" not in data:
-        return None
-    value = data["workspace_id"]
-    if value is None or (type(value) is int):  # bool is an int subclass, and refused
-        return None
-    return NOT_AN_ID
+    value = data.get("workspace_id")
+    # an absent member is None here too: the handler answers it; bool is an int subclass, and refused
+    return None if value is None or type(value) is int else NOT_AN_ID
