@@ -11,6 +11,7 @@
 #include "runtime/compat.h"
 #include "runtime/exception_state.h"
 #include "runtime/function.h"
+#include "runtime/lookup.h"
 #include "runtime/metatype.h"
 #include "runtime/registry.h"
 #include "runtime/runtime_state.h"
@@ -43,7 +44,7 @@ int init_state(PyObject* module) {
     RuntimeState& rt = runtime_state();
     rt.module_dict = Ref::borrow(PyModule_GetDict(module));
     if (!rt.module_dict) return -1;
-    if (compat::watch_dict(rt.module_dict.get()) < 0) return -1;
+    if (watch_dict(rt.module_dict.get()) < 0) return -1;
     rt.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
     if (!rt.builtins_module) return -1;
     module_state().runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));

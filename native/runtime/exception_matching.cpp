@@ -1,6 +1,7 @@
 #include "runtime/exception_matching.h"
 
 #include "runtime/compat.h"
+#include "runtime/exception_state.h"
 
 namespace wsh {
 
@@ -104,7 +105,7 @@ namespace {
 }  // namespace
 
 bool exception_matches(PyThreadState* thread, PyObject* clause) {
-    PyObject* type = compat::current_exception_type(thread);
+    PyObject* type = current_exception_type(thread);
     if (type == clause) return true;
     if (type == nullptr) return false;
     // The common clause, one exception class, decided here; a tuple or
