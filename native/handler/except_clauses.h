@@ -37,7 +37,7 @@ struct ExceptClauses {
 
 // Runs the clauses for the exception pending from the guarded call. The
 // handled exception is as before whatever the outcome. Returns None after
-// an answer, or null with an exception set.
-PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
+// an answer, or an empty handle with an exception set.
+Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
 
 }  // namespace wsh

@@ -63,12 +63,10 @@ int fetch_shared_types() {
     RuntimeState& rt = runtime_state();
     Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
     if (!bases) return -1;
-    rt.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(nullptr, &common_metatype_spec, bases.get())));
+    rt.common_metatype = fetch_shared_type(nullptr, &common_metatype_spec, bases.get());
     if (!rt.common_metatype) return -1;
-    rt.function_type = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(reinterpret_cast<PyTypeObject*>(rt.common_metatype.get()),
-                          &function_type_spec, nullptr)));
+    rt.function_type = fetch_shared_type(as<PyTypeObject>(rt.common_metatype),
+                                         &function_type_spec, nullptr);
     return rt.function_type ? 0 : -1;
 }
 

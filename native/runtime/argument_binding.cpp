@@ -29,7 +29,7 @@ bool same_str(PyObject* name, PyObject* key, Py_hash_t key_hash) {
                        static_cast<size_t>(length) * kind) == 0;
 }
 
-PyObject* parameter_name(std::span<const StringId> parameter_names, Py_ssize_t index) {
+Borrowed parameter_name(std::span<const StringId> parameter_names, Py_ssize_t index) {
     return str(parameter_names[static_cast<std::size_t>(index)]);
 }
 

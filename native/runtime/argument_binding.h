@@ -26,10 +26,10 @@ struct MethodSignature {
     int def_line;                          // the line of the method's `def`
 
     // Adds the method's traceback entry for a failure at `line` and returns
-    // null: `return signature.fail(line);` leaves the method with it.
-    PyObject* fail(int line) const {
+    // an empty handle: `return signature.fail(line);` leaves the body with it.
+    Ref fail(int line) const {
         add_traceback(traceback_name, line, runtime_state().source_file_name);
-        return nullptr;
+        return Ref();
     }
 };
 
@@ -92,7 +92,7 @@ template <const MethodSignature& signature, auto body>
     Ref values[count];
     if (bind_arguments(signature, args, nargsf, keyword_names, values) < 0) return nullptr;
     return [&]<std::size_t... i>(std::index_sequence<i...>) {
-        return body(function, values[i].get()...);
+        return body(function, values[i].get()...).release();
     }(std::make_index_sequence<count>());
 }
 
@@ -109,7 +109,7 @@ template <const MethodSignature& signature, auto body>
     const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
     if (binds_in_order<signature>(nargs, keyword_names)) [[likely]] {
         return [&]<std::size_t... i>(std::index_sequence<i...>) {
-            return body(function, args[i]...);
+            return body(function, args[i]...).release();
         }(std::make_index_sequence<count>());
     }
     return call_with_bound_arguments<signature, body>(function, args,

@@ -33,9 +33,9 @@ struct RaisedException {
     Ref value;
 };
 
-inline PyObject* current_exception_type(PyThreadState* thread) {
+inline Borrowed current_exception_type(PyThreadState* thread) {
     PyObject* raised = thread->current_exception;
-    return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
+    return Borrowed(raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr);
 }
 
 inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
@@ -48,7 +48,9 @@ struct RaisedException {
     Ref traceback;
 };
 
-inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
+inline Borrowed current_exception_type(PyThreadState* thread) {
+    return Borrowed(thread->curexc_type);
+}
 
 inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
     detail::swap_slot(thread->curexc_type, exception.type);

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include "runtime/compat.h"
+#include "runtime/ref.h"
 
 namespace wsh {
 
@@ -47,14 +48,14 @@ inline bool takes_instance_from_arguments(int flags) {
 // The function type's PyType_Spec, registered through fetch_shared_type.
 extern PyType_Spec function_type_spec;
 
-// A new function object of `function_type` (ModuleState), or null with an
-// exception set. `qualname` and `globals` are required; `closure`,
+// A new function object of `function_type` (ModuleState), or an empty handle
+// with an exception set. `qualname` and `globals` are required; `closure`,
 // `module_name` and `code` may be null. `entry`, if given, replaces the
 // fast-call entry the definition's call convention selects, and like it
 // must keep the recursion guard; it is handed the function object, which is
 // also the m_self the selected entry would pass on.
-PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
-                          PyObject* closure, PyObject* module_name, PyObject* globals,
-                          PyObject* code, vectorcallfunc entry = nullptr);
+Ref create_function(PyMethodDef* method_def, int flags, PyObject* qualname, PyObject* closure,
+                    PyObject* module_name, PyObject* globals, PyObject* code,
+                    vectorcallfunc entry = nullptr);
 
 }  // namespace wsh

@@ -10,15 +10,15 @@ namespace {
 
 Py_ssize_t standin_body_calls = 0;
 
-PyObject* standin_self_body(PyObject*, PyObject* self) {
+Ref standin_self_body(PyObject*, PyObject* self) {
     ++standin_body_calls;
-    return PyTuple_Pack(1, self);
+    return Ref::steal(PyTuple_Pack(1, self));
 }
 
-PyObject* standin_finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
-                                          PyObject* result) {
+Ref standin_finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
+                                    PyObject* result) {
     ++standin_body_calls;
-    return PyTuple_Pack(3, self, status_code, result);
+    return Ref::steal(PyTuple_Pack(3, self, status_code, result));
 }
 
 PyObject* t_standin_body_calls(PyObject*, PyObject*) { return PyLong_FromSsize_t(standin_body_calls); }

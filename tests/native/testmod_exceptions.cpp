@@ -100,7 +100,7 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     raise_triple(args[0], args[1], nargs == 4 ? args[3] : nullptr);
     HandledException caught;
     if (take_exception(thread, caught) < 0) return nullptr;
-    Ref inside = Ref::steal(call_fast_dict(args[2], nullptr, 0, nullptr));
+    Ref inside = call_fast_dict(args[2], nullptr, 0, nullptr);
     reset_handled_exception(thread, std::move(saved));
     if (!inside) return nullptr;
     PyObject* value = caught.value.get();
