@@ -15,24 +15,24 @@ namespace wsh {
 namespace {
 
 // requests.exceptions.<name>, with `requests` read at `where`.
-Ref requests_exception_class(StringId name, HandlerPlace where) {
+Ref requests_exception_class(StringId name, HandlerReadingPlace where) {
     return read_dotted(reading_place(where), s_requests, s_exceptions, name);
 }
 
 // Evaluates a clause's class, then matches. 1 for a match, 0 for none (the
-// exception pending again in both cases), -1 when the evaluation failed: its
+// exception raised again in both cases), -1 when the evaluation failed: its
 // error replaces the exception being matched. While the place's caches hold
 // the class, evaluating it runs no code and matching runs none either, so
 // the class is used borrowed with the exception left where it is; else the
 // exception is taken out of the thread while the class is read.
-int clause_matches(PyThreadState* thread, StringId name, HandlerPlace where) {
+int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace where) {
     if (Borrowed clause = cached_chain<2>(reading_place(where))) {
         return exception_matches(thread, clause) ? 1 : 0;
     }
-    RaisedException pending = take_raised(thread);
+    RaisedException raised = take_raised(thread);
     Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;
-    restore_error(thread, std::move(pending));
+    restore_raised(thread, std::move(raised));
     return exception_matches(thread, clause.get()) ? 1 : 0;
 }
 

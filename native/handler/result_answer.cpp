@@ -15,7 +15,7 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
     return answered ? 0 : -1;
 }
 
-Ref http_status(StringId member, HandlerPlace where) {
+Ref http_status(StringId member, HandlerReadingPlace where) {
     return read_dotted(reading_place(where), s_HTTPStatus, member);
 }
 

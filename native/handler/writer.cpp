@@ -13,7 +13,7 @@ namespace {
 
 // json.dumps(result), with `json` read at `where`. Inlined at both uses, so
 // the place is a constant there.
-[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerPlace where) {
+[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerReadingPlace where) {
     Ref dumps = read_dotted(reading_place(where), s_json, s_dumps);
     if (!dumps) return dumps;
     PyObject* args[] = {result};

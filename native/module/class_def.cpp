@@ -29,7 +29,7 @@ struct MethodDefinition {
     int annotation_count;
     // Decorated by tornado.web.authenticated, with `tornado` read at `tornado_place`.
     bool decorated;
-    ClassPlace tornado_place;
+    ClassReadingPlace tornado_place;
 };
 
 constexpr Annotation finish_annotations[] = {
@@ -38,11 +38,11 @@ constexpr Annotation returns_none[] = {{s_return_, s_None}};
 
 const MethodDefinition method_definitions[] = {
     {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
-     finish_with_result_vectorcall, s_qual_finish_with_result,
+     finish_with_result_fast_entry, s_qual_finish_with_result,
      &ModuleState::code_finish_with_result, finish_annotations, 3, false, class_place_count},
-    {get_signature, s_get, &get_method, get_vectorcall, s_qual_get, &ModuleState::code_get,
+    {get_signature, s_get, &get_method, get_fast_entry, s_qual_get, &ModuleState::code_get,
      returns_none, 1, true, place_class_tornado_get},
-    {post_signature, s_post, &post_method, post_vectorcall, s_qual_post, &ModuleState::code_post,
+    {post_signature, s_post, &post_method, post_fast_entry, s_qual_post, &ModuleState::code_post,
      returns_none, 1, true, place_class_tornado_post},
 };
 

@@ -87,13 +87,13 @@ int register_module(PyObject* module) {
 // would take it for a finished one.
 void unregister_module(PyObject* module) {
     PyThreadState* thread = PyThreadState_Get();
-    RaisedException pending = take_raised(thread);
+    RaisedException raised = take_raised(thread);
     Ref modules = Ref::borrow(PyImport_GetModuleDict());
     Ref key = Ref::borrow(str(s_module_name));
     Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
     if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
     PyErr_Clear();
-    restore_error(thread, std::move(pending));
+    restore_raised(thread, std::move(raised));
 }
 
 int fail_at(int line) {

@@ -11,6 +11,7 @@
 #include <span>
 #include <utility>
 
+#include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
@@ -106,7 +107,7 @@ template <const MethodSignature& signature, auto body>
 [[gnu::always_inline]] inline PyObject* method_wrapper(PyObject* function, PyObject* const* args,
                                                        Py_ssize_t nargsf, PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
-    const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
+    const auto nargs = static_cast<std::size_t>(positional_count(static_cast<std::size_t>(nargsf)));
     if (binds_in_order<signature>(nargs, keyword_names)) [[likely]] {
         return [&]<std::size_t... i>(std::index_sequence<i...>) {
             return body(function, args[i]...).release();
@@ -122,7 +123,7 @@ template <const MethodSignature& signature, auto body>
 // the call convention would reach the wrapper through the definition.
 // `function` is the function object, which is its own m_self.
 template <const MethodSignature& signature, auto body>
-PyObject* method_vectorcall(PyObject* function, PyObject* const* args, std::size_t nargsf,
+PyObject* method_fast_entry(PyObject* function, PyObject* const* args, std::size_t nargsf,
                             PyObject* keyword_names) {
     return call_guarded([&] {
         return method_wrapper<signature, body>(function, args, static_cast<Py_ssize_t>(nargsf),

@@ -11,10 +11,6 @@ namespace wsh {
 
 namespace {
 
-Py_ssize_t positional_count(std::size_t nargsf) {
-    return static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
-}
-
 PyObject* check_null_result(PyObject* result) {
     if (result == nullptr && !PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "NULL result without error in PyObject_Call");
@@ -62,7 +58,7 @@ DirectCall direct_call(PyObject* callable, int convention) {
 }
 
 // The entry point of a METH_O or METH_NOARGS definition, called with what
-// its own fast entry would pass first: our type always passes m_self, a
+// its own fast-call entry would pass first: our type always passes m_self, a
 // built-in passes null for a static definition.
 PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
     auto* record = reinterpret_cast<PyCFunctionObject*>(function);
@@ -112,7 +108,7 @@ Ref call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t narg
                    PyObject* kwargs) {
     // The common callee, a Python function or a bound method: a static type
     // that is not the built-in function type can take no direct call, so its
-    // fast entry is what the general order below would choose too.
+    // fast-call entry is what the general order below would choose too.
     PyTypeObject* type = Py_TYPE(callable);
     if (kwargs == nullptr && type != &PyCFunction_Type &&
         !PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {

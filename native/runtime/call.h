@@ -16,6 +16,9 @@
 
 namespace wsh {
 
+// The positional count of `nargsf`.
+inline Py_ssize_t positional_count(std::size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
+
 // The call slot with an argument tuple and a keyword dict (or null), under
 // the recursion guard.
 Ref call_object(PyObject* callable, PyObject* args, PyObject* kwargs);

@@ -164,7 +164,7 @@ Ref create_function(PyMethodDef* method_def, int flags, PyObject* qualname, PyOb
     op->base.m_module = new_reference(module_name);
     op->closure = new_reference(closure);
     op->code = new_reference(code);
-    if (select_vectorcall(method_def, flags, &op->base.vectorcall) < 0) return Ref();
+    if (select_fast_entry(method_def, flags, &op->base.vectorcall) < 0) return Ref();
     if (entry != nullptr) op->base.vectorcall = entry;
     PyObject_GC_Track(self.get());
     return self;

@@ -45,6 +45,19 @@ inline bool takes_instance_from_arguments(int flags) {
     return (flags & (BINDING_STATIC | BINDING_NATIVE_METHOD)) == BINDING_NATIVE_METHOD;
 }
 
+// A method definition stores its entry point as the interpreter's generic
+// PyCFunction whatever the convention: stored_entry_point() makes the stored
+// form, entry_point_as() reads it back with the convention's signature.
+template <typename Entry>
+inline PyCFunction stored_entry_point(Entry entry) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+}
+
+template <typename Entry>
+inline Entry entry_point_as(const PyMethodDef* def) {
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(def->ml_meth));
+}
+
 // The function type's PyType_Spec, registered through fetch_shared_type.
 extern PyType_Spec function_type_spec;
 

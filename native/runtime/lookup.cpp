@@ -71,7 +71,7 @@ Ref get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
         if (hash == -1) return Ref();
     }
     PyObject* value = compat::dict_get_known_hash(dict, name, hash);
-    // A key's __eq__ may have raised: that error is the result, and the pair
+    // A key's __eq__ may have raised: that error is the result, and the cache
     // stays as it was.
     if (value == nullptr && PyErr_Occurred()) return Ref();
     // Read after the look-up, which may have run code that changed the dict.

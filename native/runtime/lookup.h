@@ -89,7 +89,7 @@ Ref get_attr_quiet(PyObject* obj, PyObject* name);
 // The builtin `name`, or an empty handle with NameError.
 Ref get_builtin(PyObject* name);
 
-// The look-up of get_module_global when the pair is out of date, or when it
+// The look-up of get_module_global when the cache is out of date, or when it
 // remembers that the module dictionary lacks the name.
 Ref get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
 
@@ -102,7 +102,7 @@ inline Borrowed cached_global(const GlobalLookupCache& cache) {
 
 // The module global `name` (a constant-table str), else the builtin of that
 // name, else NameError (an empty handle). `cache` is the reading
-// place's own pair: while the module dictionary's version is unchanged a
+// place's own cache: while the module dictionary's version is unchanged a
 // read costs one comparison and no dictionary look-up.
 inline Ref get_module_global(PyObject* name, GlobalLookupCache& cache) {
     // The borrowed value is valid only now: take a reference at once.

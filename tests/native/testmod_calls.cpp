@@ -117,13 +117,13 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
 PyMethodDef calls_methods[] = {
     {"vectorcall", t_vectorcall, METH_VARARGS, nullptr},
     {"call_object", t_call_object, METH_VARARGS, nullptr},
-    {"call_fast_dict", method_entry(t_call_fast_dict),
+    {"call_fast_dict", stored_entry_point(t_call_fast_dict),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {"call_method_keywords",
-     method_entry(t_call_method_keywords),
+     stored_entry_point(t_call_method_keywords),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"call_method_by_name",
-     method_entry(t_call_method_by_name),
+     stored_entry_point(t_call_method_by_name),
      METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -73,11 +73,11 @@ PyObject* t_reset_global_cache(PyObject*, PyObject* index) {
 }  // namespace
 
 PyMethodDef lookup_methods[] = {
-    {"get_attr_quiet", method_entry(t_get_attr_quiet),
+    {"get_attr_quiet", stored_entry_point(t_get_attr_quiet),
      METH_FASTCALL, nullptr},
     {"get_builtin", t_get_builtin, METH_O, nullptr},
     {"get_module_global",
-     method_entry(t_get_module_global),
+     stored_entry_point(t_get_module_global),
      METH_FASTCALL, nullptr},
     {"global_cache", t_global_cache, METH_O, nullptr},
     {"reset_global_cache", t_reset_global_cache, METH_O, nullptr},
