@@ -38,11 +38,10 @@ int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace whe
 
 class ClauseRun {
 public:
-    // The handled exception is saved where the interpreter saves it, as the
-    // exception reaches the clauses, and put back as they are left.
+    // Made as the exception reaches the clauses: the block saves the
+    // handled exception there.
     ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses)
-        : thread_(thread), self_(self), clauses_(clauses),
-          saved_(save_handled_exception(thread)) {}
+        : self_(self), clauses_(clauses), block_(thread) {}
 
     Ref fail(int line) const { return clauses_.method.fail(line); }
 
@@ -50,17 +49,9 @@ public:
     // guarded line and becomes the handled one.
     bool enter(int take_line) {
         clauses_.method.fail(clauses_.lines.guarded);
-        if (take_exception(thread_, caught_) == 0) return true;
+        if (block_.enter() == 0) return true;
         fail(take_line);
         return false;
-    }
-
-    // Leaves the clause: the caught exception is released and the saved
-    // handled exception put back, whether the clause answered or failed.
-    Ref leave(Ref result) {
-        caught_ = {};
-        reset_handled_exception(thread_, std::move(saved_));
-        return result;
     }
 
     Ref answer(Ref status, PyObject* error_text, int line) {
@@ -78,7 +69,7 @@ public:
     Ref request_failure() {
         Ref parse = read_global(s_parse_zorvik_exception, reading_place(clauses_.places.parse));
         if (!parse) return fail(clauses_.lines.parse);
-        Ref text = text_of(caught_.value.get());
+        Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.parse);
         PyObject* args[] = {nullptr, text.get()};
         Ref parsed = Ref::steal(compat::vectorcall(parse.get(), args + 1,
@@ -95,17 +86,15 @@ public:
     Ref internal_error() {
         Ref status = http_status(s_INTERNAL_SERVER_ERROR, clauses_.places.internal_error);
         if (!status) return fail(clauses_.lines.exception_answer);
-        Ref text = text_of(caught_.value.get());
+        Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.exception_answer);
         return answer(std::move(status), text.get(), clauses_.lines.exception_answer);
     }
 
 private:
-    PyThreadState* thread_;
     PyObject* self_;
     const ExceptClauses& clauses_;
-    HandledException saved_;
-    HandledException caught_;
+    ExceptBlock block_;  // left, if entered, as the clauses are
 };
 
 }  // namespace
@@ -118,7 +107,7 @@ Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClaus
     if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
         if (!run.enter(clauses.lines.connection_clause)) return Ref();
-        return run.leave(run.connection_failure());
+        return run.connection_failure();
     }
 
     const int request =
@@ -126,12 +115,12 @@ Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClaus
     if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
         if (!run.enter(clauses.lines.request_clause)) return Ref();
-        return run.leave(run.request_failure());
+        return run.request_failure();
     }
 
     if (exception_matches(thread, PyExc_Exception)) {
         if (!run.enter(clauses.lines.exception_clause)) return Ref();
-        return run.leave(run.internal_error());
+        return run.internal_error();
     }
     return run.fail(clauses.lines.guarded);
 }

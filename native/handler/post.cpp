@@ -7,6 +7,7 @@
 #include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/exception_matching.h"
+#include "runtime/exception_state.h"
 #include "runtime/lookup.h"
 #include "string_table_data.h"
 
@@ -109,16 +110,9 @@ Ref post_body(PyObject*, PyObject* self) {
         // The entry goes with the exception, caught below or not.
         post_signature.fail(handler_line("post.workspace_id"));
         if (!missing) return Ref();
-        // Saved where the interpreter saves it, as the exception is caught.
-        HandledException saved = save_handled_exception(thread);
-        HandledException caught;
-        if (take_exception(thread, caught) < 0) {
-            return post_signature.fail(handler_line("post.key_error_clause"));
-        }
-        Ref answered = answer_missing_field(self, caught.value.get());
-        caught = {};
-        reset_handled_exception(thread, std::move(saved));
-        return answered;
+        ExceptBlock block(thread);
+        if (block.enter() < 0) return post_signature.fail(handler_line("post.key_error_clause"));
+        return answer_missing_field(self, block.caught());
     }
 
     if (set_joined(workspace_id.get()) < 0) {

@@ -169,6 +169,40 @@ inline void reset_handled_exception(PyThreadState* thread, HandledException hand
 // unchanged.
 int take_exception(PyThreadState* thread, HandledException& out);
 
+// One `except` block. Made as the raised exception reaches the block: the
+// handled exception is saved where the interpreter saves it. enter() takes
+// the raised exception in as the handled one; leaving the scope of an
+// entered block releases it and puts the saved one back, whether the block
+// succeeded or failed.
+class ExceptBlock {
+public:
+    explicit ExceptBlock(PyThreadState* thread) noexcept
+        : thread_(thread), saved_(save_handled_exception(thread)) {}
+    ExceptBlock(const ExceptBlock&) = delete;
+    ExceptBlock& operator=(const ExceptBlock&) = delete;
+    ~ExceptBlock() {
+        if (!entered_) return;
+        caught_ = {};
+        reset_handled_exception(thread_, std::move(saved_));
+    }
+
+    // 0, or -1 with an exception set and the block not entered.
+    int enter() noexcept {
+        if (take_exception(thread_, caught_) < 0) return -1;
+        entered_ = true;
+        return 0;
+    }
+
+    // The caught exception (the value), while the block is entered.
+    Borrowed caught() const noexcept { return Borrowed(caught_.value.get()); }
+
+private:
+    PyThreadState* thread_;
+    HandledException saved_;
+    HandledException caught_;
+    bool entered_ = false;
+};
+
 // After an iterator's next step returned null: 0 when it is exhausted
 // (nothing raised, or a StopIteration that is cleared here), -1 otherwise.
 int finish_iteration();
