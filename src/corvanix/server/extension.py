@@ -157,6 +157,8 @@ def main(argv: Optional[List[str]] = None) -> None:
     defaults = ["--ip=127.0.0.1"]
     if os.getuid() == 0:
         # Containers often run as root, where the server refuses to start without it.
-        print("jupyter zorvik-workspaces: running as root, passing --allow-root", file=sys.stderr)
+        if not any(a.startswith(("--help", "-h", "--version")) for a in args):
+            print("jupyter zorvik-workspaces: running as root, passing --allow-root",
+                  file=sys.stderr)
         defaults.append("--allow-root")
     ZorvikWorkspacesApp.launch_instance(argv=defaults + args)
