@@ -17,12 +17,15 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# The supported interpreter versions, oldest first.
-WSH_SUPPORTED_PYTHONS="3.8 3.9 3.10 3.11 3.12 3.13"
+# The supported interpreter versions, oldest first (requires-python in
+# pyproject.toml says the same).
+WSH_SUPPORTED_PYTHONS="3.8 3.9 3.10 3.11 3.12 3.13 3.14 3.15"
+WSH_SUPPORTED_RANGE="CPython ${WSH_SUPPORTED_PYTHONS%% *} to ${WSH_SUPPORTED_PYTHONS##* }"
 # The version the lowest releases of the dependencies are tested on.
 WSH_LOWEST_PYTHON=3.8
-# The version the build tools (tools/build-wheels) run on: the newest.
-WSH_TOOLS_PYTHON=${WSH_SUPPORTED_PYTHONS##* }
+# The version the build tools (tools/build-wheels) run on: the newest one
+# pyenv has on the project's machines (3.14 and 3.15 come from the Debian root).
+WSH_TOOLS_PYTHON=3.13
 
 # The versions named in WSH_PYTHONS ("all": every supported one), else $1.
 wsh_versions() {
@@ -41,6 +44,21 @@ python_of() {
     command -v "python$version" || true
 }
 
+# Stops with the supported range where VERSION is not one of them.
+check_supported() {
+    case " $WSH_SUPPORTED_PYTHONS " in *" $1 "*) return ;; esac
+    echo "CPython $1 is not supported: the package supports $WSH_SUPPORTED_RANGE" >&2
+    exit 2
+}
+
+# How to get a supported version this machine lacks.
+how_to_get() {
+    local version=$1
+    echo "no CPython $version found (neither pyenv's $version.* nor python$version on the PATH):" \
+        "install it (pyenv install $version, or the system's python$version package)" \
+        "or set PYTHON=/path/to/python$version" >&2
+}
+
 find_python() {
     if [ -n "${PYTHON:-}" ]; then echo "$PYTHON"; return; fi
     local version=${WSH_PYTHON_VERSION:-${WSH_DEFAULT_PYTHON:-3.8}} candidate
@@ -49,10 +67,13 @@ find_python() {
             candidate=$(python_of "$version")
             if [ -n "$candidate" ]; then echo "$candidate"; return; fi
         done
-        echo "no supported CPython ($WSH_SUPPORTED_PYTHONS) found; set PYTHON=" >&2; exit 2
+        echo "no supported CPython ($WSH_SUPPORTED_RANGE) found: install one" \
+            "(pyenv install 3.13, or the system's python3 package) or set PYTHON=" >&2
+        exit 2
     fi
+    check_supported "$version"
     candidate=$(python_of "$version")
-    [ -n "$candidate" ] || { echo "no CPython $version found; set PYTHON=" >&2; exit 2; }
+    [ -n "$candidate" ] || { how_to_get "$version"; exit 2; }
     echo "$candidate"
 }
 
@@ -63,6 +84,7 @@ say() {
 
 PYTHON=$(find_python)
 WSH_VERSION=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+check_supported "$WSH_VERSION"
 WSH_SANITIZE=${WSH_SANITIZE:-OFF}
 # The sanitizer build and the lowest releases get environments and build
 # trees of their own.
