@@ -106,6 +106,23 @@ ensure_venv() {
     fi
 }
 
+# pip install into the environment with the pins: its progress stays
+# hidden, but where it fails all it said about why is shown, not only its
+# last line (the versions it passed over and what they require, the conflict).
+pip_install() {
+    local log status=0
+    log=$(mktemp)
+    "$VENV/bin/python" -m pip install --constraint "$CONSTRAINTS" "$@" >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        say "pip install failed on $("$PYTHON" -c 'import platform; print("CPython", platform.python_version())'):"
+        grep -v -E '^ *(Collecting|Using cached|Downloading|Requirement already satisfied|Looking in|Obtaining|Processing|Stored in|Created wheel|Building wheel|Installing collected|Successfully|Attempting uninstall|Found existing|Uninstalling|Installing build dependencies|Getting requirements to build|Preparing metadata) ' \
+            "$log" | grep -v -E '^ *[━╸ ]+[0-9.]+/' >&2 || true
+        say "the pins: ${CONSTRAINTS#$ROOT/} (tools/update-constraints)"
+    fi
+    rm -f "$log"
+    return "$status"
+}
+
 # The installs below skip what the environment already holds as it is now: a
 # stamp in the environment keeps the digest of what its last install was made
 # from.
@@ -119,11 +136,11 @@ install_group() {
     say "installing the $group tools into ${VENV#$ROOT/}"
     rm -f "$stamp"
     # what the helper reads pyproject.toml with
-    "${PIP_INSTALL[@]}" packaging "tomli; python_version < '3.11'"
+    pip_install packaging "tomli; python_version < '3.11'"
     requirements=$(mktemp)
     "$VENV/bin/python" "$ROOT/tools/requirements_from_pyproject.py" "$ROOT/pyproject.toml" \
         --group "$group" >"$requirements"
-    "${PIP_INSTALL[@]}" -r "$requirements"
+    pip_install -r "$requirements"
     rm -f "$requirements"
     echo "$digest" >"$stamp"
 }
@@ -134,7 +151,6 @@ install_group() {
 install_package() {
     [ -f "$CONSTRAINTS" ] || { echo "no $CONSTRAINTS: run tools/update-constraints" >&2; exit 2; }
     ensure_venv
-    PIP_INSTALL=("$VENV/bin/python" -m pip install --quiet --constraint "$CONSTRAINTS")
     [ -z "${1:-}" ] || install_group "$1"
     local stamp=$VENV/.wsh-package digest
     digest=$("$PYTHON" "$ROOT/tools/install_digest.py" "$ROOT" --file "$CONSTRAINTS" \
@@ -145,7 +161,7 @@ install_package() {
     fi
     say "building and installing the package into ${VENV#$ROOT/} (a minute or two the first time)"
     rm -f "$stamp"
-    "${PIP_INSTALL[@]}" --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
+    pip_install --config-settings=build-dir="$BUILD_ROOT/wheel-{wheel_tag}" \
         --config-settings=cmake.define.WSH_SANITIZE="$WSH_SANITIZE" "$ROOT"
     [ -z "$digest" ] || echo "$digest" >"$stamp"
 }
