@@ -58,3 +58,6 @@ def test_metadata_commands_and_pins_name_the_same_interpreter_versions():
     prefix = "Programming Language :: Python :: "
     assert [c[len(prefix):] for c in project["classifiers"]
             if c[len(prefix):].startswith("3.")] == known
+    missing = [v for v in known
+               if not os.path.exists(os.path.join(ROOT, "constraints", f"py{v}.txt"))]
+    assert not missing, f"no pins for CPython {missing}: run tools/update-constraints"

@@ -57,6 +57,14 @@ how_to_get() {
     echo "no CPython $version found (neither pyenv's $version.* nor python$version on the PATH):" \
         "install it (pyenv install $version, or the system's python$version package)" \
         "or set PYTHON=/path/to/python$version" >&2
+    case " $(debian_root_pythons) " in
+        *" $version "*) echo "(as root, tools/debian-root run COMMAND runs a command where $version is)" >&2 ;;
+    esac
+}
+
+# The versions tools/debian-root provides.
+debian_root_pythons() {
+    sed -n 's/^WSH_DEBIAN_ROOT_PYTHONS="\(.*\)"$/\1/p' "$ROOT/tools/debian-root"
 }
 
 find_python() {
@@ -82,6 +90,18 @@ say() {
     echo "$(basename "$0"): $*" >&2
 }
 
+# A command that can run where the machine lacks the version (it sets
+# WSH_DEBIAN_ROOT_FALLBACK=1) runs itself inside tools/debian-root's root,
+# which has it; as root only, as that needs mounts.
+if [ -n "${WSH_DEBIAN_ROOT_FALLBACK:-}" ] && [ -z "${WSH_IN_DEBIAN_ROOT:-}" ] &&
+    [ -z "${PYTHON:-}" ] && [ -n "${WSH_PYTHON_VERSION:-}" ] && [ "$(id -u)" = 0 ] &&
+    [ -z "$(python_of "$WSH_PYTHON_VERSION")" ]; then
+    case " $(debian_root_pythons) " in
+        *" $WSH_PYTHON_VERSION "*)
+            say "no CPython $WSH_PYTHON_VERSION here: running in the Debian testing root (tools/debian-root)"
+            exec "$ROOT/tools/debian-root" run "$0" "$@" ;;
+    esac
+fi
 PYTHON=$(find_python)
 WSH_VERSION=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 check_supported "$WSH_VERSION"
