@@ -63,12 +63,10 @@ int fetch_shared_types() {
     RuntimeState& rt = runtime_state();
     Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
     if (!bases) return -1;
-    rt.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(nullptr, &common_metatype_spec, bases.get())));
+    rt.common_metatype = fetch_shared_type(nullptr, &common_metatype_spec, bases.get());
     if (!rt.common_metatype) return -1;
-    rt.function_type = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(reinterpret_cast<PyTypeObject*>(rt.common_metatype.get()),
-                          &function_type_spec, nullptr)));
+    rt.function_type = fetch_shared_type(as<PyTypeObject>(rt.common_metatype),
+                                         &function_type_spec, nullptr);
     return rt.function_type ? 0 : -1;
 }
 
@@ -89,13 +87,13 @@ int register_module(PyObject* module) {
 // would take it for a finished one.
 void unregister_module(PyObject* module) {
     PyThreadState* thread = PyThreadState_Get();
-    RaisedException pending = take_raised(thread);
+    RaisedException raised = take_raised(thread);
     Ref modules = Ref::borrow(PyImport_GetModuleDict());
     Ref key = Ref::borrow(str(s_module_name));
     Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
     if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
     PyErr_Clear();
-    restore_error(thread, std::move(pending));
+    restore_raised(thread, std::move(raised));
 }
 
 int fail_at(int line) {

@@ -270,9 +270,6 @@ using fastcall_keywords_entry = _PyCFunctionFastWithKeywords;
 using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, size_t,
                                    PyObject*);
 
-// The positional count of a fast call, without the arguments-offset flag.
-inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
-
 // Sets the item count of a variable-size object (a list growing in place).
 #if WSH_PY39
 inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SET_SIZE(obj, size); }

@@ -88,7 +88,7 @@ namespace {
 }  // namespace
 
 bool exception_matches(PyThreadState* thread, PyObject* clause) {
-    PyObject* type = current_exception_type(thread);
+    const Borrowed type = raised_exception_type(thread);
     if (type == clause) return true;
     if (type == nullptr) return false;
     // The common clause, one exception class, decided here; a tuple or

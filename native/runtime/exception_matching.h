@@ -1,4 +1,4 @@
-// Matching the pending exception against `except` clauses.
+// Matching the raised exception against `except` clauses.
 #pragma once
 
 #include <Python.h>
@@ -12,8 +12,8 @@ bool is_subtype(PyTypeObject* type, PyTypeObject* base);
 // tuple of classes, or anything else, which never matches). Never raises.
 bool given_exception_matches(PyObject* exception_type, PyObject* clause);
 bool exception_matches_tuple(PyObject* exception_type, PyObject* tuple);
-// The same for the thread's pending exception; false when none is pending.
-// Evaluate the clause before calling this, with the pending exception taken
+// The same for the thread's raised exception; false when none is raised.
+// Evaluate the clause before calling this, with the raised exception taken
 // out of the thread: evaluating it may run Python code.
 bool exception_matches(PyThreadState* thread, PyObject* clause);
 inline bool exception_matches(PyObject* clause) {

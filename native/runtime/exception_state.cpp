@@ -14,7 +14,7 @@ int take_exception(PyThreadState* thread, HandledException& out) {
 }
 
 int finish_iteration() {
-    PyObject* type = current_exception_type(PyThreadState_Get());
+    const Borrowed type = raised_exception_type(PyThreadState_Get());
     if (type == nullptr) return 0;
     if (!given_exception_matches(type, PyExc_StopIteration)) return -1;
     PyErr_Clear();

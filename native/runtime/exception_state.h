@@ -1,8 +1,8 @@
 // The thread's exception slots: the raised exception and the handled one.
 //
-// The raised (pending) exception and the handled one (sys.exc_info()) are
-// moved in and out of the thread state as owned records in the layout the
-// interpreter keeps them: a (type, value, traceback) triple until 3.11 for
+// The raised exception (what PyErr_Occurred() sees) and the handled one
+// (what sys.exc_info() shows) are moved in and out of the thread state as
+// owned records in the layout the interpreter keeps them: a (type, value, traceback) triple until 3.11 for
 // the raised one and until 3.10 for the handled one, the exception value
 // alone (its type and traceback in it) after.
 #pragma once
@@ -33,12 +33,12 @@ struct RaisedException {
     Ref value;
 };
 
-inline PyObject* current_exception_type(PyThreadState* thread) {
+inline Borrowed raised_exception_type(PyThreadState* thread) {
     PyObject* raised = thread->current_exception;
-    return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
+    return Borrowed(raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr);
 }
 
-inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
+inline void swap_raised_exception(PyThreadState* thread, RaisedException& exception) {
     detail::swap_slot(thread->current_exception, exception.value);
 }
 #else
@@ -48,9 +48,11 @@ struct RaisedException {
     Ref traceback;
 };
 
-inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
+inline Borrowed raised_exception_type(PyThreadState* thread) {
+    return Borrowed(thread->curexc_type);
+}
 
-inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
+inline void swap_raised_exception(PyThreadState* thread, RaisedException& exception) {
     detail::swap_slot(thread->curexc_type, exception.type);
     detail::swap_slot(thread->curexc_value, exception.value);
     detail::swap_slot(thread->curexc_traceback, exception.traceback);
@@ -108,7 +110,7 @@ inline HandledException peek_handled_exception(PyThreadState* thread) {
 
 // The raised exception as the handled one: normalised (the value an
 // instance of the type) with its traceback attached, or an empty record
-// with the error of that step pending. From 3.12 the raised exception is
+// with the error of that step raised. From 3.12 the raised exception is
 // such an instance already.
 #if WSH_PY312
 inline HandledException handled_from(RaisedException raised) { return {std::move(raised.value)}; }
@@ -133,19 +135,19 @@ inline HandledException handled_from(RaisedException raised) {
 }
 #endif
 
-// Takes the current exception out of the thread state, leaving none pending,
+// Takes the raised exception out of the thread state, leaving none raised,
 // while code runs that must not see it (a clause's class is evaluated, a
-// code object is made); restore_error puts it back.
+// code object is made); restore_raised puts it back.
 inline RaisedException take_raised(PyThreadState* thread = PyThreadState_Get()) noexcept {
     RaisedException taken;
-    swap_current_exception(thread, taken);
+    swap_raised_exception(thread, taken);
     return taken;
 }
 
-// Makes `error` the thread's pending exception; whatever was pending comes
+// Makes `raised` the thread's raised exception; whatever was raised comes
 // back into the parameter and is released with it.
-inline void restore_error(PyThreadState* thread, RaisedException error) noexcept {
-    swap_current_exception(thread, error);
+inline void restore_raised(PyThreadState* thread, RaisedException raised) noexcept {
+    swap_raised_exception(thread, raised);
 }
 
 // New references to the handled exception of the running frame's slot, to
@@ -161,14 +163,14 @@ inline void reset_handled_exception(PyThreadState* thread, HandledException hand
     swap_handled_exception(thread, handled);
 }
 
-// Entering an `except` block: moves the pending exception (normalised, its
+// Entering an `except` block: moves the raised exception (normalised, its
 // traceback attached) into the handled slot and gives `out` new references
 // to it. 0, or -1 with an exception set, `out` empty and the handled slot
 // unchanged.
 int take_exception(PyThreadState* thread, HandledException& out);
 
 // After an iterator's next step returned null: 0 when it is exhausted
-// (nothing pending, or a StopIteration that is cleared here), -1 otherwise.
+// (nothing raised, or a StopIteration that is cleared here), -1 otherwise.
 int finish_iteration();
 
 }  // namespace wsh

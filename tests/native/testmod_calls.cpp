@@ -49,7 +49,7 @@ PyObject* t_call_object(PyObject*, PyObject* args) {
                           &kwargs)) {
         return nullptr;
     }
-    return call_object(callable, call_args, kwargs);
+    return call_object(callable, call_args, kwargs).release();
 }
 
 // call_fast_dict(callable, *args, **kwargs), with the arguments-offset flag
@@ -63,9 +63,9 @@ PyObject* t_call_fast_dict(PyObject*, PyObject* args, PyObject* kwargs) {
     std::vector<PyObject*> slots(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
     // slots[0] (the callable) doubles as the writable slot before the values.
-    Ref result = Ref::steal(call_fast_dict(slots[0], slots.data() + 1,
+    Ref result = call_fast_dict(slots[0], slots.data() + 1,
                                            static_cast<std::size_t>(n - 1) | offset_flag,
-                                           kwargs && PyDict_GET_SIZE(kwargs) ? kwargs : nullptr));
+                                           kwargs && PyDict_GET_SIZE(kwargs) ? kwargs : nullptr);
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (slots[static_cast<std::size_t>(i)] != PyTuple_GET_ITEM(args, i)) {
             return caller_array_changed();
@@ -87,7 +87,7 @@ PyObject* t_call_method_keywords(PyObject*, PyObject* const* args, Py_ssize_t na
     for (Py_ssize_t i = 0; i < keyword_count; ++i) {
         values[static_cast<std::size_t>(i) + 1] = args[2 + i];
     }
-    Ref result = Ref::steal(call_method_keywords(args[1], values.data(), keyword_names));
+    Ref result = call_method_keywords(args[1], values.data(), keyword_names);
     if (values[0] != args[0]) return caller_array_changed();
     return result.release();
 }
@@ -103,8 +103,8 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
     slots[0] = nullptr;
     slots[1] = args[0];
     for (Py_ssize_t i = 2; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
-    Ref result = Ref::steal(call_method_by_name(
-        args[1], slots.data() + 1, static_cast<std::size_t>(nargs - 1) | offset_flag));
+    Ref result = call_method_by_name(
+        args[1], slots.data() + 1, static_cast<std::size_t>(nargs - 1) | offset_flag);
     for (Py_ssize_t i = 2; i < nargs; ++i) {
         if (slots[static_cast<std::size_t>(i)] != args[i]) return caller_array_changed();
     }
@@ -117,13 +117,13 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
 PyMethodDef calls_methods[] = {
     {"vectorcall", t_vectorcall, METH_VARARGS, nullptr},
     {"call_object", t_call_object, METH_VARARGS, nullptr},
-    {"call_fast_dict", method_entry(t_call_fast_dict),
+    {"call_fast_dict", stored_entry_point(t_call_fast_dict),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {"call_method_keywords",
-     method_entry(t_call_method_keywords),
+     stored_entry_point(t_call_method_keywords),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"call_method_by_name",
-     method_entry(t_call_method_by_name),
+     stored_entry_point(t_call_method_by_name),
      METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -21,7 +21,7 @@ void raise_triple(PyObject* type, PyObject* value, PyObject* traceback) {
     }
     PyErr_Restore(new_reference(type), new_reference(value), new_reference(traceback));
 #else
-    restore_error(PyThreadState_Get(),
+    restore_raised(PyThreadState_Get(),
                   {Ref::borrow(type), Ref::borrow(value), Ref::borrow(traceback)});
 #endif
 }
@@ -100,7 +100,7 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     raise_triple(args[0], args[1], nargs == 4 ? args[3] : nullptr);
     HandledException caught;
     if (take_exception(thread, caught) < 0) return nullptr;
-    Ref inside = Ref::steal(call_fast_dict(args[2], nullptr, 0, nullptr));
+    Ref inside = call_fast_dict(args[2], nullptr, 0, nullptr);
     reset_handled_exception(thread, std::move(saved));
     if (!inside) return nullptr;
     PyObject* value = caught.value.get();
@@ -110,12 +110,12 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }  // namespace
 
 PyMethodDef exceptions_methods[] = {
-    {"exception_matches", method_entry(t_exception_matches), METH_FASTCALL, nullptr},
-    {"given_exception_matches", method_entry(t_given_exception_matches), METH_FASTCALL, nullptr},
-    {"exception_matches_tuple", method_entry(t_exception_matches_tuple), METH_FASTCALL, nullptr},
-    {"is_subtype", method_entry(t_is_subtype), METH_FASTCALL, nullptr},
-    {"is_subtype_unready", method_entry(t_is_subtype_unready), METH_FASTCALL, nullptr},
-    {"except_block", method_entry(t_except_block), METH_FASTCALL, nullptr},
+    {"exception_matches", stored_entry_point(t_exception_matches), METH_FASTCALL, nullptr},
+    {"given_exception_matches", stored_entry_point(t_given_exception_matches), METH_FASTCALL, nullptr},
+    {"exception_matches_tuple", stored_entry_point(t_exception_matches_tuple), METH_FASTCALL, nullptr},
+    {"is_subtype", stored_entry_point(t_is_subtype), METH_FASTCALL, nullptr},
+    {"is_subtype_unready", stored_entry_point(t_is_subtype_unready), METH_FASTCALL, nullptr},
+    {"except_block", stored_entry_point(t_except_block), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
