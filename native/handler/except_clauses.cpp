@@ -3,6 +3,7 @@
 #include "handler/handler_state.h"
 #include "handler/result_answer.h"
 #include "runtime/call.h"
+#include "runtime/compat.h"
 #include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
 #include "runtime/text.h"
@@ -80,8 +81,9 @@ public:
         Ref text = text_of(caught_.value.get());
         if (!text) return fail(clauses_.lines.parse);
         PyObject* args[] = {nullptr, text.get()};
-        Ref parsed = Ref::steal(call_vector(parse.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                            handler_state().keywords_error_str.get()));
+        Ref parsed = Ref::steal(compat::vectorcall(parse.get(), args + 1,
+                                                   compat::vectorcall_offset_flag,
+                                                   handler_state().keywords_error_str.get()));
         Ref status_code;
         Ref message;
         if (!parsed || unpack_pair(parsed.get(), status_code, message) < 0) {

@@ -91,8 +91,9 @@ int set_joined(PyObject* workspace_id) {
     Ref set_joined = read_global(s_set_joined_workspace, reading_place(place_post_set_joined));
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
-    Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                      handler_state().keywords_workspace_id.get()));
+    Ref done = Ref::steal(compat::vectorcall(set_joined.get(), args + 1,
+                                             compat::vectorcall_offset_flag,
+                                             handler_state().keywords_workspace_id.get()));
     return done ? 0 : -1;
 }
 

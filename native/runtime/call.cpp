@@ -101,20 +101,10 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
 
 }  // namespace
 
-PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                      PyObject* keyword_names) {
-    return compat::vectorcall(callable, values, nargsf, keyword_names);
-}
-
 PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
     ternaryfunc call = Py_TYPE(callable)->tp_call;
     if (call == nullptr) return PyObject_Call(callable, args, kwargs);
     return check_null_result(call_guarded([&] { return call(callable, args, kwargs); }));
-}
-
-PyObject* call_one_arg(PyObject* function, PyObject* arg) {
-    PyTypeObject* ours = function_type();
-    return call_entry_point(function, arg, ours != nullptr && is_subtype(Py_TYPE(function), ours));
 }
 
 PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,

@@ -16,19 +16,9 @@
 
 namespace wsh {
 
-// The fast protocol: the callee's fast-call entry (result checked) or its
-// call slot with a tuple and dict made from the vector.
-PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                      PyObject* keyword_names);
-
 // The call slot with an argument tuple and a keyword dict (or null), under
 // the recursion guard.
 PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs);
-
-// The entry point of a METH_O or METH_NOARGS built-in function or function
-// object of our type, called directly with what its own fast entry would
-// pass first. `arg` is null for METH_NOARGS.
-PyObject* call_one_arg(PyObject* function, PyObject* arg);
 
 // The common call: values plus an optional keyword dict, by the cheapest
 // path the callee allows.

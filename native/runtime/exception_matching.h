@@ -5,9 +5,8 @@
 
 namespace wsh {
 
-// Type tests that also work for a type not readied yet (no MRO).
+// A type test that also works for a type not readied yet (no MRO).
 bool is_subtype(PyTypeObject* type, PyTypeObject* base);
-bool is_either_subtype(PyTypeObject* type, PyTypeObject* base1, PyTypeObject* base2);
 
 // Whether exception type `exception_type` is caught by `clause` (a class, a
 // tuple of classes, or anything else, which never matches). Never raises.

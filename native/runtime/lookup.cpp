@@ -4,6 +4,47 @@
 
 namespace wsh {
 
+#if WSH_PY312
+namespace detail {
+
+std::uint64_t watched_dicts_version = 1;
+bool dicts_unwatched = false;
+
+}  // namespace detail
+
+namespace {
+
+int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
+    ++detail::watched_dicts_version;
+    return 0;
+}
+
+}  // namespace
+
+// One watcher per interpreter; there are only a few in all, and other
+// extensions may have taken them.
+int watch_dict(PyObject* dict) {
+    static int watcher = -1;
+    static std::int64_t watcher_interpreter = -1;
+    if (detail::dicts_unwatched) return 0;
+    const std::int64_t interpreter = compat::current_interpreter_id();
+    if (watcher < 0 || watcher_interpreter != interpreter) {
+        const int added = PyDict_AddWatcher(on_watched_dict_event);
+        if (added < 0) {
+            if (!PyErr_ExceptionMatches(PyExc_RuntimeError)) return -1;
+            PyErr_Clear();
+            detail::dicts_unwatched = true;
+            return 0;
+        }
+        watcher = added;
+        watcher_interpreter = interpreter;
+    }
+    return PyDict_Watch(watcher, dict);
+}
+#else
+int watch_dict(PyObject*) { return 0; }
+#endif
+
 PyObject* get_attr_quiet(PyObject* obj, PyObject* name) {
     PyObject* result = nullptr;
     compat::get_optional_attr(obj, name, &result);
@@ -20,7 +61,7 @@ PyObject* get_builtin(PyObject* name) {
 
 PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     PyObject* dict = runtime_state().module_dict.get();
-    if (cache.version == compat::dict_version(dict)) {
+    if (cache.version == dict_version(dict)) {
         if (cache.value != nullptr) return new_reference(cache.value);
         return get_builtin(name);
     }
@@ -34,7 +75,7 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache) {
     // stays as it was.
     if (value == nullptr && PyErr_Occurred()) return nullptr;
     // Read after the look-up, which may have run code that changed the dict.
-    cache.version = compat::remembered_dict_version(dict);
+    cache.version = remembered_dict_version(dict);
     cache.value = value;
     if (value != nullptr) return new_reference(value);
     return get_builtin(name);
@@ -51,7 +92,7 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
     if (_PyType_Lookup(&PyModule_Type, name) != nullptr) return PyObject_GetAttr(module, name);
     PyObject* dict = PyModule_GetDict(module);  // null once a dying module was cleared
     if (dict == nullptr) return PyObject_GetAttr(module, name);
-    if (compat::watch_dict(dict) < 0) {
+    if (watch_dict(dict) < 0) {
         PyErr_Clear();  // only a cache is lost: read it the full way
         return PyObject_GetAttr(module, name);
     }
@@ -61,7 +102,7 @@ PyObject* module_attr_uncached(PyObject* module, PyObject* name, AttributeLookup
         return PyObject_GetAttr(module, name);  // __getattr__, or the usual error
     }
     // Read after the look-up, which may have run code that changed the dict.
-    cache = {module, dict, compat::remembered_dict_version(dict), 0, value};
+    cache = {module, dict, remembered_dict_version(dict), 0, value};
     return new_reference(value);
 }
 

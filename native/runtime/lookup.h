@@ -16,6 +16,43 @@
 
 namespace wsh {
 
+// --- The module dictionary's version ------------------------------------
+
+#if WSH_PY312
+// Dictionaries no longer publish a version tag: the module dictionary is
+// watched instead (watch_dict), and every event of a watched dictionary
+// moves one counter on.
+namespace detail {
+extern std::uint64_t watched_dicts_version;  // 0 never matches: a fresh cache is stale
+// No watcher could be had: nothing tells us of a change, so no read may be
+// remembered and every read is a full look-up.
+extern bool dicts_unwatched;
+}  // namespace detail
+
+// A tag that changes on every modification of a dictionary given to
+// watch_dict (and only of those).
+inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
+
+// The tag to remember with a read of `dict` made now: its current tag, or 0,
+// which never matches one, while no watcher tells of changes.
+inline std::uint64_t remembered_dict_version(PyObject* dict) {
+    return detail::dicts_unwatched ? 0 : dict_version(dict);
+}
+#else
+// The dictionary's version tag: changes on every modification, and is never
+// 0.
+inline std::uint64_t dict_version(PyObject* dict) {
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+}
+
+inline std::uint64_t remembered_dict_version(PyObject* dict) { return dict_version(dict); }
+#endif
+
+// Makes dict_version track `dict`: 0, or -1 with an exception set. Without a
+// free watcher the caches fall back to full look-ups: that is not an error.
+// Where every dictionary carries a version tag there is nothing to set up.
+int watch_dict(PyObject* dict);
+
 // One reading place of a module global: the dictionary version seen at the
 // last look-up and the value found then (borrowed, valid only while the
 // version matches).
@@ -59,7 +96,7 @@ PyObject* get_module_global_uncached(PyObject* name, GlobalLookupCache& cache);
 // What `cache` holds for a read now, borrowed and valid only until code
 // runs; null where the read needs a look-up (or the builtins).
 inline PyObject* cached_global(const GlobalLookupCache& cache) {
-    if (cache.version != compat::dict_version(runtime_state().module_dict.get())) return nullptr;
+    if (cache.version != dict_version(runtime_state().module_dict.get())) return nullptr;
     return cache.value;
 }
 
@@ -87,7 +124,7 @@ inline PyObject* cached_attr(PyObject* obj, const AttributeLookupCache& cache) {
     if (cache.value == nullptr) return nullptr;
     if (Py_TYPE(obj) == &PyModule_Type) {
         PyObject* dict = PyModule_GetDict(obj);
-        if (dict == cache.dict && cache.version == compat::dict_version(dict)) return cache.value;
+        if (dict == cache.dict && cache.version == dict_version(dict)) return cache.value;
     } else if (obj == cache.owner && PyType_Check(obj)) {
         auto* cls = reinterpret_cast<PyTypeObject*>(obj);
         if (cache.version == compat::type_version(cls) &&
@@ -125,7 +162,7 @@ inline bool attr_cache_holds(const AttributeLookupCache& cache) {
     if (cache.value == nullptr) return false;
     if (cache.dict != nullptr) {
         return Py_TYPE(cache.owner) == &PyModule_Type &&
-               cache.version == compat::dict_version(cache.dict);
+               cache.version == dict_version(cache.dict);
     }
     auto* cls = reinterpret_cast<PyTypeObject*>(cache.owner);
     return cache.version == compat::type_version(cls) &&

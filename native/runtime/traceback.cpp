@@ -16,7 +16,7 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
     RuntimeState& st = runtime_state();
     if (!st.module_dict) return;
     PyThreadState* thread = PyThreadState_Get();
-    if (compat::current_exception_type(thread) == nullptr) {
+    if (current_exception_type(thread) == nullptr) {
         // A callee returned null without an exception: report that instead of
         // attaching a traceback to nothing.
         PyErr_SetString(PyExc_SystemError, "error return without exception set");

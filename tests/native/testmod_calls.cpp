@@ -18,9 +18,10 @@ PyObject* caller_array_changed() {
     return nullptr;
 }
 
-// call_vector(callable, values, keyword_names): the last len(keyword_names)
-// values belong to the names, which may be any tuple (repeats, non-str).
-PyObject* t_call_vector(PyObject*, PyObject* args) {
+// vectorcall(callable, values, keyword_names), the interpreter's fast call
+// as the bodies make it: the last len(keyword_names) values belong to the
+// names, which may be any tuple (repeats, non-str).
+PyObject* t_vectorcall(PyObject*, PyObject* args) {
     PyObject* callable;
     PyObject* values;
     PyObject* names = Py_None;
@@ -36,8 +37,8 @@ PyObject* t_call_vector(PyObject*, PyObject* args) {
         PyErr_SetString(PyExc_ValueError, "more names than values");
         return nullptr;
     }
-    return call_vector(callable, &PyTuple_GET_ITEM(values, 0),
-                       static_cast<std::size_t>(total - keyword_count), keyword_names);
+    return compat::vectorcall(callable, &PyTuple_GET_ITEM(values, 0),
+                              static_cast<std::size_t>(total - keyword_count), keyword_names);
 }
 
 PyObject* t_call_object(PyObject*, PyObject* args) {
@@ -49,31 +50,6 @@ PyObject* t_call_object(PyObject*, PyObject* args) {
         return nullptr;
     }
     return call_object(callable, call_args, kwargs);
-}
-
-// call_one_arg(function[, arg]): a built-in function or a function object of
-// our type, of a METH_O definition with `arg` or a METH_NOARGS one without.
-// The operation trusts its caller for that, so it is checked here.
-PyObject* t_call_one_arg(PyObject*, PyObject* args) {
-    PyObject* function;
-    PyObject* arg = nullptr;
-    if (!PyArg_ParseTuple(args, "O|O", &function, &arg)) return nullptr;
-    auto* ours = reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
-    if (!PyObject_TypeCheck(function, &PyCFunction_Type) &&
-        !(ours != nullptr && PyObject_TypeCheck(function, ours))) {
-        PyErr_SetString(PyExc_TypeError, "expected a built-in function or a function object");
-        return nullptr;
-    }
-    constexpr int convention_bits =
-        METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-    const int convention =
-        reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
-    if (convention != (arg != nullptr ? METH_O : METH_NOARGS)) {
-        PyErr_SetString(PyExc_TypeError, "call_one_arg needs METH_O with an argument or "
-                                         "METH_NOARGS without one");
-        return nullptr;
-    }
-    return call_one_arg(function, arg);
 }
 
 // call_fast_dict(callable, *args, **kwargs), with the arguments-offset flag
@@ -139,9 +115,8 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
 }  // namespace
 
 PyMethodDef calls_methods[] = {
-    {"call_vector", t_call_vector, METH_VARARGS, nullptr},
+    {"vectorcall", t_vectorcall, METH_VARARGS, nullptr},
     {"call_object", t_call_object, METH_VARARGS, nullptr},
-    {"call_one_arg", t_call_one_arg, METH_VARARGS, nullptr},
     {"call_fast_dict", method_entry(t_call_fast_dict),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {"call_method_keywords",

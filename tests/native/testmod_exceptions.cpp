@@ -61,25 +61,23 @@ PyObject* t_exception_matches_tuple(PyObject*, PyObject* const* args, Py_ssize_t
     return as_bool(exception_matches_tuple(args[0], args[1]));
 }
 
-// is_subtype(A, B) / is_either_subtype(A, B1, B2); `unready` compares
-// through the base chain as for a type whose MRO is not set yet.
+// is_subtype(A, B)
 PyObject* t_is_subtype(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs < 2 || nargs > 3) {
-        PyErr_SetString(PyExc_TypeError, "is_subtype(A, B[, B2])");
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "is_subtype(A, B)");
         return nullptr;
     }
-    PyTypeObject* types[3] = {};
+    PyTypeObject* types[2] = {};
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         if ((types[i] = type_arg(args[i])) == nullptr) return nullptr;
     }
-    return as_bool(nargs == 2 ? is_subtype(types[0], types[1])
-                              : is_either_subtype(types[0], types[1], types[2]));
+    return as_bool(is_subtype(types[0], types[1]));
 }
 
-// The same tests with the MRO of A hidden, as for a type not readied yet.
+// The same test with the MRO of A hidden, as for a type not readied yet.
 PyObject* t_is_subtype_unready(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs < 2 || nargs > 3 || type_arg(args[0]) == nullptr) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "is_subtype_unready(A, B[, B2])");
+    if (nargs != 2 || type_arg(args[0]) == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "is_subtype_unready(A, B)");
         return nullptr;
     }
     auto* type = reinterpret_cast<PyTypeObject*>(args[0]);

@@ -58,7 +58,7 @@ PyObject* t_get_module_global(PyObject*, PyObject* const* args, Py_ssize_t nargs
 PyObject* t_global_cache(PyObject*, PyObject* index) {
     GlobalLookupCache* cache = place_cache(index);
     if (cache == nullptr) return nullptr;
-    const bool current = cache->version == compat::dict_version(runtime_state().module_dict.get());
+    const bool current = cache->version == dict_version(runtime_state().module_dict.get());
     return Py_BuildValue("(KOO)", static_cast<unsigned long long>(cache->version),
                          cache->value ? Py_True : Py_False, current ? Py_True : Py_False);
 }
