@@ -54,8 +54,8 @@ function activate(
     caption: 'Lists the Zorvik workspaces, to join one or leave it',
     icon: zorvikIcon,
     execute: () => {
+      // Its activation puts the keyboard focus in it (WorkspacesPanel.onActivateRequest).
       app.shell.activateById(PANEL_ID);
-      panel.focusList();
       return model.reload();
     }
   });

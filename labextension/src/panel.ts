@@ -1,5 +1,6 @@
 // The left sidebar's "Zorvik workspaces" panel: the list with a Join button
 // on each, the joined one marked, Leave and Reload, and the last failure.
+import { Message } from '@lumino/messaging';
 import { Widget } from '@lumino/widgets';
 
 import { Workspace } from './api';
@@ -71,6 +72,14 @@ export class WorkspacesPanel extends Widget {
   dispose(): void {
     this.model.changed.disconnect(this.render, this);
     super.dispose();
+  }
+
+  // Shown by a command, the status item or its tab: the keyboard goes with it.
+  protected onActivateRequest(msg: Message): void {
+    super.onActivateRequest(msg);
+    if (this.isVisible && !this.node.contains(document.activeElement)) {
+      this.focusList();
+    }
   }
 
   /** The keyboard focus into the panel: the joined row's button, else the list. */
