@@ -1,5 +1,6 @@
 """Waits for the Jupyter server of a process to answer, then prints the
-address of its workspaces page, token included (tools/serve).
+address of its workspaces page, token included, and the lines that ask its
+API from a shell, ready to paste (tools/serve).
 
     page_address.py PID
 
@@ -8,6 +9,7 @@ in Jupyter's runtime directory). Ends quietly when the process ends first.
 """
 import json
 import os
+import shlex
 import ssl
 import sys
 import time
@@ -28,6 +30,15 @@ def page_address(info):
     if info.get("token"):
         address += "?" + urllib.parse.urlencode({"token": info["token"]})
     return address
+
+
+def api_lines(info):
+    """The shell lines that ask the route, the token exported first."""
+    url = info["url"] + "api/zorvik/workspaces"
+    if not info.get("token"):
+        return [f"curl {shlex.quote(url)}"]
+    return [f"export TOKEN={shlex.quote(info['token'])}",
+            f'curl -H "Authorization: token $TOKEN" {shlex.quote(url)}']
 
 
 def _answers(url):
@@ -72,6 +83,9 @@ def main(pid):
         info = _info(path)
         if info and (not info["url"].startswith(("http:", "https:")) or _answers(info["url"])):
             print(f"serve: the workspaces page: {page_address(info)}", flush=True)
+            print("serve: its API from a shell, ready to paste:", flush=True)
+            for line in api_lines(info):
+                print(f"    {line}", flush=True)
             return 0
         time.sleep(POLL_SECONDS)
     return 1

@@ -2,29 +2,30 @@
 // never test the version themselves. Two mechanisms that differ as a whole
 // keep their versions beside their logic: the module dictionary's watcher
 // (runtime/lookup) and the exception-slot records (runtime/exception_state.h).
-// Supported: CPython 3.8 to 3.13.
+// Supported: CPython 3.8 to 3.15.
 //
 // The module uses the interpreter's public API wherever the version has one.
 // These are the interpreter's private symbols that a build imports, by
 // version; tests/test_package.py checks each build against this list.
 //
-// Called here, where the version has no public equivalent:
-//   _PyType_Lookup             3.8-3.13  a type's own attribute, without descriptors:
+// Called here, where the version has no public equivalent (3.14 and 3.15
+// have none for these two either):
+//   _PyType_Lookup             3.8-3.15  a type's own attribute, without descriptors:
 //                                        what a remembered method or class
 //                                        attribute read is checked against
-//   _PyDict_GetItem_KnownHash  3.8-3.13  global look-up with the hash the table holds
+//   _PyDict_GetItem_KnownHash  3.8-3.15  global look-up with the hash the table holds
 //   _PyObject_GetMethod        3.8       method call without a bound method
 //                                        (PyObject_VectorcallMethod from 3.9)
 //   _PyObject_LookupAttr       3.8-3.12  attribute read where AttributeError is absence
 //                                        (PyObject_GetOptionalAttr from 3.13)
 //
 // Reached through the interpreter's own public macros and inline functions:
-//   _Py_Dealloc                3.8-3.13  Py_DECREF
-//   _Py_NoneStruct             3.8-3.13  Py_None
-//   _Py_TrueStruct             3.8-3.13  Py_True
-//   _Py_FalseStruct            3.8-3.13  Py_False
-//   _PyObject_GC_New           3.8-3.13  PyObject_GC_New
-//   _PyErr_BadInternalCall     3.8-3.13  PyErr_BadInternalCall
+//   _Py_Dealloc                3.8-3.15  Py_DECREF
+//   _Py_NoneStruct             3.8-3.15  Py_None
+//   _Py_TrueStruct             3.8-3.15  Py_True
+//   _Py_FalseStruct            3.8-3.15  Py_False
+//   _PyObject_GC_New           3.8-3.15  PyObject_GC_New
+//   _PyErr_BadInternalCall     3.8-3.15  PyErr_BadInternalCall
 //   _PyUnicode_Ready           3.8-3.11  PyUnicode_READY
 //   _Py_CheckRecursionLimit    3.8       Py_EnterRecursiveCall
 //   _Py_CheckRecursiveCall     3.8       Py_EnterRecursiveCall
