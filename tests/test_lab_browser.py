@@ -72,6 +72,7 @@ def running_lab(tmp_path, zorvik_url=None) -> Iterator[str]:
     env = jupyter_env(str(home), {k: v for k, v in os.environ.items()
                                   if not k.startswith(("JUPYTER_", "WSH_")) and k != "ZORVIK_URL"})
     env.pop("LD_PRELOAD", None)
+    env["HOME"] = str(home)
     if zorvik_url:
         env["ZORVIK_URL"] = zorvik_url
     port = free_port()
