@@ -1,5 +1,6 @@
 """Waits for the Jupyter server of a process to answer, then prints the
-address of its workspaces page, token included (tools/serve).
+address of its workspaces page, token included, and the lines that ask its
+API from a shell, ready to paste (tools/serve).
 
     page_address.py PID [--lab]
 
@@ -10,6 +11,7 @@ in Jupyter's runtime directory). Ends quietly when the process ends first.
 """
 import json
 import os
+import shlex
 import ssl
 import sys
 import time
@@ -31,6 +33,15 @@ def page_address(info, page=PAGE):
     if info.get("token"):
         address += "?" + urllib.parse.urlencode({"token": info["token"]})
     return address
+
+
+def api_lines(info):
+    """The shell lines that ask the route, the token exported first."""
+    url = info["url"] + "api/zorvik/workspaces"
+    if not info.get("token"):
+        return [f"curl {shlex.quote(url)}"]
+    return [f"export TOKEN={shlex.quote(info['token'])}",
+            f'curl -H "Authorization: token $TOKEN" {shlex.quote(url)}']
 
 
 def _answers(url):
@@ -77,8 +88,10 @@ def main(pid, lab=False):
             if lab:
                 print(f"serve: JupyterLab with the Zorvik workspaces panel: {page_address(info, LAB)}",
                       flush=True)
-            else:
-                print(f"serve: the workspaces page: {page_address(info)}", flush=True)
+            print(f"serve: the workspaces page: {page_address(info)}", flush=True)
+            print("serve: its API from a shell, ready to paste:", flush=True)
+            for line in api_lines(info):
+                print(f"    {line}", flush=True)
             return 0
         time.sleep(POLL_SECONDS)
     return 1

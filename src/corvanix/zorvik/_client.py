@@ -27,13 +27,14 @@ platform's message reaches the client only when it repeats no credential.
 """
 import http.client
 import json
+import time
 from typing import Any, Callable, List, Optional, Tuple, TypeVar
 
 import requests
 import urllib3.exceptions
 
 from corvanix.zorvik import (_answer, _cause, _cooldown, _credentials, _deadline, _errors, _log,
-                             _platform, _settings, _transport, _trust)
+                             _metrics, _platform, _settings, _transport, _trust)
 from corvanix.zorvik._cause import Cause
 from corvanix.zorvik._platform import Target
 from corvanix.zorvik.schemas import WorkspaceInfo
@@ -48,6 +49,8 @@ BUSY = _errors.busy("The Zorvik platform")
 MESSAGE_LIMIT = 300
 # The platform's statuses that describe the client's request: passed on.
 PASSED_ON = frozenset({400, 404, 409, 422})
+# The metrics' name of what a call does.
+OPERATIONS = {"GET": "list", "PUT": "join"}
 
 _T = TypeVar("_T")
 
@@ -64,7 +67,7 @@ def busy(platform: str) -> requests.exceptions.RequestException:
     """The failure of a request refused because too many wait for a worker."""
     settings = _settings.current
     return _logged(platform, Cause(f"{settings.max_waiting} requests wait for a free worker",
-                                   503, BUSY))
+                                   503, BUSY, kind="busy"))
 
 
 def late(platform: str, started: bool) -> requests.exceptions.RequestException:
@@ -73,7 +76,7 @@ def late(platform: str, started: bool) -> requests.exceptions.RequestException:
         # Its worker logs how the call ends, when it does.
         return _errors.bad_request(504, TIMED_OUT)
     return _logged(platform, Cause(f"timed out after {_settings.current.deadline:g} s waiting "
-                                   f"for a free worker", 504, TIMED_OUT))
+                                   f"for a free worker", 504, TIMED_OUT, kind="timeout"))
 
 
 def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
@@ -88,7 +91,8 @@ def _workspaces(content: bytes) -> List[WorkspaceInfo]:
         # RecursionError: an answer nested deeper than the parser goes.
         items = None
     if not isinstance(items, list) or not all(_is_workspace(item) for item in items):
-        raise _cause.Failed(Cause("answer is not a workspace list", 502, BAD_ANSWER))
+        raise _cause.Failed(Cause("answer is not a workspace list", 502, BAD_ANSWER,
+                                  kind="bad_answer"))
     return [WorkspaceInfo(item["id"], item["name"], item.get("current") is True) for item in items]
 
 
@@ -111,11 +115,14 @@ def _request(target: Target, method: str, path: str, body: Any = None, *,
     outcome raises."""
     settings = _settings.current
     platform = target.platform.base
+    operation = OPERATIONS[method]
     fast = _cooldown.enter(platform, settings.cooldown)
     if fast is not None:
         _log.repeated(platform)
+        _metrics.platform_call(operation, _metrics.COOLING_DOWN)
         raise fast
     cause: Optional[Cause] = None
+    started = time.monotonic()
     try:
         with _deadline.within(settings.deadline):
             status, content = _exchange(target, method, path, body, settings)
@@ -125,6 +132,9 @@ def _request(target: Target, method: str, path: str, body: Any = None, *,
             raise _cause.Failed(_status_cause(status, content, target.credentials))
     except _cause.Failed as failed:
         cause = failed.cause
+    _metrics.platform_call(operation, cause.kind if cause is not None else
+                           _metrics.ANSWERED if 200 <= status < 300 else _metrics.PASSED_ON,
+                           time.monotonic() - started)
     if cause is not None and cause.down:
         _cooldown.failed(platform, settings.cooldown, cause.status,
                          cause.answer or _errors.UNREACHABLE)
@@ -174,9 +184,10 @@ def _exchange(target: Target, method: str, path: str, body: Any,
     except _answer.TooLarge:
         raise _cause.Failed(Cause(
             f"answer larger than the size limit of {settings.max_answer_bytes} bytes", 502,
-            TOO_LARGE)) from None
+            TOO_LARGE, kind="too_large")) from None
     except _answer.Unreadable as e:
-        raise _cause.Failed(Cause(f"answer not readable ({e})", 502, BAD_ANSWER)) from None
+        raise _cause.Failed(Cause(f"answer not readable ({e})", 502, BAD_ANSWER,
+                                  kind="bad_answer")) from None
 
 
 def _status_cause(status: int, content: bytes,
@@ -187,7 +198,7 @@ def _status_cause(status: int, content: bytes,
         message = _message(content, credentials)
         answer = f"The Zorvik platform answered {_phrase(status)}" + (
             f": {message}" if message else ".")
-    return Cause(f"answered status {status}", 502, answer)
+    return Cause(f"answered status {status}", 502, answer, kind="status")
 
 
 def _phrase(status: int) -> str:

@@ -32,7 +32,7 @@ from typing import Any, Dict, List, Optional, Set
 import requests
 from jupyter_core.paths import jupyter_data_dir
 
-from corvanix.zorvik import _errors, _settings
+from corvanix.zorvik import _errors, _metrics, _settings
 from corvanix.zorvik.schemas import WorkspaceInfo
 
 FILE_NAME = "zorvik-workspaces.json"
@@ -64,7 +64,8 @@ def store_path() -> str:
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:
-    data = _load()
+    with _metrics.StoreOperation("read"):
+        data = _load()
     return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
             for w in data["workspaces"]]
 
@@ -73,9 +74,10 @@ def set_joined_workspace(workspace_id: Optional[int]) -> None:
     if workspace_id is not None:
         # Exactly an int goes into the file (True would be written as true).
         workspace_id = int(operator.index(workspace_id))
-    with changing:
+    with changing, _metrics.StoreOperation("write") as operation:
         data = _load()
         if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
+            operation.outcome = "not_found"
             # Answered like the platform's own 404.
             raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
         if data["current"] != workspace_id:

@@ -101,6 +101,8 @@ class _Pool:
         self._tokens: "queue.SimpleQueue[bool]" = queue.SimpleQueue()
         # The calls whose requests wait (the loop's thread only).
         self.pending: Set[_Call] = set()
+        # Workers running a call (under _lock).
+        self.busy = 0
         for _ in range(workers):
             threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
 
@@ -140,7 +142,16 @@ class _Pool:
                     continue
                 call = self._queue.popleft()
                 call.started = True
-            call.work()
+                self.busy += 1
+            try:
+                call.work()
+            finally:
+                with self._lock:
+                    self.busy -= 1
+
+    def waiting(self) -> int:
+        """Calls no worker has taken yet."""
+        return len(self._queue)
 
 
 class _Call:
@@ -239,6 +250,18 @@ class _Call:
 
 # Used on the loop's thread only.
 _current: Optional[_Pool] = None
+
+
+def waiting() -> int:
+    """Requests waiting for a free worker now (the metrics' reading)."""
+    pool = _current
+    return 0 if pool is None else pool.waiting()
+
+
+def busy() -> int:
+    """Workers running a call now (the metrics' reading)."""
+    pool = _current
+    return 0 if pool is None else pool.busy
 
 
 def _pool() -> _Pool:
