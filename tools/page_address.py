@@ -2,7 +2,9 @@
 address of its workspaces page, token included, and the lines that ask its
 API from a shell, ready to paste (tools/serve).
 
-    page_address.py PID
+    page_address.py PID [--lab]
+
+With --lab, the address of JupyterLab (where the Zorvik panel is) instead.
 
 The address comes from the server's own information file (jpserver-PID.json
 in Jupyter's runtime directory). Ends quietly when the process ends first.
@@ -20,13 +22,14 @@ import urllib.request
 from jupyter_core.paths import jupyter_runtime_dir
 
 PAGE = "zorvik/workspaces"
+LAB = "lab"
 WAIT_SECONDS = 300
 POLL_SECONDS = 0.2
 
 
-def page_address(info):
+def page_address(info, page=PAGE):
     """The page's address from the server's information file."""
-    address = info["url"] + PAGE
+    address = info["url"] + page
     if info.get("token"):
         address += "?" + urllib.parse.urlencode({"token": info["token"]})
     return address
@@ -76,12 +79,15 @@ def _info(path):
         return None  # not yet written, or half written
 
 
-def main(pid):
+def main(pid, lab=False):
     path = os.path.join(jupyter_runtime_dir(), f"jpserver-{pid}.json")
     deadline = time.monotonic() + WAIT_SECONDS
     while time.monotonic() < deadline and _alive(pid):
         info = _info(path)
         if info and (not info["url"].startswith(("http:", "https:")) or _answers(info["url"])):
+            if lab:
+                print(f"serve: JupyterLab with the Zorvik workspaces panel: {page_address(info, LAB)}",
+                      flush=True)
             print(f"serve: the workspaces page: {page_address(info)}", flush=True)
             print("serve: its API from a shell, ready to paste:", flush=True)
             for line in api_lines(info):
@@ -92,4 +98,4 @@ def main(pid):
 
 
 if __name__ == "__main__":
-    sys.exit(main(int(sys.argv[1])))
+    sys.exit(main(int(sys.argv[1]), lab=sys.argv[2:] == ["--lab"]))
