@@ -25,7 +25,7 @@ WSH_SUPPORTED_RANGE="CPython ${WSH_SUPPORTED_PYTHONS%% *} to ${WSH_SUPPORTED_PYT
 WSH_LOWEST_PYTHON=3.8
 # The version the build tools (tools/build-wheels) run on: the newest one
 # pyenv has on the project's machines (3.14 and 3.15 come from the Debian root).
-WSH_TOOLS_PYTHON=3.13
+WSH_TOOLS_PYTHON=${WSH_TOOLS_PYTHON:-3.13}
 
 # The versions named in WSH_PYTHONS ("all": every supported one), else $1.
 wsh_versions() {
@@ -90,17 +90,19 @@ say() {
     echo "$(basename "$0"): $*" >&2
 }
 
+# Whether VERSION is missing here and tools/debian-root's root has it; as
+# root only, as the root needs mounts.
+in_debian_root_only() {
+    [ -z "${WSH_IN_DEBIAN_ROOT:-}" ] && [ "$(id -u)" = 0 ] && [ -z "$(python_of "$1")" ] &&
+        case " $(debian_root_pythons) " in *" $1 "*) true ;; *) false ;; esac
+}
+
 # A command that can run where the machine lacks the version (it sets
-# WSH_DEBIAN_ROOT_FALLBACK=1) runs itself inside tools/debian-root's root,
-# which has it; as root only, as that needs mounts.
-if [ -n "${WSH_DEBIAN_ROOT_FALLBACK:-}" ] && [ -z "${WSH_IN_DEBIAN_ROOT:-}" ] &&
-    [ -z "${PYTHON:-}" ] && [ -n "${WSH_PYTHON_VERSION:-}" ] && [ "$(id -u)" = 0 ] &&
-    [ -z "$(python_of "$WSH_PYTHON_VERSION")" ]; then
-    case " $(debian_root_pythons) " in
-        *" $WSH_PYTHON_VERSION "*)
-            say "no CPython $WSH_PYTHON_VERSION here: running in the Debian testing root (tools/debian-root)"
-            exec "$ROOT/tools/debian-root" run "$0" "$@" ;;
-    esac
+# WSH_DEBIAN_ROOT_FALLBACK=1) runs itself inside that root.
+if [ -n "${WSH_DEBIAN_ROOT_FALLBACK:-}" ] && [ -z "${PYTHON:-}" ] &&
+    [ -n "${WSH_PYTHON_VERSION:-}" ] && in_debian_root_only "$WSH_PYTHON_VERSION"; then
+    say "no CPython $WSH_PYTHON_VERSION here: running in the Debian testing root (tools/debian-root)"
+    exec "$ROOT/tools/debian-root" run "$0" "$@"
 fi
 PYTHON=$(find_python)
 WSH_VERSION=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
