@@ -111,7 +111,7 @@ def joined_by_api(base) -> List[str]:
 async def lab_page(chromium: str, base: str) -> AsyncIterator["playwright.async_api.Page"]:
     """Lab loaded in a fresh browser; fails on any script error or error in
     the console."""
-    from playwright.async_api import async_playwright
+    from playwright.async_api import TimeoutError, async_playwright
 
     async with async_playwright() as playwright:
         browser = await playwright.chromium.launch(executable_path=chromium, headless=True,
@@ -128,6 +128,12 @@ async def lab_page(chromium: str, base: str) -> AsyncIterator["playwright.async_
             await page.wait_for_selector(".jp-ZorvikStatus", timeout=LOAD_LIMIT_MS)
             page.set_default_timeout(ACTION_LIMIT_MS)
             await settled(page)
+            # Lab's start-up ends by giving its launcher the focus; a palette
+            # opened before that would close under the test's hands.
+            with contextlib.suppress(TimeoutError):
+                await page.wait_for_function(
+                    "() => document.activeElement && document.activeElement.closest('.jp-Launcher') !== null",
+                    timeout=5000)
             yield page
             assert errors == []
         finally:
@@ -138,22 +144,30 @@ async def settled(page) -> None:
     await page.wait_for_selector('#zorvik-workspaces-panel[aria-busy="false"]', state="attached")
 
 
-async def from_palette(page, label: str) -> None:
-    """Runs a command as a keyboard user does: the palette, its name, Enter."""
+async def palette_search(page, text: str, active: str = None) -> None:
+    """Opens the palette by keyboard and types text; waits for the active item
+    to be `active` where given."""
     from playwright.async_api import TimeoutError
 
     search = page.locator(".lm-CommandPalette-input")
     # Lab's modal palette closes when it loses the focus, which Lab's own
     # start-up (the launcher taking it) may do just after it opened: again then.
     for attempt in range(3):
-        await page.keyboard.press("Control+Shift+C")
+        if not await search.is_visible():
+            await page.keyboard.press("Control+Shift+C")
         try:
-            await search.fill(label, timeout=3000)
-            await page.locator(".lm-CommandPalette-item.lm-mod-active", has_text=label).wait_for(timeout=3000)
-            break
+            await search.fill(text, timeout=3000)
+            if active is not None:
+                await page.locator(".lm-CommandPalette-item.lm-mod-active", has_text=active).wait_for(timeout=3000)
+            return
         except TimeoutError:
             if attempt == 2:
                 raise
+
+
+async def from_palette(page, label: str) -> None:
+    """Runs a command as a keyboard user does: the palette, its name, Enter."""
+    await palette_search(page, label, active=label)
     await page.keyboard.press("Enter")
 
 
@@ -174,8 +188,7 @@ async def test_panel_from_the_palette_join_status_and_leave(chromium, tmp_path):
     with running_lab(tmp_path) as base:
         async with lab_page(chromium, base) as page:
             # Every command is found under "Zorvik", none among Lab's own workspaces.
-            await page.keyboard.press("Control+Shift+C")
-            await page.locator(".lm-CommandPalette-input").fill("Zorvik")
+            await palette_search(page, "Zorvik")
             offered = await page.locator(".lm-CommandPalette-item .lm-CommandPalette-itemLabel").all_inner_texts()
             assert {"Open Zorvik Workspaces Panel", "Join Zorvik Workspace…",
                     "Leave Zorvik Workspace"} <= set(offered)
@@ -234,6 +247,15 @@ async def test_panel_from_the_palette_join_status_and_leave(chromium, tmp_path):
             await settled(page)
             assert await marked(page) == [] and joined_by_api(base) == []
             assert await page.locator(".jp-ZorvikPanel-joined").inner_text() == "Not joined to any Zorvik workspace."
+
+            # Lab's dark theme: the panel in its colours (opaque "rgb(r, g, b)").
+            await from_palette(page, "Use Theme: JupyterLab Dark")
+            await page.wait_for_function("() => document.body.dataset.jpThemeLight === 'false'")
+            await page.wait_for_function("""() => {
+                const style = getComputedStyle(document.querySelector('#zorvik-workspaces-panel'));
+                const level = c => Math.max(...c.match(/\\d+/g).slice(0, 3).map(Number));
+                return level(style.backgroundColor) < 80 && level(style.color) > 160;
+            }""")
 
 
 @bounded

@@ -53,10 +53,16 @@ function activate(
     label: args => (args.isLauncher ? 'Zorvik Workspaces' : 'Open Zorvik Workspaces Panel'),
     caption: 'Lists the Zorvik workspaces, to join one or leave it',
     icon: zorvikIcon,
-    execute: () => {
-      // Its activation puts the keyboard focus in it (WorkspacesPanel.onActivateRequest).
+    execute: async () => {
+      // Its activation puts the keyboard focus in it (WorkspacesPanel.onActivateRequest);
+      // the palette, once the command has run, gives the focus back to the
+      // main area, so the panel takes it again after the next frame.
       app.shell.activateById(PANEL_ID);
-      return model.reload();
+      await new Promise(resolve => requestAnimationFrame(() => setTimeout(resolve, 0)));
+      if (panel.isVisible && !panel.node.contains(document.activeElement)) {
+        panel.focusList();
+      }
+      await model.reload();
     }
   });
   commands.addCommand(CommandIDs.join, {
