@@ -2,12 +2,14 @@
 worker threads, bounded, while the event loop serves others; inline
 anywhere else."""
 import asyncio
+import gc
 import json
 import logging
 import os
 import stat
 import threading
 import time
+import weakref
 
 import pytest
 import requests
@@ -235,3 +237,53 @@ def test_cooperative_paths_leak_nothing(loop, release):
     release.set()
     loop.run_until_complete(holder)
 
+
+
+@pytest.mark.parametrize("workers, max_waiting", [(2, 0), (2, 1), (3, 4)])
+def test_admission_takes_exactly_workers_and_waiting(loop, release, workers, max_waiting):
+    """As many calls at once as workers plus `max_waiting` are all served;
+    one more is refused; 0 waiting serves while a worker is free."""
+    zorvik.configure(workers=workers, max_waiting=max_waiting, log=QUIET)
+    capacity = workers + max_waiting
+    calls = [loop.create_task(in_request(_workers.run, release.wait)) for _ in range(capacity)]
+    loop.run_until_complete(asyncio.sleep(0.05))
+    pool = _workers.pool()
+    assert (pool.busy, pool.waiting) == (workers, max_waiting)
+    with pytest.raises(_workers.Busy):
+        loop.run_until_complete(in_request(_workers.run, release.wait))
+    release.set()
+    assert loop.run_until_complete(asyncio.gather(*calls)) == [True] * capacity
+    assert (pool.busy, pool.waiting) == (0, 0)
+    # free again: a call one after another is never refused, none waiting
+    release.clear()
+    for _ in range(20):
+        assert loop.run_until_complete(in_request(_workers.run, len, "ab")) == 2
+
+
+class _Answer:
+    """What a call gives: collectable once its request is done with it."""
+
+
+@pytest.mark.parametrize("deadline", [None, 5.0])
+@pytest.mark.parametrize("raises", [False, True])
+@pytest.mark.parametrize("takes", [0, 0.05])  # within the quick wait, and past it
+def test_a_finished_call_leaves_nothing_behind(loop, deadline, raises, takes):
+    made = []
+
+    def answer():
+        time.sleep(takes)
+        made.append(weakref.ref(given := _Answer()))
+        if raises:
+            raise ValueError(given)
+        return given
+
+    for _ in range(3):  # every worker has had one
+        try:
+            given = loop.run_until_complete(in_request(
+                lambda: _workers.run(answer, deadline=deadline)))
+        except ValueError as e:
+            given = e
+        assert isinstance(given, (_Answer, ValueError))
+        del given
+    gc.collect()
+    assert [ref() for ref in made] == [None] * 3

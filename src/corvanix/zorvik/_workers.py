@@ -1,11 +1,15 @@
 """The worker threads the Zorvik functions hand their blocking work to.
 
 Inside a request that runs cooperatively (`corvanix.cooperative`), `run`
-gives a call to a bounded pool of threads and lets the event loop serve
-other requests until it is done; anywhere else it makes the call inline.
+gives a call to a bounded pool of threads (the standard library's executor)
+and lets the event loop serve other requests until it is done; anywhere
+else it makes the call inline. Of our own there is only what the executor
+lacks:
 
-- At most `max_waiting` calls wait for a free worker; past that a call
-  fails at once (Busy).
+- Admission: at most `max_waiting` calls wait with no worker free; past
+  that a call fails at once (Busy). A call that a free worker is about to
+  take does not wait: `workers + max_waiting` calls at once are all taken,
+  and with `max_waiting` 0 a call is taken while a worker is free.
 - A call with a deadline counts it from the moment the request asked, the
   wait for a worker included: the request stops waiting shortly after it
   (Late), and a call that a worker reaches only after it does nothing.
@@ -16,14 +20,16 @@ other requests until it is done; anywhere else it makes the call inline.
   of the queue, if no worker has it yet.
 - `stop()` ends every wait (Stopping) and lets the workers end.
 
-The workers are daemon threads: a process that exits does not wait for a
-call in flight (a store write cut short leaves the old file whole).
+A finished call leaves nothing behind: the executor's worker drops its
+work item, the call drops what it ran and what it gave, and its timer runs
+in an empty context, so an idle worker keeps no answer alive.
 """
 import asyncio
 import collections
-import queue
+import concurrent.futures
+import contextvars
 import threading
-from typing import Any, Callable, ContextManager, Deque, Optional, Set, Tuple, TypeVar
+from typing import Any, Callable, ContextManager, Optional, Set, Tuple, TypeVar
 
 from corvanix import cooperative
 from corvanix.zorvik import _clock, _deadline, _settings
@@ -85,62 +91,88 @@ def stop() -> None:
         pool.stop()
 
 
+def pool() -> "Optional[_Pool]":
+    """The pool serving now (its `waiting` and `busy` counts), if any."""
+    return _current
+
+
 class _Pool:
-    """The worker threads and the queue of the calls waiting for one."""
+    """The executor's threads, and the calls that wait for one of them."""
 
     def __init__(self, workers: int) -> None:
         self.workers = workers
-        self._queue: Deque[_Call] = collections.deque()
+        self._executor = concurrent.futures.ThreadPoolExecutor(
+            max_workers=workers, thread_name_prefix="zorvik-worker")
+        # Written by the loop's thread and the workers, under the lock: the
+        # calls admitted that no worker has (in order; a withdrawn one leaves
+        # at once, holding nothing), and how many of the workers have one.
         self._lock = threading.Lock()
+        self._waiting: "collections.OrderedDict[_Call, None]" = collections.OrderedDict()
+        self._busy = 0
         # Between a worker handing an outcome back and the loop's thread
         # ending its quick wait.
         self.handing = threading.Lock()
-        # One token for each call queued (a worker's cue to take one), and
-        # one for each worker to end. A token of a call taken out again finds
-        # the queue empty: it costs a look, no more.
-        self._tokens: "queue.SimpleQueue[bool]" = queue.SimpleQueue()
         # The calls whose requests wait (the loop's thread only).
         self.pending: Set[_Call] = set()
-        for _ in range(workers):
-            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
+
+    @property
+    def waiting(self) -> int:
+        """Calls that no worker has yet."""
+        return len(self._waiting)
+
+    @property
+    def busy(self) -> int:
+        """Workers that have a call."""
+        return self._busy
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[float],
-             ordered_by: Optional[ContextManager[Any]]) -> "asyncio.Future[Any]":
-        # Only the loop's thread adds to the queue: it cannot grow meanwhile.
-        if len(self._queue) >= _settings.current.max_waiting:
-            raise Busy
+             ordered_by: Optional[ContextManager[Any]]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
         call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
-        self.pending.add(call)
         with self._lock:
-            self._queue.append(call)
-        self._tokens.put(True)
+            free = self._busy < self.workers
+            if not free and len(self._waiting) >= _settings.current.max_waiting:
+                call.discard()
+                raise Busy
+            if free:
+                self._busy += 1
+            else:
+                self._waiting[call] = None
+        self.pending.add(call)
+        if free:
+            self._executor.submit(self._serve, call)
         return call
 
-    def withdraw(self, call: "_Call") -> None:
-        """Takes `call` out of the queue, unless a worker has it."""
+    def _serve(self, call: "Optional[_Call]") -> None:
+        """In a worker: `call`, then each call that waits, until none does."""
+        while call is not None:
+            call = call.run(self._next)
+
+    def _next(self) -> "Optional[_Call]":
+        """In a worker whose call has its outcome: the next call for it, or
+        None, the worker free already (before the outcome reaches the loop,
+        which may admit another call at once)."""
         with self._lock:
-            if not call.started:
-                self._queue.remove(call)
+            if self._waiting:
+                return self._waiting.popitem(last=False)[0]
+            self._busy -= 1
+            return None
+
+    def withdraw(self, call: "_Call") -> None:
+        """Takes `call` out of the waiting ones, unless a worker has it."""
+        with self._lock:
+            self._waiting.pop(call, None)
 
     def stop(self) -> None:
+        with self._lock:
+            self._waiting.clear()
         for call in list(self.pending):
             call.settle(None, Stopping())
         self.close()
 
     def close(self) -> None:
-        """The workers end once the calls queued before are done."""
-        for _ in range(self.workers):
-            self._tokens.put(False)
-
-    def _work(self) -> None:
-        while self._tokens.get():
-            with self._lock:
-                if not self._queue:
-                    continue
-                call = self._queue.popleft()
-                call.started = True
-            call.work()
+        """The workers end once the calls they have and those that wait are done."""
+        self._executor.shutdown(wait=False)
 
 
 class _Call:
@@ -162,26 +194,37 @@ class _Call:
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
+        # An empty context: a cancelled timer stays in the loop's heap until
+        # its time, and must keep nothing of the request alive meanwhile.
         self._timer = None if deadline is None else self._loop.call_later(
-            deadline + GRACE, lambda: self.settle(None, Late(self.started)))
+            deadline + GRACE, self._late, context=contextvars.Context())
         self.future.add_done_callback(self._done)
 
-    def work(self) -> None:
-        """In a worker."""
+    def run(self, take_next: "Callable[[], Optional[_Call]]") -> "Optional[_Call]":
+        """In a worker: makes the call and hands its outcome back; gives
+        the call to make next."""
+        self.started = True
+        fn, args, self._fn, self._args = self._fn, self._args, None, ()
         if self._order is None:
-            self._hand_back(*self._outcome())
+            result, error = self._outcome(fn, args)
+            following = take_next()
+            self._hand_back(result, error)
         else:
             with self._order:
-                self._hand_back(*self._outcome())
+                result, error = self._outcome(fn, args)
+                following = take_next()
+                self._hand_back(result, error)
+        return following
 
-    def _outcome(self) -> Tuple[Any, Optional[BaseException]]:
+    def _outcome(self, fn: Callable[..., Any],
+                 args: Tuple[Any, ...]) -> Tuple[Any, Optional[BaseException]]:
         if self.end is not None and _clock.now() >= self.end:
             return None, Late(started=False)  # too late to begin
         try:
             if self.end is None:
-                return self._fn(*self._args), None
+                return fn(*args), None
             with _deadline.counted_from(self.asked):
-                return self._fn(*self._args), None
+                return fn(*args), None
         except BaseException as e:  # handed to the request as it is
             return None, e
 
@@ -218,6 +261,9 @@ class _Call:
         except RuntimeError:
             pass  # the loop has closed: no request waits any more
 
+    def _late(self) -> None:
+        self.settle(None, Late(self.started))
+
     def settle(self, result: Any, error: Optional[BaseException]) -> None:
         """On the loop's thread: the request's outcome, unless it has one."""
         if self.future.done():
@@ -227,11 +273,20 @@ class _Call:
         else:
             self.future.set_exception(error)
 
+    def discard(self) -> None:
+        """A call refused before it was given to the pool: nothing of it stays."""
+        self.future.remove_done_callback(self._done)
+        self._fn, self._args = None, ()
+        if self._timer is not None:
+            self._timer.cancel()
+            self._timer = None
+
     def _done(self, _: "asyncio.Future[Any]") -> None:
         # Answered, late, stopped or cancelled: no timer left, nor a call in
         # the queue that nobody waits for.
         if self._timer is not None:
             self._timer.cancel()
+            self._timer = None
         if not self.started:
             self._pool.withdraw(self)
         self._pool.pending.discard(self)
