@@ -11,6 +11,7 @@ import threading
 import time
 import weakref
 
+import greenlet
 import pytest
 import requests
 
@@ -287,3 +288,43 @@ def test_a_finished_call_leaves_nothing_behind(loop, deadline, raises, takes):
         del given
     gc.collect()
     assert [ref() for ref in made] == [None] * 3
+
+
+def live_greenlets():
+    greenlet.getcurrent()  # the thread's main greenlet counts from the start
+    gc.collect()
+    return sum(1 for o in gc.get_objects() if isinstance(o, greenlet.greenlet))
+
+
+@pytest.mark.parametrize("burst", [1, 150])
+def test_a_burst_leaves_no_greenlet_behind(loop, burst):
+    async def waits():
+        return await asyncio.gather(*(in_request(cooperative.wait, asyncio.sleep(0.01, i))
+                                      for i in range(burst)))
+
+    before = live_greenlets()
+    for _ in range(3):
+        assert loop.run_until_complete(waits()) == list(range(burst))
+    assert live_greenlets() == before
+
+
+def deepest():
+    """How many more frames the calling code may nest."""
+    def down(n):
+        try:
+            return down(n + 1)
+        except RecursionError:
+            return n
+    return down(0)
+
+
+def test_each_call_starts_at_its_callers_recursion_depth(loop):
+    def nested(levels):
+        if levels:
+            return nested(levels - 1)
+        return loop.run_until_complete(in_request(deepest))
+
+    deep = nested(300)
+    shallow = loop.run_until_complete(in_request(deepest))
+    # the call from 300 levels down had about 300 fewer; the later one has them back
+    assert shallow - deep >= 250
