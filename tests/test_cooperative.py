@@ -19,6 +19,7 @@ import corvanix.zorvik as zorvik
 from corvanix import cooperative
 from corvanix.server.misc.functions import parse_zorvik_exception
 from corvanix.zorvik import _client, _errors, _store, _workers
+from corvanix.zorvik._deadline import Deadline
 from helpers import assert_no_leaks, sanitizer_loaded
 from test_zorvik import standin_process
 from test_server_extension import call, jp_server_config, zorvik_options  # noqa: F401 (fixtures)
@@ -103,12 +104,14 @@ def test_blocking_work_runs_on_a_worker_only_inside_a_request(standin, monkeypat
 
 @pytest.mark.parametrize("advance, answer, asked", [
     (0, (200, [10, 20]), 1),
-    # past the deadline before a worker was free: the call does nothing
+    (18.5, (200, [10, 20]), 1),
+    # too little left (or none) when a worker was free: the call is not made
+    (19.5, (504, _client.TIMED_OUT), 0),
     (25, (504, _client.TIMED_OUT), 0),
 ])
 def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog, advance, answer,
                                           asked):
-    zorvik.configure(url=standin.url, workers=1, deadline=20)
+    zorvik.configure(url=standin.url, workers=1, deadline=20, cooldown=30)
     holder = holding_the_worker(loop, release)
     waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
     loop.run_until_complete(asyncio.sleep(0.05))
@@ -119,8 +122,31 @@ def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog,
     assert (status, result if status != 200 else [w.id for w in result]) == answer
     assert len(standin.seen) == asked
     if asked == 0:
+        left = f"{max(20 - advance, 0):g}"
         assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
-            f"Zorvik platform {standin.url}: timed out after 20 s waiting for a free worker."]
+            f"Zorvik platform {standin.url}: call not made: {left} s of the 20 s deadline left "
+            f"when a worker was free."]
+    # the platform, not asked, is not cooling down: the next request is made
+    assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200
+    assert len(standin.seen) == asked + 1
+
+
+def test_silence_is_logged_with_the_time_the_platform_was_given(standin, clock, loop, release,
+                                                                 caplog):
+    zorvik.configure(url=standin.url, workers=1, deadline=20, cooldown=30)
+    holder = holding_the_worker(loop, release)
+    waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
+    loop.run_until_complete(asyncio.sleep(0.05))
+    clock.advance(12)  # in the queue: 8 s left when a worker takes it
+    standin.mode, standin.clock = "stall", clock
+    release.set()
+    loop.run_until_complete(holder)
+    assert outcome(loop, waiting) == (504, _client.TIMED_OUT)
+    assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
+        f"Zorvik platform {standin.url}: timed out after 8 s waiting for the answer. Requests "
+        f"to it fail at once for the next 30 s."]
+    status, message = outcome(loop, in_request(zorvik.get_joined_workspaces))
+    assert status == 504 and "next attempt in 30 s" in message
 
 
 @pytest.mark.parametrize("where, busy", [("store", _store.BUSY), ("platform", _client.BUSY)])
@@ -281,7 +307,7 @@ def test_a_finished_call_leaves_nothing_behind(loop, deadline, raises, takes):
     for _ in range(3):  # every worker has had one
         try:
             given = loop.run_until_complete(in_request(
-                lambda: _workers.run(answer, deadline=deadline)))
+                lambda: _workers.run(answer, deadline=deadline and Deadline(deadline))))
         except ValueError as e:
             given = e
         assert isinstance(given, (_Answer, ValueError))

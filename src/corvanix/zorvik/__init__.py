@@ -18,6 +18,7 @@ into the answer's status and message (`_errors`).
 from typing import Any, Callable, ContextManager, List, Optional, TypeVar
 
 from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
+from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
 from corvanix.zorvik._settings import (DEFAULT_COOLDOWN, DEFAULT_DEADLINE,
@@ -94,22 +95,23 @@ _T = TypeVar("_T")
 def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
          ordered_by: Optional[ContextManager[Any]] = None) -> _T:
     platform = _checked(_platform.place)  # reads no file
+    # The request's, from the moment it asks.
+    deadline = Deadline(_settings.current.deadline)
     try:
         if platform is None:
             return _workers.run(on_store, *args, ordered_by=ordered_by)
-        return _workers.run(_call_platform, on_platform, *args,
-                            deadline=_settings.current.deadline)
+        return _workers.run(_call_platform, on_platform, deadline, *args, deadline=deadline)
     except _workers.Busy:
         raise (_store.busy() if platform is None else _client.busy(platform.base)) from None
     except _workers.Late as late:
-        raise _client.late(platform.base, late.started) from None  # type: ignore[union-attr]
+        raise _client.late(platform.base, late, deadline) from None  # type: ignore[union-attr]
     except _workers.Stopping:
         raise _errors.bad_request(503, _errors.STOPPING) from None
 
 
-def _call_platform(call: Callable[..., _T], *args: Any) -> _T:
+def _call_platform(call: Callable[..., _T], deadline: Deadline, *args: Any) -> _T:
     # The credentials may come from a file: read here, in the worker.
-    return call(_checked(_platform.current), *args)
+    return call(_checked(_platform.current), deadline, *args)
 
 
 def _checked(resolve: Callable[[], _T]) -> _T:

@@ -10,9 +10,10 @@ lacks:
   that a call fails at once (Busy). A call that a free worker is about to
   take does not wait: `workers + max_waiting` calls at once are all taken,
   and with `max_waiting` 0 a call is taken while a worker is free.
-- A call with a deadline counts it from the moment the request asked, the
-  wait for a worker included: the request stops waiting shortly after it
-  (Late), and a call that a worker reaches only after it does nothing.
+- A call with a deadline (made when the request asked: the wait for a
+  worker is part of it) is waited for until shortly after it (Late); one
+  that a worker reaches with too little of it left is not made (Late, with
+  what was left).
 - Calls made under one lock (`ordered_by`) are answered in the order they
   ran: the outcome is handed to the loop before the lock is let go.
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
@@ -32,7 +33,8 @@ import threading
 from typing import Any, Callable, ContextManager, Optional, Set, Tuple, TypeVar
 
 from corvanix import cooperative
-from corvanix.zorvik import _clock, _deadline, _settings
+from corvanix.zorvik import _settings
+from corvanix.zorvik._deadline import Deadline
 
 # How much longer than the deadline a request waits for a call a worker
 # runs: the call ends by the deadline, with a failure that says more.
@@ -56,18 +58,20 @@ class Busy(Exception):
 
 
 class Late(Exception):
-    """The deadline passed before the call ended."""
+    """The deadline passed before the call ended, or was too near for it to
+    begin (`left`: what was left then)."""
 
-    def __init__(self, started: bool) -> None:
+    def __init__(self, started: bool, left: Optional[float] = None) -> None:
         super().__init__("started" if started else "waiting for a worker")
         self.started = started
+        self.left = left
 
 
 class Stopping(Exception):
     """The server stops."""
 
 
-def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None,
+def run(fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
         ordered_by: Optional[ContextManager[Any]] = None) -> _T:
     """`fn(*args)`, in a worker when inside a cooperative request, else
     inline; in a worker, under `ordered_by` (a lock that `fn` may take
@@ -125,7 +129,7 @@ class _Pool:
         """Workers that have a call."""
         return self._busy
 
-    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[float],
+    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[Deadline],
              ordered_by: Optional[ContextManager[Any]]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
         call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
@@ -179,7 +183,7 @@ class _Call:
     """One call handed to the workers, and the future its request waits on."""
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
-                 deadline: Optional[float], ordered_by: Optional[ContextManager[Any]],
+                 deadline: Optional[Deadline], ordered_by: Optional[ContextManager[Any]],
                  quick: bool) -> None:
         # Held until the worker has the outcome, while the loop's thread
         # waits on it (`ended_quickly`); None once that wait is over.
@@ -188,8 +192,7 @@ class _Call:
             self.quick = threading.Lock()
             self.quick.acquire()
         self._quick_outcome: Optional[Tuple[Any, Optional[BaseException]]] = None
-        self.asked = _clock.now()
-        self.end = None if deadline is None else self.asked + deadline
+        self.deadline = deadline
         self.started = False
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
         self._loop = asyncio.get_running_loop()
@@ -197,7 +200,7 @@ class _Call:
         # An empty context: a cancelled timer stays in the loop's heap until
         # its time, and must keep nothing of the request alive meanwhile.
         self._timer = None if deadline is None else self._loop.call_later(
-            deadline + GRACE, self._late, context=contextvars.Context())
+            max(deadline.left(), 0) + GRACE, self._late, context=contextvars.Context())
         self.future.add_done_callback(self._done)
 
     def run(self, take_next: "Callable[[], Optional[_Call]]") -> "Optional[_Call]":
@@ -218,13 +221,11 @@ class _Call:
 
     def _outcome(self, fn: Callable[..., Any],
                  args: Tuple[Any, ...]) -> Tuple[Any, Optional[BaseException]]:
-        if self.end is not None and _clock.now() >= self.end:
-            return None, Late(started=False)  # too late to begin
+        deadline = self.deadline
+        if deadline is not None and not deadline.enough_left():
+            return None, Late(started=False, left=deadline.left())  # too late to begin
         try:
-            if self.end is None:
-                return fn(*args), None
-            with _deadline.counted_from(self.asked):
-                return fn(*args), None
+            return fn(*args), None
         except BaseException as e:  # handed to the request as it is
             return None, e
 
