@@ -15,10 +15,10 @@ as `requests` exceptions whose text has the form "<status>: <message>" (a
 connection failure excepted), which `parse_zorvik_exception` turns back
 into the answer's status and message (`_errors`).
 """
-from typing import Any, Callable, ContextManager, List, Optional, TypeVar
+from typing import Any, Callable, List, Optional, TypeVar
 
 from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
-from corvanix.zorvik._deadline import Deadline
+from corvanix.zorvik._deadline import LEAST_CALL, Deadline
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
 from corvanix.zorvik._settings import (DEFAULT_COOLDOWN, DEFAULT_DEADLINE,
@@ -93,18 +93,22 @@ _T = TypeVar("_T")
 
 
 def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
-         ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+         ordered_by: Optional[_store.WriteLock] = None) -> _T:
     platform = _checked(_platform.place)  # reads no file
-    # The request's, from the moment it asks.
-    deadline = Deadline(_settings.current.deadline)
     try:
         if platform is None:
-            return _workers.run(on_store, *args, ordered_by=ordered_by)
+            # The request's, from the moment it asks.
+            deadline = Deadline(_settings.current.deadline)
+            return _workers.run(on_store, deadline, *args, ordered_by=ordered_by,
+                                deadline=deadline)
+        deadline = Deadline(_settings.current.deadline, least=LEAST_CALL)
         return _workers.run(_call_platform, on_platform, deadline, *args, deadline=deadline)
     except _workers.Busy:
         raise (_store.busy() if platform is None else _client.busy(platform.base)) from None
-    except _workers.Late as late:
-        raise _client.late(platform.base, late, deadline) from None  # type: ignore[union-attr]
+    except (_workers.Late, _store.Late) as late:
+        if platform is None:
+            raise _store.late() from None
+        raise _client.late(platform.base, late, deadline) from None  # type: ignore[arg-type]
     except _workers.Stopping:
         raise _errors.bad_request(503, _errors.STOPPING) from None
 

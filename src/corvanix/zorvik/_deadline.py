@@ -21,11 +21,15 @@ _LEAST_WAIT = 0.001
 
 
 class Deadline:
-    __slots__ = ("asked", "seconds")
+    __slots__ = ("asked", "seconds", "least")
 
-    def __init__(self, seconds: float, asked: Optional[float] = None) -> None:
+    def __init__(self, seconds: float, least: float = 0.0,
+                 asked: Optional[float] = None) -> None:
         self.asked = _clock.now() if asked is None else asked
         self.seconds = seconds
+        # Less than this left, a call is not begun (LEAST_CALL for a
+        # platform call).
+        self.least = least
 
     @property
     def end(self) -> float:
@@ -38,9 +42,10 @@ class Deadline:
         return self.left() <= 0
 
     def enough_left(self) -> bool:
-        """Whether a call may still be made: LEAST_CALL left, or half of a
-        deadline shorter than twice that."""
-        return self.left() >= min(LEAST_CALL, self.seconds / 2)
+        """Whether a call may still begin: `least` left, or half of a
+        deadline shorter than twice that; some time in any case."""
+        left = self.left()
+        return left > 0 and left >= min(self.least, self.seconds / 2)
 
     def bound(self, sock: socket.socket) -> None:
         """Lets the next operation on `sock` wait only for what is left."""

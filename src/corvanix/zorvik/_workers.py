@@ -15,7 +15,9 @@ lacks:
   that a worker reaches with too little of it left is not made (Late, with
   what was left).
 - Calls made under one lock (`ordered_by`) are answered in the order they
-  ran: the outcome is handed to the loop before the lock is let go.
+  ran: the outcome is handed to the loop before the lock is let go. The
+  lock is waited for until the deadline at most, and a call whose request
+  has gone (its client left, or it was answered late) meanwhile is not made.
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
@@ -30,7 +32,7 @@ import collections
 import concurrent.futures
 import contextvars
 import threading
-from typing import Any, Callable, ContextManager, Optional, Set, Tuple, TypeVar
+from typing import Any, Callable, Optional, Protocol, Set, Tuple, TypeVar
 
 from corvanix import cooperative
 from corvanix.zorvik import _settings
@@ -53,6 +55,12 @@ QUICK = 0.002
 _T = TypeVar("_T")
 
 
+class _Lock(Protocol):
+    def acquire(self, blocking: bool = ..., timeout: float = ...) -> bool: ...
+
+    def release(self) -> None: ...
+
+
 class Busy(Exception):
     """Too many calls wait for a worker."""
 
@@ -72,7 +80,7 @@ class Stopping(Exception):
 
 
 def run(fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
-        ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+        ordered_by: Optional["_Lock"] = None) -> _T:
     """`fn(*args)`, in a worker when inside a cooperative request, else
     inline; in a worker, under `ordered_by` (a lock that `fn` may take
     again) until its outcome is on its way to the loop. Raises Busy, Late
@@ -130,7 +138,7 @@ class _Pool:
         return self._busy
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[Deadline],
-             ordered_by: Optional[ContextManager[Any]]) -> "_Call":
+             ordered_by: Optional["_Lock"]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
         call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
         with self._lock:
@@ -183,7 +191,7 @@ class _Call:
     """One call handed to the workers, and the future its request waits on."""
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
-                 deadline: Optional[Deadline], ordered_by: Optional[ContextManager[Any]],
+                 deadline: Optional[Deadline], ordered_by: Optional["_Lock"],
                  quick: bool) -> None:
         # Held until the worker has the outcome, while the loop's thread
         # waits on it (`ended_quickly`); None once that wait is over.
@@ -194,6 +202,9 @@ class _Call:
         self._quick_outcome: Optional[Tuple[Any, Optional[BaseException]]] = None
         self.deadline = deadline
         self.started = False
+        # Set on the loop's thread once the request has its answer: a worker
+        # that reaches the call only then does not make it.
+        self.abandoned = False
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
@@ -208,19 +219,25 @@ class _Call:
         the call to make next."""
         self.started = True
         fn, args, self._fn, self._args = self._fn, self._args, None, ()
-        if self._order is None:
+        order, deadline = self._order, self.deadline
+        if order is None:
             result, error = self._outcome(fn, args)
+        elif not order.acquire(timeout=-1 if deadline is None else max(deadline.left(), 0)):
+            order, (result, error) = None, (None, Late(started=True))
+        try:
+            if order is not None:
+                result, error = self._outcome(fn, args)
             following = take_next()
             self._hand_back(result, error)
-        else:
-            with self._order:
-                result, error = self._outcome(fn, args)
-                following = take_next()
-                self._hand_back(result, error)
+        finally:
+            if order is not None:
+                order.release()
         return following
 
     def _outcome(self, fn: Callable[..., Any],
                  args: Tuple[Any, ...]) -> Tuple[Any, Optional[BaseException]]:
+        if self.abandoned:
+            return None, Late(started=False)  # nobody waits for it
         deadline = self.deadline
         if deadline is not None and not deadline.enough_left():
             return None, Late(started=False, left=deadline.left())  # too late to begin
@@ -285,6 +302,7 @@ class _Call:
     def _done(self, _: "asyncio.Future[Any]") -> None:
         # Answered, late, stopped or cancelled: no timer left, nor a call in
         # the queue that nobody waits for.
+        self.abandoned = True
         if self._timer is not None:
             self._timer.cancel()
             self._timer = None
