@@ -13,7 +13,7 @@ import pytest
 
 import corvanix.zorvik as zorvik
 from corvanix import cooperative
-from corvanix.zorvik import _store
+from corvanix.zorvik import _errors, _store
 from test_cooperative import QUIET, in_request, loop, outcome, pytestmark  # noqa: F401
 
 DEADLINE = 0.5
@@ -120,3 +120,24 @@ def test_another_process_writing_holds_the_writes_off(loop):
     while lock_files_open() and time.monotonic() < give_up:
         time.sleep(0.01)
     assert lock_files_open() == 0
+
+
+def test_stopping_answers_each_request_with_what_happened(loop, disk):
+    """The write in progress ends and is answered 200; the one waiting for a
+    worker is answered 503 and never made."""
+    zorvik.configure(workers=1, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    hang, go_on = disk
+    hang.set()
+    _, writing = post(loop, 2)
+    settle(loop)
+    _, waiting = post(loop, 3)
+    settle(loop)
+    stopping = loop.create_task(zorvik.stop())
+    assert outcome(loop, waiting) == (503, _errors.STOPPING)
+    assert not stopping.done()
+    go_on.set()
+    loop.run_until_complete(stopping)
+    assert writing.done() and outcome(loop, writing) == (200, None)
+    settle(loop, 0.1)
+    assert current() == 2

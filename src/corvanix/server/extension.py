@@ -142,7 +142,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         zorvik.log_proxy()
 
     async def stop_extension(self) -> None:
-        zorvik.stop()
+        await zorvik.stop()
 
 
 def _jupyter_server_extension_points() -> List[Dict[str, Any]]:

@@ -15,6 +15,7 @@ as `requests` exceptions whose text has the form "<status>: <message>" (a
 connection failure excepted), which `parse_zorvik_exception` turns back
 into the answer's status and message (`_errors`).
 """
+import asyncio
 from typing import Any, Callable, List, Optional, TypeVar
 
 from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
@@ -43,11 +44,16 @@ def configure(**options) -> None:
     _settings.configure(**options)
 
 
-def stop() -> None:
-    """Answers the requests that wait for a worker with 503 and lets the
-    workers end once their calls are done (the server stops). On the event
-    loop's thread."""
-    _workers.stop()
+async def stop() -> None:
+    """Answers the requests that wait for a worker with 503 (their calls are
+    never made), lets the calls the workers have end, each answered with its
+    own outcome (by its deadline), and lets the workers end (the server
+    stops). On the event loop's thread."""
+    running = _workers.stop()
+    if running:
+        await asyncio.wait(running)
+        # The requests, woken first, write their answers now.
+        await asyncio.sleep(0)
 
 
 def platform_base() -> Optional[str]:

@@ -21,7 +21,9 @@ lacks:
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
-- `stop()` ends every wait (Stopping) and lets the workers end.
+- `stop()` ends the wait of every call no worker has (Stopping: it is never
+  made) and lets the workers end; a call a worker has ends as it would
+  have, and is answered with its own outcome.
 
 A finished call leaves nothing behind: the executor's worker drops its
 work item, the call drops what it ran and what it gave, and its timer runs
@@ -32,7 +34,7 @@ import collections
 import concurrent.futures
 import contextvars
 import threading
-from typing import Any, Callable, Optional, Protocol, Set, Tuple, TypeVar
+from typing import Any, Callable, List, Optional, Protocol, Set, Tuple, TypeVar
 
 from corvanix import cooperative
 from corvanix.zorvik import _settings
@@ -93,14 +95,15 @@ def run(fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
     return cooperative.wait(call.future)
 
 
-def stop() -> None:
-    """Ends every request's wait with Stopping, drops the calls no worker
-    has taken and lets the workers end once their calls are done. On the
-    loop's thread. The next call starts a new pool."""
+def stop() -> "List[asyncio.Future[Any]]":
+    """Ends the wait of every request whose call no worker has with Stopping
+    (the call is never made) and lets the workers end once their calls are
+    done; gives the futures of those calls, which end with their own
+    outcomes (by their deadlines, where they have one). On the loop's
+    thread. The next call starts a new pool."""
     global _current
     pool, _current = _current, None
-    if pool is not None:
-        pool.stop()
+    return [] if pool is None else pool.stop()
 
 
 def pool() -> "Optional[_Pool]":
@@ -175,12 +178,14 @@ class _Pool:
         with self._lock:
             self._waiting.pop(call, None)
 
-    def stop(self) -> None:
-        with self._lock:
+    def stop(self) -> "List[asyncio.Future[Any]]":
+        with self._lock:  # no worker takes one of them now
+            never = list(self._waiting)
             self._waiting.clear()
-        for call in list(self.pending):
+        for call in never:
             call.settle(None, Stopping())
         self.close()
+        return [call.future for call in self.pending if not call.future.done()]
 
     def close(self) -> None:
         """The workers end once the calls they have and those that wait are done."""
