@@ -37,7 +37,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
 from loopback import free_port, jupyter_env, stop_process  # noqa: E402  (after its directory)
 
-STANDIN = os.path.join(HERE, os.pardir, "tests", "zorvik_standin.py")
+STANDIN = os.path.join(HERE, "standin_platform.py")
 ROUTE = "/api/zorvik/workspaces"
 VARIANTS = ("cooperative", "inline")
 HEADING = "## Cooperative route against inline"
@@ -142,9 +142,9 @@ def variant_options(variant: str) -> List[str]:
 
 @contextlib.contextmanager
 def standin(*options: str) -> Iterator[str]:
-    """The stand-in platform in a process of its own; yields its URL."""
+    """The bench's stand-in platform in a process of its own; yields its URL."""
     port = free_port()
-    proc = subprocess.Popen([sys.executable, STANDIN, "--port", str(port), *options],
+    proc = subprocess.Popen([sys.executable, STANDIN, str(port), *options],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         proc.stdout.readline()  # listening
@@ -308,7 +308,7 @@ def concurrent(counts: Dict[str, Any]) -> Dict[str, Tuple[float, collections.Cou
 
 def status_during_stall(counts: Dict[str, Any]) -> Dict[str, Tuple[int, float, List[float]]]:
     results = {}
-    with standin("--mode", "stall") as url:
+    with standin("--stall") as url:
         for variant in VARIANTS:
             with Server(*variant_options(variant), f"--ZorvikWorkspacesApp.deadline="
                         f"{counts['deadline']}", env={"ZORVIK_URL": url}) as server:
@@ -338,7 +338,7 @@ def waiting_memory(counts: Dict[str, Any]) -> Tuple[float, int]:
     """(KiB of resident memory per request waiting on a stalled platform,
     requests measured), cooperative."""
     n = counts["waiting"]
-    with standin("--mode", "stall") as url, Server(
+    with standin("--stall") as url, Server(
             *variant_options("cooperative"), "--ZorvikWorkspacesApp.deadline=600",
             "--ZorvikWorkspacesApp.cooldown=0", f"--ZorvikWorkspacesApp.max_waiting={10 * n}",
             env={"ZORVIK_URL": url}) as server:
@@ -368,7 +368,7 @@ def waiting_memory(counts: Dict[str, Any]) -> Tuple[float, int]:
 def burst(counts: Dict[str, Any]) -> Dict[str, Dict[str, Any]]:
     """{variant: figures} of many concurrent GETs against a stalled platform."""
     results = {}
-    with standin("--mode", "stall") as url:
+    with standin("--stall") as url:
         for variant in VARIANTS:
             with Server(*variant_options(variant),
                         f"--ZorvikWorkspacesApp.deadline={counts['deadline']}",

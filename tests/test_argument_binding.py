@@ -154,8 +154,8 @@ def test_comparison_error_of_a_str_subclass_key_passes_on(testmod):
     ],
 )
 def test_names_tuples_only_native_callers_pass(testmod, values, names, message):
-    # call_vector hands the names tuple to the wrapper as it is.
-    e = raises_with(lambda: testmod.call_vector(testmod.bind_finish_with_result, values, names),
+    # The fast call hands the names tuple to the wrapper as it is.
+    e = raises_with(lambda: testmod.vectorcall(testmod.bind_finish_with_result, values, names),
                     TypeError)
     assert str(e) == message
     assert last_entry(e).tb_lineno == line("_finish_with_result")
@@ -171,7 +171,7 @@ def test_binding_does_not_leak(testmod):
                              ((big, big, big, big), {}), ((big,), {"result": big, "x": big}),
                              ((big,), {Key("self"): big}), ((big,), {1: big})]:
             raises_with(lambda: testmod.bind_finish_with_result(*args, **kwargs), TypeError)
-        raises_with(lambda: testmod.call_vector(testmod.bind_finish_with_result, (big, big, big),
+        raises_with(lambda: testmod.vectorcall(testmod.bind_finish_with_result, (big, big, big),
                                                 ("result", "result")), TypeError)
 
     assert_no_leaks(calls)

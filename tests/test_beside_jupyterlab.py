@@ -8,6 +8,7 @@ wheels (`-m wheel` with WSH_WHEEL_DIR).
 import glob
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -122,6 +123,15 @@ def test_install_beside_jupyterlab_keeps_its_versions_and_serves(existing, wheel
     changed = {name: (version, after.get(name)) for name, version in before.items()
                if after.get(name) != version}
     assert changed == {}, f"the install changed {changed}"
+
+    # Lab finds the prebuilt extension the wheel installed, enabled and loadable.
+    lab_home = tmp_path / "lab-home"
+    listed = subprocess.run([str(env_dir / "bin" / "jupyter"), "labextension", "list"],
+                            capture_output=True, text=True, timeout=120,
+                            env=jupyter_env(str(lab_home), {"PATH": os.environ["PATH"]}))
+    text = re.sub(r"\x1b\[[0-9;]*m", "", listed.stdout + listed.stderr)
+    assert re.search(rf"corvanix-zorvik-workspaces v{re.escape(corvanix.__version__)} enabled +OK "
+                     r"\(python, corvanix-zorvik-workspace-handler\)", text), text
 
     port, token = free_port(), "beside-jupyterlab-token"
     proc = start_lab(env_dir, tmp_path, port, token)

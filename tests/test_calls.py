@@ -44,10 +44,10 @@ class Target:
         return (self.tag,) + args
 
 
-def test_call_vector_fast_entry_and_call_slot(testmod):
-    assert testmod.call_vector(record, (1, 2, 3), ("k",)) == ((1, 2), {"k": 3})
-    assert testmod.call_vector(NoFastEntry(), (1, 2), ("k",)) == ("slot", (1,), {"k": 2})
-    e = raises_with(lambda: testmod.call_vector(5, (), None), TypeError)
+def test_vectorcall_fast_entry_and_call_slot(testmod):
+    assert testmod.vectorcall(record, (1, 2, 3), ("k",)) == ((1, 2), {"k": 3})
+    assert testmod.vectorcall(NoFastEntry(), (1, 2), ("k",)) == ("slot", (1,), {"k": 2})
+    e = raises_with(lambda: testmod.vectorcall(5, (), None), TypeError)
     assert str(e) == "'int' object is not callable"
 
 
@@ -97,12 +97,12 @@ GUARD_COUNTS_FRAMES = sys.version_info < (3, 12)
 def test_recursion_guard(testmod, low_recursion_limit):
     # A function object's fast entry counts one level, as the interpreter's
     # built-in functions do; the call slot adds its own on top, and the
-    # direct entry point runs under call_one_arg's guard instead.
+    # common call's direct entry point runs under a guard of its own instead.
     function = make(testmod, "o")
-    fast_entry_frames = frames_to_overflow(lambda: testmod.call_vector(function, (1,)))[0]
+    fast_entry_frames = frames_to_overflow(lambda: testmod.vectorcall(function, (1,)))[0]
     for guarded, levels in [
         (lambda: testmod.call_object(function, (1,)), 2),
-        (lambda: testmod.call_one_arg(function, 1), 1),
+        (lambda: testmod.call_fast_dict(function, 1), 1),
     ]:
         frames, e = frames_to_overflow(guarded)
         if GUARD_COUNTS_FRAMES:
@@ -110,13 +110,6 @@ def test_recursion_guard(testmod, low_recursion_limit):
             assert str(e) == "maximum recursion depth exceeded while calling a Python object"
         else:
             assert frames == fast_entry_frames
-
-
-def test_call_one_arg_passes_self(testmod):
-    items = []
-    assert testmod.call_one_arg(items.append, 4) is None
-    assert testmod.call_one_arg(items.copy) == [4]
-    assert items == [4]
 
 
 def test_call_fast_dict_paths(testmod):
@@ -162,7 +155,7 @@ def test_call_fast_dict_honours_binding_flags(
         assert str(raises_with(call, TypeError)) == expected
         return
     assert call() == tuple(function if item is F else item for item in expected)
-    # The direct entry under call_one_arg's guard and the function's own fast
+    # The direct entry under the common call's guard and the function's own fast
     # entry each count one level: whichever path is taken, the frames are
     # those of a fastcall definition reached by the same call.
     fastcall = make(testmod, "fastcall_keywords")
@@ -170,9 +163,10 @@ def test_call_fast_dict_honours_binding_flags(
     assert frames_to_overflow(call)[0] == fast_entry_frames
 
 
-def test_call_one_arg_passes_our_functions_self_even_when_static(testmod):
+def test_direct_call_passes_our_functions_self_even_when_static(testmod):
+    # A built-in's static definition gets null first; ours always gets m_self.
     function = make(testmod, "o_static")
-    assert testmod.call_one_arg(function, "x") == ("o", function, "x")
+    assert testmod.call_fast_dict(function, "x") == ("o", function, "x")
 
 
 def test_call_method_keywords(testmod):
@@ -211,7 +205,7 @@ def test_calls_do_not_leak(testmod):
     static = make(testmod, "o_static", BINDING_STATIC)
 
     def calls():
-        testmod.call_vector(record, (1, [2]), ("k",))
+        testmod.vectorcall(record, (1, [2]), ("k",))
         testmod.call_object(record, ([1],), {"k": [2]})
         testmod.call_fast_dict(NoFastEntry(), [1], k=[2])
         testmod.call_fast_dict(dict, [(1, 2)])
@@ -219,7 +213,7 @@ def test_calls_do_not_leak(testmod):
         testmod.call_method_by_name(bound_elsewhere, "positional", [1])
         testmod.call_fast_dict(native_method, INST, [1])
         testmod.call_fast_dict(plain, [1])
-        testmod.call_one_arg(static, [1])
+        testmod.call_fast_dict(static, [1])
         raises_with(lambda: testmod.call_method_keywords(target, "keywords", name=[1]), TypeError)
         raises_with(lambda: testmod.call_method_by_name(target, "missing", [1]), AttributeError)
         raises_with(lambda: testmod.call_object(5, ([1],)), TypeError)

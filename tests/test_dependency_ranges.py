@@ -33,3 +33,31 @@ def test_lowest_versions_run_pins_every_dependency_at_its_floor():
     for name, floor in floors(PYPROJECT).items():
         assert Version(lowest[name.lower()]) == Version(floor), \
             f"{name}: the lowest-versions run tests {lowest[name.lower()]}, the floor is {floor}"
+
+
+def supported_versions():
+    """The versions the project's commands know (tools/env.sh)."""
+    with open(os.path.join(ROOT, "tools", "env.sh")) as f:
+        line = next(line for line in f if line.startswith("WSH_SUPPORTED_PYTHONS="))
+    return line.split("=", 1)[1].strip().strip('"').split()
+
+
+def test_metadata_commands_and_pins_name_the_same_interpreter_versions():
+    try:
+        import tomllib
+    except ImportError:  # before 3.11
+        import tomli as tomllib
+    from packaging.specifiers import SpecifierSet
+    with open(PYPROJECT, "rb") as f:
+        project = tomllib.load(f)["project"]
+    known = supported_versions()
+    allowed = SpecifierSet(project["requires-python"])
+    # every patch release of a supported version installs, no other minor does
+    assert [f"3.{m}" for m in range(30) if f"3.{m}.0" in allowed] == known
+    assert all(f"{v}.99" in allowed for v in known)
+    prefix = "Programming Language :: Python :: "
+    assert [c[len(prefix):] for c in project["classifiers"]
+            if c[len(prefix):].startswith("3.")] == known
+    missing = [v for v in known
+               if not os.path.exists(os.path.join(ROOT, "constraints", f"py{v}.txt"))]
+    assert not missing, f"no pins for CPython {missing}: run tools/update-constraints"

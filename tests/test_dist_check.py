@@ -20,6 +20,9 @@ GOOD = [
     "corvanix/server/handlers/zorvik/workspace_handler.cpython-38-x86_64-linux-gnu.so",
     "corvanix/server/handlers/zorvik/workspace_handler.pyi",
     f"{NAME}.data/data/etc/jupyter/jupyter_server_config.d/corvanix.json",
+    *(f"{NAME}.data/data/share/jupyter/labextensions/corvanix-zorvik-workspaces/{f}"
+      for f in ["package.json", "install.json", "schemas/corvanix-zorvik-workspaces/plugin.json",
+                "static/remoteEntry.8a1e15419c38be7e05ef.js"]),
     f"{NAME}.dist-info/METADATA",
     f"{NAME}.dist-info/entry_points.txt",
     f"{NAME}.dist-info/licenses/LICENSE",
@@ -71,6 +74,10 @@ SCRIPT_MISSING = "no console script jupyter-zorvik-workspaces"
     (GOOD + ["build/wheel-cp38/CMakeCache.txt"], GOOD_TAG, "holds build/"),
     (GOOD + ["corvanix/_wsh_testmod.cpython-38-x86_64-linux-gnu.so"], GOOD_TAG, "_wsh_testmod"),
     (GOOD + ["corvanix/server/__pycache__/extension.cpython-38.pyc"], GOOD_TAG, "__pycache__"),
+    # Lab would list the extension and fail to load it
+    ([n for n in GOOD if "remoteEntry" not in n], GOOD_TAG, "static/remoteEntry"),
+    ([n for n in GOOD if not n.endswith("install.json")], GOOD_TAG, "install.json"),
+    (GOOD + ["corvanix/labextension/package.json"], GOOD_TAG, "holds corvanix/labextension/"),
 ])
 def test_an_incomplete_or_tainted_wheel_is_refused(tmp_path, names, tag, problem):
     problems = check_dist.check_wheel(wheel(tmp_path, names, tag), GLIBC)

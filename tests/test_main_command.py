@@ -1,5 +1,6 @@
 """The README's main command, started as a user would, and the installed files."""
 import ast
+import importlib.util
 import json
 import os
 import re
@@ -67,14 +68,14 @@ def wait_for(pattern, log_path, proc):
 
 
 @pytest.mark.slow
-def test_main_command_serves_the_embedded_store_at_its_page(user_env, tmp_path):
+def test_main_command_s_server_mode_serves_the_embedded_store_at_its_page(user_env, tmp_path):
     port = free_port()
     root = tmp_path / "notebooks"
     root.mkdir()
     (root / "mine.txt").write_text("x")
     log_path = tmp_path / "serve.log"
     with open(log_path, "w") as log:
-        proc = subprocess.Popen([SERVE, f"--port={port}", "--ServerApp.port_retries=0"],
+        proc = subprocess.Popen([SERVE, "--server", f"--port={port}", "--ServerApp.port_retries=0"],
                                 cwd=str(root), env=user_env, stdout=log, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
     try:
@@ -88,6 +89,11 @@ def test_main_command_serves_the_embedded_store_at_its_page(user_env, tmp_path):
         auth = {"Authorization": f"token {token}"}
 
         assert requests.get(url, timeout=10).status_code == 403
+        # the lines it prints for a shell ask the route as they are
+        pasted = wait_for(r"ready to paste:\n((?:    .*\n)+)", log_path, proc)[0]
+        asked = subprocess.run(["bash", "-c", pasted.replace("curl ", "curl -s ")],
+                               capture_output=True, text=True, timeout=30, env=user_env)
+        assert [w["id"] for w in json.loads(asked.stdout)] == [1, 2, 3], asked
         listed = requests.get(url, headers=auth, timeout=10)
         assert listed.status_code == 200
         assert [w["id"] for w in listed.json()] == [1, 2, 3]
@@ -105,6 +111,35 @@ def test_main_command_serves_the_embedded_store_at_its_page(user_env, tmp_path):
         assert requests.get(page, params={"token": token}, timeout=10).status_code == 200
         files = requests.get(base + "api/contents", headers=auth, timeout=10).json()["content"]
         assert [f["name"] for f in files] == ["mine.txt"]
+    finally:
+        stop_process_group(proc)
+
+
+@pytest.mark.slow
+@pytest.mark.skipif(importlib.util.find_spec("jupyterlab") is None,
+                    reason="JupyterLab is not installed (the test group has it on CPython 3.13)")
+def test_main_command_lands_in_jupyterlab_with_the_panel_open(user_env, tmp_path):
+    port = free_port()
+    log_path = tmp_path / "serve.log"
+    with open(log_path, "w") as log:
+        proc = subprocess.Popen([SERVE, f"--port={port}", "--ServerApp.port_retries=0"],
+                                cwd=str(tmp_path), env=user_env, stdout=log, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        lab, token = wait_for(r"serve: JupyterLab with the Zorvik workspaces panel: (http://\S+/lab)\?token=(\w+)\n",
+                              log_path, proc)
+        base = f"http://127.0.0.1:{port}/"
+        assert lab == base + "lab"
+        assert "installing" not in log_path.read_text()
+        auth = {"Authorization": f"token {token}"}
+        page = requests.get(lab, headers=auth, timeout=10)
+        assert page.status_code == 200 and "JupyterLab" in page.text
+        # Lab knows the extension, and its first layout has the panel open.
+        extensions = requests.get(base + "lab/api/extensions", headers=auth, timeout=10).json()
+        assert any(e["name"] == "corvanix-zorvik-workspaces" and e["enabled"] for e in extensions), extensions
+        layout = requests.get(base + "lab/api/workspaces/default", headers=auth, timeout=10).json()
+        assert layout["data"]["layout-restorer:data"]["left"]["current"] == "zorvik-workspaces-panel"
+        assert requests.get(base + "api/zorvik/workspaces", headers=auth, timeout=10).status_code == 200
     finally:
         stop_process_group(proc)
 

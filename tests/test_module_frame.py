@@ -56,17 +56,32 @@ assert importlib.import_module("{MODULE_NAME}") is m
 
 
 # The interpreters module was renamed in 3.13. From 3.12 a new interpreter
-# is isolated by default and the interpreter itself refuses every module
-# that does not declare support for that; a legacy one reaches our check.
+# is isolated by default, and the interpreter itself refuses every module
+# that does not declare support for that, before the module's own code runs;
+# a legacy one (the only kind before 3.12) reaches our check.
 INTERPRETERS_MODULE = "_interpreters" if sys.version_info >= (3, 13) else "_xxsubinterpreters"
-CREATE_ARGS = {(3, 12): "isolated=False", (3, 13): "'legacy'"}.get(sys.version_info[:2], "")
+OUR_REFUSAL = ("Interpreter change detected - this module can only be loaded into one "
+               "interpreter per process.")
+INTERPRETER_REFUSAL = f"module {MODULE_NAME} does not support loading in subinterpreters"
 
 
-def test_second_interpreter_is_refused():
+def create_args(isolated):
+    if sys.version_info < (3, 12):
+        return ""
+    if sys.version_info < (3, 13):
+        return f"isolated={isolated}"
+    return "'isolated'" if isolated else "'legacy'"
+
+
+@pytest.mark.parametrize("isolated, refusal", [
+    (False, OUR_REFUSAL),
+    (True, INTERPRETER_REFUSAL if sys.version_info >= (3, 12) else OUR_REFUSAL),
+], ids=["legacy", "isolated"])
+def test_second_interpreter_is_refused(isolated, refusal):
     proc = run_scenario(f"""
         import {INTERPRETERS_MODULE} as interpreters
         import {MODULE_NAME}
-        interp = interpreters.create({CREATE_ARGS})
+        interp = interpreters.create({create_args(isolated)})
         try:
             # Up to 3.12 the failure is raised, from 3.13 it is returned.
             failure = interpreters.run_string(interp, "import {MODULE_NAME}")
@@ -79,9 +94,7 @@ def test_second_interpreter_is_refused():
         finally:
             interpreters.destroy(interp)
     """)
-    assert proc.stdout.strip() == (
-        "<class 'ImportError'>: Interpreter change detected - this module can only be loaded "
-        "into one interpreter per process.")
+    assert proc.stdout.strip() == f"<class 'ImportError'>: {refusal}"
 
 
 def test_spec_attributes_are_copied():

@@ -38,7 +38,10 @@ TEST_LIMIT_S = 120
 
 @pytest.fixture
 def jp_server_config():
-    return Config({"ServerApp": {"jpserver_extensions": {"corvanix.server.extension": True}}})
+    # As tools/serve --server runs it: the page is the server's front page, so
+    # the image shows what that command's users get.
+    return Config({"ServerApp": {"jpserver_extensions": {"corvanix.server.extension": True},
+                                 "default_url": "/" + page_handler.ROUTE}})
 
 
 @pytest.fixture

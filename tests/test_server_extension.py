@@ -315,3 +315,49 @@ async def test_refused_url_is_logged_plainly_and_answers_502(call, jp_serverapp,
     assert len(lines) == 1 and problem in lines[0]
     assert SECRET not in lines[0] and "bob" not in lines[0] and "127.0.0.1" not in lines[0]
     assert standin.seen == []
+
+
+async def test_metrics_show_platform_calls_and_store_operations(call, jp_fetch, monkeypatch,
+                                                                 standin):
+    async def scrape():
+        from prometheus_client.parser import text_string_to_metric_families
+        response = await jp_fetch("metrics", method="GET")
+        return {(s.name, tuple(sorted(s.labels.items()))): s.value
+                for f in text_string_to_metric_families(response.body.decode())
+                for s in f.samples}
+
+    before = await scrape()
+    assert (await call("POST", '{"workspace_id": 2}'))[0] == 200
+    assert (await call("POST", '{"workspace_id": 99}'))[0] == 404
+    monkeypatch.setenv("ZORVIK_URL", standin.url.replace("//", f"//user:{SECRET}@"))
+    assert (await call())[0] == 200
+    standin.fail_status, standin.fail_message = 500, "database down"
+    assert (await call())[0] == 502
+    after = await scrape()
+
+    def grew(name, **labels):
+        key = (name, tuple(sorted(labels.items())))
+        return after[key] - before.get(key, 0)
+
+    assert grew("zorvik_store_operations_total", kind="write", outcome="ok") == 1
+    assert grew("zorvik_store_operations_total", kind="write", outcome="not_found") == 1
+    assert grew("zorvik_store_operation_duration_seconds_count", kind="write") == 2
+    assert grew("zorvik_platform_calls_total", operation="list", outcome="answered") == 1
+    assert grew("zorvik_platform_calls_total", operation="list", outcome="status") == 1
+    assert grew("zorvik_platform_call_duration_seconds_count", operation="list") == 2
+    assert grew("zorvik_platform_calls_total", operation="join", outcome="answered") == 0
+    for gauge in ("zorvik_requests_waiting", "zorvik_workers_busy", "zorvik_cooldown_active"):
+        assert after[(gauge, ())] == 0
+    # The server's own metrics are served beside ours, and no label names a
+    # platform, a user or a secret.
+    assert any(name.startswith("http_request_duration_seconds") for name, _ in after)
+    values = {value for _, labels in after for _, value in labels}
+    assert not [v for v in values if "127.0.0.1" in v or "user" in v or SECRET in v]
+
+    from corvanix.zorvik import _metrics
+
+    def counted():
+        _metrics.platform_call("list", "answered", 0.01)
+        with _metrics.StoreOperation("read"):
+            pass
+    assert_no_leaks(counted, repeat=200)

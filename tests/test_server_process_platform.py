@@ -17,7 +17,7 @@ import requests
 import corvanix
 from corvanix.zorvik import _cause, _client
 from helpers import free_port, stop_process_group
-from test_main_command import JUPYTER, user_env, wait_for_url  # noqa: F401 (a fixture)
+from test_main_command import JUPYTER, user_env, wait_for, wait_for_url  # noqa: F401 (a fixture)
 from zorvik_standin import Platform, inflating_body, running_platform
 
 pytestmark = pytest.mark.slow
@@ -42,6 +42,44 @@ def test_console_script_lists_the_options(user_env):  # noqa: F811
     version = subprocess.run([JUPYTER, "zorvik-workspaces", "--version"], env=user_env,
                              capture_output=True, text=True, timeout=60)
     assert version.stdout.strip() == corvanix.__version__, version
+
+
+def test_console_script_serves_the_store_on_loopback(user_env, tmp_path):  # noqa: F811
+    # the README's example, as given (as root too), with a port of the test's own
+    store = tmp_path / "ws.json"
+    port = free_port()
+    log_path = tmp_path / "command.log"
+    with open(log_path, "w") as log:
+        proc = subprocess.Popen([JUPYTER, "zorvik-workspaces", f"--ZorvikWorkspacesApp.store_path={store}",
+                                 f"--port={port}", "--ServerApp.port_retries=0", "--no-browser"],
+                                cwd=str(tmp_path), env=user_env, stdout=log, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        (token,) = wait_for(rf"http://127\.0\.0\.1:{port}/\S*\?token=(\w+)", log_path, proc)
+        url = f"http://127.0.0.1:{port}/api/zorvik/workspaces"
+        deadline = time.monotonic() + 60
+        while True:
+            try:
+                answer = requests.get(url, headers={"Authorization": f"token {token}"}, timeout=10)
+                break
+            except requests.ConnectionError:
+                assert time.monotonic() < deadline and proc.poll() is None, log_path.read_text()
+                time.sleep(0.2)
+        assert [w["id"] for w in answer.json()] == [1, 2, 3]
+        assert json.loads(store.read_text())["workspaces"]
+        # nothing listens beyond loopback
+        with pytest.raises(OSError):
+            socket.create_connection((_outward_address(), port), timeout=2).close()
+    finally:
+        stop_process_group(proc)
+
+
+def _outward_address():
+    """An address of this machine's that is not loopback (the one its
+    outward route leaves from); no packet is sent."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.connect(("192.0.2.1", 9))
+        return probe.getsockname()[0]
 
 
 def peak_memory_kb(pid):

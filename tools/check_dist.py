@@ -27,6 +27,9 @@ import zipfile
 
 MODULE_DIR = "corvanix/server/handlers/zorvik/"
 CONFIG_FILE = "etc/jupyter/jupyter_server_config.d/corvanix.json"
+# The prebuilt JupyterLab extension: where Lab finds it, and what it loads first.
+LABEXTENSION_DIR = "share/jupyter/labextensions/corvanix-zorvik-workspaces/"
+LABEXTENSION_FILES = ["package.json", "install.json", "schemas/corvanix-zorvik-workspaces/plugin.json"]
 CONSOLE_SCRIPT = "jupyter-zorvik-workspaces = corvanix.server.extension:main"
 LICENSE = "BSD-3-Clause"
 
@@ -38,7 +41,9 @@ SDIST_REQUIRED = ["LICENSE", "pyproject.toml", "CMakeLists.txt", "cmake/require_
                   "native/module/entry.cpp", "native/strings.list", "tools/gen_string_table.py",
                   "jupyter-config/corvanix.json", "src/corvanix/__init__.py", "src/corvanix/py.typed",
                   MODULE_DIR.replace("corvanix/", "src/corvanix/", 1) + "workspace_handler.pyi"]
-SDIST_FORBIDDEN = ["build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",
+SDIST_REQUIRED += ["labextension/package.json", "labextension/package-lock.json", "labextension/src/index.ts",
+                   "src/corvanix/labextension/package.json"]
+SDIST_FORBIDDEN = ["labextension/node_modules/*", "labextension/lib/*", "build/*", ".venv*", "dist/*", "*.so", "*.o", "*__pycache__*", "*.pyc",
                    "*CMakeCache.txt", ".git/*", ".hypothesis/*"]
 
 
@@ -144,7 +149,19 @@ def check_wheel(path, glibc):
         problems.append(f"no console script {CONSOLE_SCRIPT.split()[0]}")
     if not any(name.endswith(".data/data/" + CONFIG_FILE) for name in names):
         problems.append(f"no {CONFIG_FILE}")
+    problems += check_labextension(names)
     return problems + _forbidden(names, WHEEL_FORBIDDEN)
+
+
+def check_labextension(names):
+    """Lab loads the extension from its package.json's remote entry; the
+    Python package does not hold a second copy."""
+    data = ".data/data/" + LABEXTENSION_DIR
+    problems = [f"no {LABEXTENSION_DIR}{f}" for f in LABEXTENSION_FILES
+                if not any(n.endswith(data + f) for n in names)]
+    if not any(re.search(re.escape(data) + r"static/remoteEntry\.[0-9a-f]+\.js$", n) for n in names):
+        problems.append(f"no {LABEXTENSION_DIR}static/remoteEntry.*.js")
+    return problems + [f"holds {n}" for n in names if n.startswith("corvanix/labextension/")]
 
 
 def check_sdist(path):

@@ -10,19 +10,24 @@ import ast
 import sys
 import zlib
 
-ENTRY_COUNT = 93
-TEXT_COUNT = 90          # slots 0..89 are str, 90..92 byte strings
-FIRST_INTERNED = 10
-DECOMPRESSED_SIZE = 1637
 FILLER_BYTE = 0
+INTERNED_MARK = "@interned"
 
 
 def parse(path):
+    """The entries (name, bytes, is_text) and the slot of the first interned
+    entry."""
     entries = []
+    first_interned = None
     with open(path, encoding="utf-8") as f:
         for lineno, line in enumerate(f, 1):
             line = line.strip()
             if not line or line.startswith("#"):
+                continue
+            if line == INTERNED_MARK:
+                if first_interned is not None:
+                    raise SystemExit(f"{path}:{lineno}: a second {INTERNED_MARK}")
+                first_interned = len(entries)
                 continue
             name, rest = line.split(None, 1)
             rest = rest.strip()
@@ -34,24 +39,29 @@ def parse(path):
                 if not isinstance(text, str):
                     raise SystemExit(f"{path}:{lineno}: expected a quoted text")
                 entries.append((name, text.encode("utf-8"), True))
-    return entries
+    if first_interned is None:
+        first_interned = len(entries)
+    return entries, first_interned
 
 
-def check(entries):
-    if len(entries) != ENTRY_COUNT:
-        raise SystemExit(f"expected {ENTRY_COUNT} entries, got {len(entries)}")
+def text_count(entries):
+    """How many str entries lead the table: the fillers must all follow."""
     kinds = [is_text for _, _, is_text in entries]
-    if kinds != [True] * TEXT_COUNT + [False] * (ENTRY_COUNT - TEXT_COUNT):
-        raise SystemExit(f"entries 0..{TEXT_COUNT - 1} must be texts, the rest fillers")
+    count = kinds.index(False) if False in kinds else len(kinds)
+    if any(kinds[count:]):
+        raise SystemExit(f"a str entry follows the filler at slot {count}")
+    return count
+
+
+def check(entries, first_interned):
     names = [name for name, _, _ in entries]
     if len(set(names)) != len(names):
         raise SystemExit("entry names must be unique")
     for name, data, _ in entries:
         if len(data) > 255:
             raise SystemExit(f"entry {name} is longer than 255 bytes")
-    total = sum(len(data) for _, data, _ in entries)
-    if total != DECOMPRESSED_SIZE:
-        raise SystemExit(f"entries add up to {total} bytes, expected {DECOMPRESSED_SIZE}")
+    if first_interned > text_count(entries):
+        raise SystemExit(f"{INTERNED_MARK} comes after a filler")
 
 
 def byte_rows(data, per_row=16):
@@ -59,7 +69,7 @@ def byte_rows(data, per_row=16):
         yield "    " + ", ".join(f"0x{b:02x}" for b in data[i:i + per_row]) + ","
 
 
-def render(entries):
+def render(entries, first_interned):
     blob = b"".join(data for _, data, _ in entries)
     stream = zlib.compress(blob, 9)
     if stream[:2] != b"\x78\xda":
@@ -80,12 +90,12 @@ def render(entries):
     out += [
         "};",
         "",
-        f"inline constexpr std::size_t string_count = {ENTRY_COUNT};",
-        f"inline constexpr std::size_t string_text_count = {TEXT_COUNT};",
-        f"inline constexpr std::size_t string_first_interned = {FIRST_INTERNED};",
+        f"inline constexpr std::size_t string_count = {len(entries)};",
+        f"inline constexpr std::size_t string_text_count = {text_count(entries)};",
+        f"inline constexpr std::size_t string_first_interned = {first_interned};",
         f"inline constexpr std::size_t string_data_size = {len(blob)};",
         "",
-        f"inline constexpr std::uint8_t string_lengths[{ENTRY_COUNT}] = {{",
+        f"inline constexpr std::uint8_t string_lengths[{len(entries)}] = {{",
     ]
     out += list(byte_rows(bytes(len(data) for _, data, _ in entries)))
     out += [
@@ -101,9 +111,9 @@ def render(entries):
 def main(argv):
     if len(argv) != 3:
         raise SystemExit(__doc__)
-    entries = parse(argv[1])
-    check(entries)
-    text = render(entries)
+    entries, first_interned = parse(argv[1])
+    check(entries, first_interned)
+    text = render(entries, first_interned)
     try:
         with open(argv[2], encoding="utf-8") as f:
             if f.read() == text:

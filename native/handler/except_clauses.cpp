@@ -3,6 +3,7 @@
 #include "handler/handler_state.h"
 #include "handler/result_answer.h"
 #include "runtime/call.h"
+#include "runtime/compat.h"
 #include "runtime/exception_matching.h"
 #include "runtime/lookup.h"
 #include "runtime/text.h"
@@ -14,74 +15,66 @@ namespace wsh {
 namespace {
 
 // requests.exceptions.<name>, with `requests` read at `where`.
-Ref requests_exception_class(StringId name, HandlerPlace where) {
+Ref requests_exception_class(StringId name, HandlerReadingPlace where) {
     return read_dotted(reading_place(where), s_requests, s_exceptions, name);
 }
 
 // Evaluates a clause's class, then matches. 1 for a match, 0 for none (the
-// exception pending again in both cases), -1 when the evaluation failed: its
+// exception raised again in both cases), -1 when the evaluation failed: its
 // error replaces the exception being matched. While the place's caches hold
 // the class, evaluating it runs no code and matching runs none either, so
 // the class is used borrowed with the exception left where it is; else the
 // exception is taken out of the thread while the class is read.
-int clause_matches(PyThreadState* thread, StringId name, HandlerPlace where) {
-    if (PyObject* clause = cached_chain<2>(reading_place(where))) {
+int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace where) {
+    if (Borrowed clause = cached_chain<2>(reading_place(where))) {
         return exception_matches(thread, clause) ? 1 : 0;
     }
-    RaisedException pending = take_raised(thread);
+    RaisedException raised = take_raised(thread);
     Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;
-    restore_error(thread, std::move(pending));
+    restore_raised(thread, std::move(raised));
     return exception_matches(thread, clause.get()) ? 1 : 0;
 }
 
 class ClauseRun {
 public:
-    // The handled exception is saved where the interpreter saves it, as the
-    // exception reaches the clauses, and put back as they are left.
+    // Made as the exception reaches the clauses: the block saves the
+    // handled exception there.
     ClauseRun(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses)
-        : thread_(thread), self_(self), clauses_(clauses),
-          saved_(save_handled_exception(thread)) {}
+        : self_(self), clauses_(clauses), block_(thread) {}
 
-    PyObject* fail(int line) const { return clauses_.method.fail(line); }
+    Ref fail(int line) const { return clauses_.method.fail(line); }
 
     // Enters the matched clause: the caught exception gets the entry of the
     // guarded line and becomes the handled one.
     bool enter(int take_line) {
         clauses_.method.fail(clauses_.lines.guarded);
-        if (take_exception(thread_, caught_) == 0) return true;
+        if (block_.enter() == 0) return true;
         fail(take_line);
         return false;
     }
 
-    // Leaves the clause: the caught exception is released and the saved
-    // handled exception put back, whether the clause answered or failed.
-    PyObject* leave(PyObject* result) {
-        caught_ = {};
-        reset_handled_exception(thread_, std::move(saved_));
-        return result;
-    }
-
-    PyObject* answer(Ref status, PyObject* error_text, int line) {
+    Ref answer(Ref status, PyObject* error_text, int line) {
         if (!status) return fail(line);
         Ref body = one_key_dict(s_error, error_text);
         if (!body || make_result_answer(self_, status.get(), body.get()) < 0) return fail(line);
-        Py_RETURN_NONE;
+        return Ref::borrow(Py_None);
     }
 
-    PyObject* connection_failure() {
+    Ref connection_failure() {
         return answer(http_status(s_BAD_GATEWAY, clauses_.places.bad_gateway), str(s_zorvik_url_invalid),
                       clauses_.lines.connection_answer);
     }
 
-    PyObject* request_failure() {
+    Ref request_failure() {
         Ref parse = read_global(s_parse_zorvik_exception, reading_place(clauses_.places.parse));
         if (!parse) return fail(clauses_.lines.parse);
-        Ref text = text_of(caught_.value.get());
+        Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.parse);
         PyObject* args[] = {nullptr, text.get()};
-        Ref parsed = Ref::steal(call_vector(parse.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                            handler_state().keywords_error_str.get()));
+        Ref parsed = Ref::steal(compat::vectorcall(parse.get(), args + 1,
+                                                   compat::vectorcall_offset_flag,
+                                                   handler_state().keywords_error_str.get()));
         Ref status_code;
         Ref message;
         if (!parsed || unpack_pair(parsed.get(), status_code, message) < 0) {
@@ -90,46 +83,44 @@ public:
         return answer(std::move(status_code), message.get(), clauses_.lines.request_answer);
     }
 
-    PyObject* internal_error() {
+    Ref internal_error() {
         Ref status = http_status(s_INTERNAL_SERVER_ERROR, clauses_.places.internal_error);
         if (!status) return fail(clauses_.lines.exception_answer);
-        Ref text = text_of(caught_.value.get());
+        Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.exception_answer);
         return answer(std::move(status), text.get(), clauses_.lines.exception_answer);
     }
 
 private:
-    PyThreadState* thread_;
     PyObject* self_;
     const ExceptClauses& clauses_;
-    HandledException saved_;
-    HandledException caught_;
+    ExceptBlock block_;  // left, if entered, as the clauses are
 };
 
 }  // namespace
 
-PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses) {
+Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses) {
     ClauseRun run(thread, self, clauses);
 
     const int connection =
         clause_matches(thread, s_ConnectionError, clauses.places.requests_connection);
     if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
-        if (!run.enter(clauses.lines.connection_clause)) return nullptr;
-        return run.leave(run.connection_failure());
+        if (!run.enter(clauses.lines.connection_clause)) return Ref();
+        return run.connection_failure();
     }
 
     const int request =
         clause_matches(thread, s_RequestException, clauses.places.requests_request);
     if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
-        if (!run.enter(clauses.lines.request_clause)) return nullptr;
-        return run.leave(run.request_failure());
+        if (!run.enter(clauses.lines.request_clause)) return Ref();
+        return run.request_failure();
     }
 
     if (exception_matches(thread, PyExc_Exception)) {
-        if (!run.enter(clauses.lines.exception_clause)) return nullptr;
-        return run.leave(run.internal_error());
+        if (!run.enter(clauses.lines.exception_clause)) return Ref();
+        return run.internal_error();
     }
     return run.fail(clauses.lines.guarded);
 }

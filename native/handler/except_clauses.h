@@ -27,17 +27,17 @@ struct ExceptClauses {
         int exception_answer;
     } lines;
     struct {
-        HandlerPlace requests_connection;
-        HandlerPlace requests_request;
-        HandlerPlace bad_gateway;
-        HandlerPlace parse;
-        HandlerPlace internal_error;
+        HandlerReadingPlace requests_connection;
+        HandlerReadingPlace requests_request;
+        HandlerReadingPlace bad_gateway;
+        HandlerReadingPlace parse;
+        HandlerReadingPlace internal_error;
     } places;
 };
 
-// Runs the clauses for the exception pending from the guarded call. The
+// Runs the clauses for the exception raised by the guarded call. The
 // handled exception is as before whatever the outcome. Returns None after
-// an answer, or null with an exception set.
-PyObject* answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
+// an answer, or an empty handle with an exception set.
+Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClauses& clauses);
 
 }  // namespace wsh

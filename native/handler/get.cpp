@@ -28,7 +28,7 @@ constexpr ExceptClauses fetch_clauses = {
 Ref fetch_joined_workspaces() {
     Ref fetch = read_global(s_get_joined_workspaces, reading_place(place_get_fetch));
     if (!fetch) return fetch;
-    Ref joined = Ref::steal(call_fast_dict(fetch.get(), nullptr, 0, nullptr));
+    Ref joined = call_fast_dict(fetch.get(), nullptr, 0, nullptr);
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "list",
                      Py_TYPE(joined.get())->tp_name);
@@ -49,8 +49,7 @@ Ref workspace_dicts(PyObject* joined) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(joined); ++i) {
         Ref workspace = Ref::borrow(PyList_GET_ITEM(joined, i));
         PyObject* args[] = {workspace.get()};
-        Ref dict = Ref::steal(
-            call_method_cached(str(s_to_dict), args, 1, handler_state().to_dict_method));
+        Ref dict = call_method_cached(str(s_to_dict), args, 1, handler_state().to_dict_method);
         if (!dict || list_append(workspaces.get(), std::move(dict)) < 0) return Ref();
     }
     return workspaces;
@@ -58,7 +57,7 @@ Ref workspace_dicts(PyObject* joined) {
 
 }  // namespace
 
-PyObject* get_body(PyObject*, PyObject* self) {
+Ref get_body(PyObject*, PyObject* self) {
     Ref joined = fetch_joined_workspaces();
     if (!joined) return answer_from_clauses(PyThreadState_Get(), self, fetch_clauses);
 
@@ -68,7 +67,7 @@ PyObject* get_body(PyObject*, PyObject* self) {
     if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) {
         return get_signature.fail(handler_line("get.answer"));
     }
-    Py_RETURN_NONE;
+    return Ref::borrow(Py_None);
 }
 
 }  // namespace wsh

@@ -28,7 +28,7 @@ extern constinit NeverDestroyed<HandlerState> handler_state_storage;
 inline HandlerState& handler_state() noexcept { return handler_state_storage.get(); }
 
 // The cache of the global read at `place`.
-inline ReadingPlace& reading_place(HandlerPlace where) noexcept { return handler_state().places[where]; }
+inline ReadingPlace& reading_place(HandlerReadingPlace where) noexcept { return handler_state().places[where]; }
 
 // Builds the keyword-name tuples: 0, or -1 with an exception set.
 int init_handler_state();

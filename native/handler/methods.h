@@ -10,8 +10,8 @@ extern PyMethodDef get_method;
 extern PyMethodDef post_method;
 
 // Their function objects' fast-call entries.
-extern const vectorcallfunc finish_with_result_vectorcall;
-extern const vectorcallfunc get_vectorcall;
-extern const vectorcallfunc post_vectorcall;
+extern const vectorcallfunc finish_with_result_fast_entry;
+extern const vectorcallfunc get_fast_entry;
+extern const vectorcallfunc post_fast_entry;
 
 }  // namespace wsh

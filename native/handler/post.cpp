@@ -7,6 +7,7 @@
 #include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/exception_matching.h"
+#include "runtime/exception_state.h"
 #include "runtime/lookup.h"
 #include "string_table_data.h"
 
@@ -27,7 +28,7 @@ constexpr ExceptClauses set_joined_clauses = {
 // self.get_json_body(): exactly a dict or None.
 Ref read_body(PyObject* self) {
     PyObject* args[] = {self};
-    Ref data = Ref::steal(call_method_by_name(str(s_get_json_body), args, 1));
+    Ref data = call_method_by_name(str(s_get_json_body), args, 1);
     if (data && data.get() != Py_None && !PyDict_CheckExact(data.get())) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "dict",
                      Py_TYPE(data.get())->tp_name);
@@ -72,7 +73,7 @@ Ref missing_field_text(PyObject* exp) {
     return Ref::steal(text);
 }
 
-PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
+Ref answer_missing_field(PyObject* self, PyObject* exp) {
     Ref status = http_status(s_BAD_REQUEST, place_post_status_bad_request);
     if (!status) return post_signature.fail(handler_line("post.missing_status"));
     Ref body = Ref::steal(PyDict_New());
@@ -84,21 +85,22 @@ PyObject* answer_missing_field(PyObject* self, PyObject* exp) {
     if (make_result_answer(self, status.get(), body.get()) < 0) {
         return post_signature.fail(handler_line("post.missing_answer"));
     }
-    Py_RETURN_NONE;
+    return Ref::borrow(Py_None);
 }
 
 int set_joined(PyObject* workspace_id) {
     Ref set_joined = read_global(s_set_joined_workspace, reading_place(place_post_set_joined));
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
-    Ref done = Ref::steal(call_vector(set_joined.get(), args + 1, PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                      handler_state().keywords_workspace_id.get()));
+    Ref done = Ref::steal(compat::vectorcall(set_joined.get(), args + 1,
+                                             compat::vectorcall_offset_flag,
+                                             handler_state().keywords_workspace_id.get()));
     return done ? 0 : -1;
 }
 
 }  // namespace
 
-PyObject* post_body(PyObject*, PyObject* self) {
+Ref post_body(PyObject*, PyObject* self) {
     Ref data = read_body(self);
     if (!data) return post_signature.fail(handler_line("post.body"));
     Ref workspace_id = read_workspace_id(data.get());
@@ -107,17 +109,10 @@ PyObject* post_body(PyObject*, PyObject* self) {
         const bool missing = exception_matches(thread, PyExc_KeyError);
         // The entry goes with the exception, caught below or not.
         post_signature.fail(handler_line("post.workspace_id"));
-        if (!missing) return nullptr;
-        // Saved where the interpreter saves it, as the exception is caught.
-        HandledException saved = save_handled_exception(thread);
-        HandledException caught;
-        if (take_exception(thread, caught) < 0) {
-            return post_signature.fail(handler_line("post.key_error_clause"));
-        }
-        PyObject* answered = answer_missing_field(self, caught.value.get());
-        caught = {};
-        reset_handled_exception(thread, std::move(saved));
-        return answered;
+        if (!missing) return Ref();
+        ExceptBlock block(thread);
+        if (block.enter() < 0) return post_signature.fail(handler_line("post.key_error_clause"));
+        return answer_missing_field(self, block.caught());
     }
 
     if (set_joined(workspace_id.get()) < 0) {
@@ -130,7 +125,7 @@ PyObject* post_body(PyObject*, PyObject* self) {
     if (!body || make_result_answer(self, status.get(), body.get()) < 0) {
         return post_signature.fail(handler_line("post.answer"));
     }
-    Py_RETURN_NONE;
+    return Ref::borrow(Py_None);
 }
 
 }  // namespace wsh

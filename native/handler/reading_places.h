@@ -4,7 +4,7 @@
 
 namespace wsh {
 
-enum HandlerPlace : int {
+enum HandlerReadingPlace : int {
     // _finish_with_result: `json` for the length and for the body
     place_writer_json_length,
     place_writer_json_body,

@@ -10,12 +10,12 @@ namespace wsh {
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) {
     // Writable: the callee may borrow the slot before the keyword values.
     PyObject* args[] = {self, status_code, result};
-    Ref answered = Ref::steal(call_method_keywords(
-        str(s_finish_with_result), args, handler_state().keywords_status_code_result.get()));
+    Ref answered = call_method_keywords(
+        str(s_finish_with_result), args, handler_state().keywords_status_code_result.get());
     return answered ? 0 : -1;
 }
 
-Ref http_status(StringId member, HandlerPlace where) {
+Ref http_status(StringId member, HandlerReadingPlace where) {
     return read_dotted(reading_place(where), s_HTTPStatus, member);
 }
 

@@ -15,7 +15,7 @@ namespace wsh {
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
 
 // The member `member` of the module global HTTPStatus, read at `where`.
-Ref http_status(StringId member, HandlerPlace where);
+Ref http_status(StringId member, HandlerReadingPlace where);
 
 // A new dictionary with the one entry key -> value: the answer's body.
 Ref one_key_dict(StringId key, PyObject* value);

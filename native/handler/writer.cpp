@@ -13,17 +13,17 @@ namespace {
 
 // json.dumps(result), with `json` read at `where`. Inlined at both uses, so
 // the place is a constant there.
-[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerPlace where) {
+[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerReadingPlace where) {
     Ref dumps = read_dotted(reading_place(where), s_json, s_dumps);
     if (!dumps) return dumps;
     PyObject* args[] = {result};
-    return Ref::steal(call_fast_dict(dumps.get(), args, 1, nullptr));
+    return call_fast_dict(dumps.get(), args, 1, nullptr);
 }
 
 int set_header(PyObject* self, StringId name, PyObject* value) {
     PyObject* args[] = {self, str(name), value};
-    Ref done = Ref::steal(
-        call_method_keywords(str(s_set_header), args, handler_state().keywords_name_value.get()));
+    Ref done =
+        call_method_keywords(str(s_set_header), args, handler_state().keywords_name_value.get());
     return done ? 0 : -1;
 }
 
@@ -34,7 +34,7 @@ Ref content_length(PyObject* result) {
     if (!text) return text;
     const Py_ssize_t length = PyObject_Length(text.get());
     if (length < 0) return Ref();
-    return Ref::steal(int_to_str(length));
+    return int_to_str(length);
 }
 
 int set_status(PyObject* self, PyObject* status_code) {
@@ -48,8 +48,8 @@ int set_status(PyObject* self, PyObject* status_code) {
         status = converted.get();
     }
     PyObject* args[] = {self, status};
-    Ref done = Ref::steal(
-        call_method_keywords(str(s_set_status), args, handler_state().keywords_status_code.get()));
+    Ref done =
+        call_method_keywords(str(s_set_status), args, handler_state().keywords_status_code.get());
     return done ? 0 : -1;
 }
 
@@ -57,14 +57,14 @@ int finish(PyObject* self, PyObject* result) {
     Ref text = dumps(result, place_writer_json_body);
     if (!text) return -1;
     PyObject* args[] = {self, text.get()};
-    Ref done = Ref::steal(call_method_by_name(str(s_finish), args, 2));
+    Ref done = call_method_by_name(str(s_finish), args, 2);
     return done ? 0 : -1;
 }
 
 }  // namespace
 
-PyObject* finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
-                                  PyObject* result) {
+Ref finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
+                            PyObject* result) {
     const MethodSignature& method = finish_with_result_signature;
     if (set_header(self, s_Content_Type, str(s_application_json)) < 0) {
         return method.fail(handler_line("_finish_with_result.content_type"));
@@ -77,7 +77,7 @@ PyObject* finish_with_result_body(PyObject*, PyObject* self, PyObject* status_co
         return method.fail(handler_line("_finish_with_result.status"));
     }
     if (finish(self, result) < 0) return method.fail(handler_line("_finish_with_result.finish"));
-    Py_RETURN_NONE;
+    return Ref::borrow(Py_None);
 }
 
 }  // namespace wsh

@@ -29,7 +29,7 @@ struct MethodDefinition {
     int annotation_count;
     // Decorated by tornado.web.authenticated, with `tornado` read at `tornado_place`.
     bool decorated;
-    ClassPlace tornado_place;
+    ClassReadingPlace tornado_place;
 };
 
 constexpr Annotation finish_annotations[] = {
@@ -38,11 +38,11 @@ constexpr Annotation returns_none[] = {{s_return_, s_None}};
 
 const MethodDefinition method_definitions[] = {
     {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
-     finish_with_result_vectorcall, s_qual_finish_with_result,
+     finish_with_result_fast_entry, s_qual_finish_with_result,
      &ModuleState::code_finish_with_result, finish_annotations, 3, false, class_place_count},
-    {get_signature, s_get, &get_method, get_vectorcall, s_qual_get, &ModuleState::code_get,
+    {get_signature, s_get, &get_method, get_fast_entry, s_qual_get, &ModuleState::code_get,
      returns_none, 1, true, place_class_tornado_get},
-    {post_signature, s_post, &post_method, post_vectorcall, s_qual_post, &ModuleState::code_post,
+    {post_signature, s_post, &post_method, post_fast_entry, s_qual_post, &ModuleState::code_post,
      returns_none, 1, true, place_class_tornado_post},
 };
 
@@ -60,10 +60,10 @@ Ref annotations_dict(const MethodDefinition& m) {
 Ref make_function(ModuleState& st, const MethodDefinition& m) {
     Ref annotations = annotations_dict(m);
     if (!annotations) return annotations;
-    Ref function = Ref::steal(create_function(m.method, 0, str(m.qualname), nullptr,
+    Ref function = create_function(m.method, 0, str(m.qualname), nullptr,
                                               str(s_module_name),
                                               runtime_state().module_dict.get(),
-                                              (st.*m.code).get(), m.entry));
+                                              (st.*m.code).get(), m.entry);
     if (!function) return function;
     reinterpret_cast<BindingFunction*>(function.get())->annotations = annotations.release();
     return function;
@@ -82,7 +82,7 @@ Ref method_value(ModuleState& st, const MethodDefinition& m) {
     Ref authenticated = Ref::steal(PyObject_GetAttr(web.get(), str(s_authenticated)));
     if (!authenticated) return authenticated;
     PyObject* args[] = {function.get()};
-    return Ref::steal(call_fast_dict(authenticated.get(), args, 1, nullptr));
+    return call_fast_dict(authenticated.get(), args, 1, nullptr);
 }
 
 int namespace_store(PyObject* ns, PyObject* key, PyObject* value) {
@@ -100,40 +100,40 @@ int extend_with(PyObject* list, PyObject* tuple, Py_ssize_t begin, Py_ssize_t en
 
 }  // namespace
 
-PyObject* update_bases(PyObject* bases) {
+Ref update_bases(PyObject* bases) {
     Ref substituted;  // started at the first base with __mro_entries__
     const Py_ssize_t count = PyTuple_GET_SIZE(bases);
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* base = PyTuple_GET_ITEM(bases, i);
         Ref entries_of;
         if (!PyType_Check(base)) {
-            entries_of = Ref::steal(get_attr_quiet(base, str(s_mro_entries)));
-            if (!entries_of && PyErr_Occurred()) return nullptr;
+            entries_of = get_attr_quiet(base, str(s_mro_entries));
+            if (!entries_of && PyErr_Occurred()) return Ref();
         }
         if (!entries_of) {
-            if (substituted && PyList_Append(substituted.get(), base) < 0) return nullptr;
+            if (substituted && PyList_Append(substituted.get(), base) < 0) return Ref();
             continue;
         }
         PyObject* args[] = {bases};
-        Ref entries = Ref::steal(call_fast_dict(entries_of.get(), args, 1, nullptr));
-        if (!entries) return nullptr;
+        Ref entries = call_fast_dict(entries_of.get(), args, 1, nullptr);
+        if (!entries) return Ref();
         if (!PyTuple_Check(entries.get())) {
             PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
-            return nullptr;
+            return Ref();
         }
         if (!substituted) {
             substituted = Ref::steal(PyList_New(0));
-            if (!substituted || extend_with(substituted.get(), bases, 0, i) < 0) return nullptr;
+            if (!substituted || extend_with(substituted.get(), bases, 0, i) < 0) return Ref();
         }
         if (extend_with(substituted.get(), entries.get(), 0, PyTuple_GET_SIZE(entries.get())) < 0) {
-            return nullptr;
+            return Ref();
         }
     }
-    if (!substituted) return new_reference(bases);
-    return PyList_AsTuple(substituted.get());
+    if (!substituted) return Ref::borrow(bases);
+    return Ref::steal(PyList_AsTuple(substituted.get()));
 }
 
-PyObject* calculate_metaclass(PyObject* bases) {
+Ref calculate_metaclass(PyObject* bases) {
     PyTypeObject* winner = nullptr;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(bases); ++i) {
         PyTypeObject* candidate = Py_TYPE(PyTuple_GET_ITEM(bases, i));
@@ -147,34 +147,34 @@ PyObject* calculate_metaclass(PyObject* bases) {
             PyErr_SetString(PyExc_TypeError,
                             "metaclass conflict: the metaclass of a derived class must be a "
                             "(non-strict) subclass of the metaclasses of all its bases");
-            return nullptr;
+            return Ref();
         }
     }
     if (winner == nullptr) winner = &PyType_Type;
-    return new_reference(reinterpret_cast<PyObject*>(winner));
+    return Ref::borrow(reinterpret_cast<PyObject*>(winner));
 }
 
-PyObject* prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name,
-                            PyObject* qualname, PyObject* module_name) {
+Ref prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name, PyObject* qualname,
+                      PyObject* module_name) {
     Ref prepare;
     if (metaclass != nullptr) {
-        prepare = Ref::steal(get_attr_quiet(metaclass, str(s_prepare)));
-        if (!prepare && PyErr_Occurred()) return nullptr;
+        prepare = get_attr_quiet(metaclass, str(s_prepare));
+        if (!prepare && PyErr_Occurred()) return Ref();
     }
     Ref ns;
     if (prepare) {
         PyObject* args[] = {name, bases};
-        ns = Ref::steal(call_fast_dict(prepare.get(), args, 2, nullptr));
+        ns = call_fast_dict(prepare.get(), args, 2, nullptr);
     } else {
         ns = Ref::steal(PyDict_New());
     }
-    if (!ns) return nullptr;
+    if (!ns) return ns;
     // Generic stores: __prepare__ may return any mapping.
     if (PyObject_SetItem(ns.get(), str(s_module), module_name) < 0 ||
         PyObject_SetItem(ns.get(), str(s_qualname), qualname) < 0) {
-        return nullptr;
+        return Ref();
     }
-    return ns.release();
+    return ns;
 }
 
 int define_handler_class(ModuleState& st, int* failed_line) {
@@ -185,12 +185,12 @@ int define_handler_class(ModuleState& st, int* failed_line) {
     if (!api_handler) return -1;
     Ref declared = Ref::steal(PyTuple_Pack(1, api_handler.get()));
     if (!declared) return -1;
-    Ref bases = Ref::steal(update_bases(declared.get()));
+    Ref bases = update_bases(declared.get());
     if (!bases) return -1;
-    Ref metaclass = Ref::steal(calculate_metaclass(bases.get()));
+    Ref metaclass = calculate_metaclass(bases.get());
     if (!metaclass) return -1;
-    Ref ns = Ref::steal(prepare_namespace(metaclass.get(), bases.get(), class_name, class_name,
-                                          str(s_module_name)));
+    Ref ns =
+        prepare_namespace(metaclass.get(), bases.get(), class_name, class_name, str(s_module_name));
     if (!ns) return -1;
     if (bases.get() != declared.get()) {
         // A checked store, whatever kind of mapping the namespace is.
@@ -207,7 +207,7 @@ int define_handler_class(ModuleState& st, int* failed_line) {
 
     *failed_line = class_line;
     PyObject* args[] = {class_name, bases.get(), ns.get()};
-    Ref cls = Ref::steal(call_fast_dict(metaclass.get(), args, 3, nullptr));
+    Ref cls = call_fast_dict(metaclass.get(), args, 3, nullptr);
     if (!cls) return -1;
     return PyDict_SetItem(runtime_state().module_dict.get(), class_name, cls.get());
 }

@@ -5,20 +5,22 @@
 #include <Python.h>
 
 #include "module/state.h"
+#include "runtime/ref.h"
 
 namespace wsh {
 
 // The bases after __mro_entries__ substitution: the declared tuple itself
-// (a new reference) when nothing changed. Null with an exception on failure.
-PyObject* update_bases(PyObject* bases);
+// (a reference of its own) when nothing changed. Empty with an exception on
+// failure.
+Ref update_bases(PyObject* bases);
 
 // The most derived metaclass of the bases' types (`type` for no bases).
-PyObject* calculate_metaclass(PyObject* bases);
+Ref calculate_metaclass(PyObject* bases);
 
 // The class namespace: metaclass.__prepare__(name, bases) if it has one, else
 // a new dict; then __module__ and __qualname__ are stored into it.
-PyObject* prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name,
-                            PyObject* qualname, PyObject* module_name);
+Ref prepare_namespace(PyObject* metaclass, PyObject* bases, PyObject* name, PyObject* qualname,
+                      PyObject* module_name);
 
 // Builds ZRVZorvikWorkspaceHandler and binds it in st.module_dict: 0, or -1
 // with an exception set and `*failed_line` set to the failing source line.

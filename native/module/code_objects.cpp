@@ -45,24 +45,24 @@ constexpr std::size_t max_locals =
 
 }  // namespace
 
-PyObject* make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
-                           PyObject* file_name, PyObject* name, PyObject* dedup) {
+Ref make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
+                     PyObject* file_name, PyObject* name, PyObject* dedup) {
     const auto nlocals = static_cast<Py_ssize_t>(locals.size());
     Ref varnames = Ref::steal(PyTuple_New(nlocals));
-    if (!varnames) return nullptr;
+    if (!varnames) return varnames;
     for (Py_ssize_t i = 0; i < nlocals; ++i) {
         PyTuple_SET_ITEM(varnames.get(), i, new_reference(locals[static_cast<std::size_t>(i)]));
     }
     // Borrowed from the dedup dictionary, which keeps it alive.
     PyObject* chosen = PyDict_SetDefault(dedup, varnames.get(), varnames.get());
-    if (chosen == nullptr) return nullptr;
+    if (chosen == nullptr) return Ref();
 
     RuntimeState& rt = runtime_state();
-    return reinterpret_cast<PyObject*>(compat::new_code(
+    return Ref::steal(reinterpret_cast<PyObject*>(compat::new_code(
         shape.argcount, shape.posonly_argcount, shape.kwonly_argcount, static_cast<int>(nlocals),
         0, shape.flags, rt.empty_bytes.get(), rt.empty_tuple.get(), rt.empty_tuple.get(), chosen,
         rt.empty_tuple.get(), rt.empty_tuple.get(), file_name, name, shape.first_line,
-        rt.empty_bytes.get()));
+        rt.empty_bytes.get())));
 }
 
 int make_code_objects(ModuleState& st) {
@@ -71,9 +71,8 @@ int make_code_objects(ModuleState& st) {
     for (const MethodCode& method : method_codes) {
         PyObject* locals[max_locals];
         for (std::size_t i = 0; i < method.locals.size(); ++i) locals[i] = str(method.locals[i]);
-        Ref code = Ref::steal(make_code_object(method.shape,
-                                               std::span(locals, method.locals.size()),
-                                               str(s_source_file), str(method.name), dedup.get()));
+        Ref code = make_code_object(method.shape, std::span(locals, method.locals.size()),
+                                    str(s_source_file), str(method.name), dedup.get());
         if (!code) return -1;
         st.*method.field = std::move(code);
     }

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "module/state.h"
+#include "runtime/ref.h"
 
 namespace wsh {
 
@@ -20,8 +21,8 @@ struct CodeShape {
 
 // A new code object of `shape` with the local names `locals`; an equal
 // local-names tuple already in `dedup` is reused.
-PyObject* make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
-                           PyObject* file_name, PyObject* name, PyObject* dedup);
+Ref make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
+                     PyObject* file_name, PyObject* name, PyObject* dedup);
 
 // Makes the three method code objects into `st`: 0, or -1 with an exception.
 int make_code_objects(ModuleState& st);

@@ -2,7 +2,6 @@
 #include <Python.h>
 
 #include "module/hooks.h"
-#include "runtime/compat.h"
 
 namespace wsh {
 
@@ -34,4 +33,6 @@ PyModuleDef module_def = {
 
 }  // namespace wsh
 
-WSH_MODULE_INIT PyInit_workspace_handler() { return PyModuleDef_Init(&wsh::module_def); }
+// The one symbol the shared object exports; everything else is built with
+// hidden visibility.
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_workspace_handler() { return PyModuleDef_Init(&wsh::module_def); }

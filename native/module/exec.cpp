@@ -11,6 +11,7 @@
 #include "runtime/compat.h"
 #include "runtime/exception_state.h"
 #include "runtime/function.h"
+#include "runtime/lookup.h"
 #include "runtime/metatype.h"
 #include "runtime/registry.h"
 #include "runtime/runtime_state.h"
@@ -35,15 +36,13 @@ int bind_runtime(RuntimeState& rt, const ModuleState& st) {
 
 }  // namespace
 
-// The module's dictionary, the builtins and "cython_runtime" modules, the
-// module's __builtins__, the version check, the empty objects and the
-// constant table: everything before the first statement that can carry a
-// traceback entry of the module. A failure here carries none.
+// A failure here carries no traceback entry: the entry's file name and the
+// code cache's globals come from what this fills.
 int init_state(PyObject* module) {
     RuntimeState& rt = runtime_state();
     rt.module_dict = Ref::borrow(PyModule_GetDict(module));
     if (!rt.module_dict) return -1;
-    if (compat::watch_dict(rt.module_dict.get()) < 0) return -1;
+    if (watch_dict(rt.module_dict.get()) < 0) return -1;
     rt.builtins_module = Ref::borrow(PyImport_AddModule("builtins"));
     if (!rt.builtins_module) return -1;
     module_state().runtime_module = Ref::borrow(PyImport_AddModule("cython_runtime"));
@@ -64,12 +63,10 @@ int fetch_shared_types() {
     RuntimeState& rt = runtime_state();
     Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(&PyType_Type)));
     if (!bases) return -1;
-    rt.common_metatype = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(nullptr, &common_metatype_spec, bases.get())));
+    rt.common_metatype = fetch_shared_type(nullptr, &common_metatype_spec, bases.get());
     if (!rt.common_metatype) return -1;
-    rt.function_type = Ref::steal(reinterpret_cast<PyObject*>(
-        fetch_shared_type(reinterpret_cast<PyTypeObject*>(rt.common_metatype.get()),
-                          &function_type_spec, nullptr)));
+    rt.function_type = fetch_shared_type(as<PyTypeObject>(rt.common_metatype),
+                                         &function_type_spec, nullptr);
     return rt.function_type ? 0 : -1;
 }
 
@@ -90,13 +87,13 @@ int register_module(PyObject* module) {
 // would take it for a finished one.
 void unregister_module(PyObject* module) {
     PyThreadState* thread = PyThreadState_Get();
-    RaisedException pending = take_raised(thread);
+    RaisedException raised = take_raised(thread);
     Ref modules = Ref::borrow(PyImport_GetModuleDict());
     Ref key = Ref::borrow(str(s_module_name));
     Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
     if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
     PyErr_Clear();
-    restore_error(thread, std::move(pending));
+    restore_raised(thread, std::move(raised));
 }
 
 int fail_at(int line) {
@@ -104,9 +101,7 @@ int fail_at(int line) {
     return -1;
 }
 
-// The module body after the re-initialisation guard: the state above, the
-// handler's state, the shared types, the entry in sys.modules, the code
-// objects, the import statements, the class statement and __test__.
+// The module body after the re-initialisation guard.
 int run_module_body(PyObject* module) {
     ModuleState& st = module_state();
     constexpr int first_line = module_line("module");

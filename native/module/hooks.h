@@ -8,10 +8,8 @@ namespace wsh {
 PyObject* module_create(PyObject* spec, PyModuleDef* def);
 int module_exec(PyObject* module);
 
-// What the exec hook does before the first statement of the module body
-// (the module's dictionary, the builtins, the version check, the empty
-// objects, the constant table) and then the shared types: also used by the
-// test-only module on its own state.
+// The exec hook's first steps, apart so that the test-only module fills its
+// own copy of the state the same way.
 int init_state(PyObject* module);
 int fetch_shared_types();
 

@@ -4,16 +4,18 @@
 
 #include <Python.h>
 
+#include "runtime/ref.h"
+
 namespace wsh {
 
-// The module `name` (for a dotted plain import, its top-level package), a
-// new reference or null. `from_list` is null for a plain `import`, else the
+// The module `name` (for a dotted plain import, its top-level package), or
+// an empty handle with an exception set. `from_list` is null for a plain `import`, else the
 // `count` names of a `from ... import`.
-PyObject* import_module(PyObject* name, PyObject* const* from_list, Py_ssize_t count,
-                        PyObject* globals);
+Ref import_module(PyObject* name, PyObject* const* from_list, Py_ssize_t count,
+                  PyObject* globals);
 
 // The value bound to `name` in `module`, falling back to a submodule entry in
-// sys.modules; null with ImportError "cannot import name ..." otherwise.
-PyObject* import_from(PyObject* module, PyObject* name);
+// sys.modules; empty with ImportError "cannot import name ..." otherwise.
+Ref import_from(PyObject* module, PyObject* name);
 
 }  // namespace wsh

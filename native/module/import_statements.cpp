@@ -51,17 +51,17 @@ int run_import_statement(const ImportStatement& statement) {
     PyObject* dict = runtime_state().module_dict.get();
     PyObject* module_name = str(statement.module);
     if (statement.names == nullptr) {
-        Ref module = Ref::steal(import_module(module_name, nullptr, 0, dict));
+        Ref module = import_module(module_name, nullptr, 0, dict);
         if (!module) return -1;
         return PyDict_SetItem(dict, module_name, module.get());
     }
     PyObject* names[max_imported_names];
     for (int i = 0; i < statement.count; ++i) names[i] = str(statement.names[i]);
-    Ref module = Ref::steal(import_module(module_name, names, statement.count, dict));
+    Ref module = import_module(module_name, names, statement.count, dict);
     if (!module) return -1;
     // Names bound before a failing one stay bound.
     for (int i = 0; i < statement.count; ++i) {
-        Ref value = Ref::steal(import_from(module.get(), names[i]));
+        Ref value = import_from(module.get(), names[i]);
         if (!value || PyDict_SetItem(dict, names[i], value.get()) < 0) return -1;
     }
     return 0;

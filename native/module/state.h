@@ -18,7 +18,7 @@
 namespace wsh {
 
 // The places of the class statement that read a module global.
-enum ClassPlace : int {
+enum ClassReadingPlace : int {
     place_class_APIHandler,
     place_class_tornado_get,
     place_class_tornado_post,

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/traceback.h"
 
@@ -29,7 +30,7 @@ bool same_str(PyObject* name, PyObject* key, Py_hash_t key_hash) {
                        static_cast<size_t>(length) * kind) == 0;
 }
 
-PyObject* parameter_name(std::span<const StringId> parameter_names, Py_ssize_t index) {
+Borrowed parameter_name(std::span<const StringId> parameter_names, Py_ssize_t index) {
     return str(parameter_names[static_cast<std::size_t>(index)]);
 }
 
@@ -126,7 +127,7 @@ int parse_keywords(PyObject* keyword_names, PyObject* const* keyword_values,
 int bind_arguments(const MethodSignature& signature, PyObject* const* args, std::size_t nargsf,
                    PyObject* keyword_names, Ref* values) {
     const Py_ssize_t count = static_cast<Py_ssize_t>(signature.parameters.size());
-    const Py_ssize_t nargs = static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
+    const Py_ssize_t nargs = positional_count(nargsf);
     const Py_ssize_t keyword_count = keyword_names ? PyTuple_GET_SIZE(keyword_names) : 0;
     auto fail = [&] {
         for (Py_ssize_t i = 0; i < count; ++i) values[i].reset();

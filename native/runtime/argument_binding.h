@@ -11,6 +11,7 @@
 #include <span>
 #include <utility>
 
+#include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/recursion_guard.h"
 #include "runtime/ref.h"
@@ -26,10 +27,10 @@ struct MethodSignature {
     int def_line;                          // the line of the method's `def`
 
     // Adds the method's traceback entry for a failure at `line` and returns
-    // null: `return signature.fail(line);` leaves the method with it.
-    PyObject* fail(int line) const {
+    // an empty handle: `return signature.fail(line);` leaves the body with it.
+    Ref fail(int line) const {
         add_traceback(traceback_name, line, runtime_state().source_file_name);
-        return nullptr;
+        return Ref();
     }
 };
 
@@ -92,7 +93,7 @@ template <const MethodSignature& signature, auto body>
     Ref values[count];
     if (bind_arguments(signature, args, nargsf, keyword_names, values) < 0) return nullptr;
     return [&]<std::size_t... i>(std::index_sequence<i...>) {
-        return body(function, values[i].get()...);
+        return body(function, values[i].get()...).release();
     }(std::make_index_sequence<count>());
 }
 
@@ -106,10 +107,10 @@ template <const MethodSignature& signature, auto body>
 [[gnu::always_inline]] inline PyObject* method_wrapper(PyObject* function, PyObject* const* args,
                                                        Py_ssize_t nargsf, PyObject* keyword_names) {
     constexpr std::size_t count = signature.parameters.size();
-    const std::size_t nargs = static_cast<std::size_t>(nargsf) & ~compat::vectorcall_offset_flag;
+    const auto nargs = static_cast<std::size_t>(positional_count(static_cast<std::size_t>(nargsf)));
     if (binds_in_order<signature>(nargs, keyword_names)) [[likely]] {
         return [&]<std::size_t... i>(std::index_sequence<i...>) {
-            return body(function, args[i]...);
+            return body(function, args[i]...).release();
         }(std::make_index_sequence<count>());
     }
     return call_with_bound_arguments<signature, body>(function, args,
@@ -122,7 +123,7 @@ template <const MethodSignature& signature, auto body>
 // the call convention would reach the wrapper through the definition.
 // `function` is the function object, which is its own m_self.
 template <const MethodSignature& signature, auto body>
-PyObject* method_vectorcall(PyObject* function, PyObject* const* args, std::size_t nargsf,
+PyObject* method_fast_entry(PyObject* function, PyObject* const* args, std::size_t nargsf,
                             PyObject* keyword_names) {
     return call_guarded([&] {
         return method_wrapper<signature, body>(function, args, static_cast<Py_ssize_t>(nargsf),

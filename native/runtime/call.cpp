@@ -11,10 +11,6 @@ namespace wsh {
 
 namespace {
 
-Py_ssize_t positional_count(std::size_t nargsf) {
-    return static_cast<Py_ssize_t>(nargsf & ~compat::vectorcall_offset_flag);
-}
-
 PyObject* check_null_result(PyObject* result) {
     if (result == nullptr && !PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "NULL result without error in PyObject_Call");
@@ -62,7 +58,7 @@ DirectCall direct_call(PyObject* callable, int convention) {
 }
 
 // The entry point of a METH_O or METH_NOARGS definition, called with what
-// its own fast entry would pass first: our type always passes m_self, a
+// its own fast-call entry would pass first: our type always passes m_self, a
 // built-in passes null for a static definition.
 PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
     auto* record = reinterpret_cast<PyCFunctionObject*>(function);
@@ -72,8 +68,8 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
 }
 
 // Every case of call_fast_dict; the common one is decided before.
-[[gnu::noinline]] PyObject* call_fast_dict_general(PyObject* callable, PyObject* const* values,
-                                                   std::size_t nargsf, PyObject* kwargs) {
+[[gnu::noinline]] Ref call_fast_dict_general(PyObject* callable, PyObject* const* values,
+                                             std::size_t nargsf, PyObject* kwargs) {
     const Py_ssize_t nargs = positional_count(nargsf);
     if (nargs == 0 && kwargs != nullptr) {
         return call_object(callable, runtime_state().empty_tuple.get(), kwargs);
@@ -82,17 +78,17 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
         if (nargs <= 1) {
             const DirectCall direct = direct_call(callable, nargs == 0 ? METH_NOARGS : METH_O);
             if (direct != DirectCall::no) {
-                return call_entry_point(callable, nargs == 0 ? nullptr : values[0],
-                                        direct == DirectCall::ours);
+                return Ref::steal(call_entry_point(callable, nargs == 0 ? nullptr : values[0],
+                                                   direct == DirectCall::ours));
             }
         }
         if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
-            return entry(callable, values, nargsf, nullptr);
+            return Ref::steal(entry(callable, values, nargsf, nullptr));
         }
         if (nargs == 0) return call_object(callable, runtime_state().empty_tuple.get(), nullptr);
     }
     Ref args = Ref::steal(PyTuple_New(nargs));
-    if (!args) return nullptr;
+    if (!args) return args;
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         PyTuple_SET_ITEM(args.get(), i, new_reference(values[i]));
     }
@@ -101,47 +97,40 @@ PyObject* call_entry_point(PyObject* function, PyObject* arg, bool ours) {
 
 }  // namespace
 
-PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                      PyObject* keyword_names) {
-    return compat::vectorcall(callable, values, nargsf, keyword_names);
-}
-
-PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
+Ref call_object(PyObject* callable, PyObject* args, PyObject* kwargs) {
     ternaryfunc call = Py_TYPE(callable)->tp_call;
-    if (call == nullptr) return PyObject_Call(callable, args, kwargs);
-    return check_null_result(call_guarded([&] { return call(callable, args, kwargs); }));
+    if (call == nullptr) return Ref::steal(PyObject_Call(callable, args, kwargs));
+    return Ref::steal(
+        check_null_result(call_guarded([&] { return call(callable, args, kwargs); })));
 }
 
-PyObject* call_one_arg(PyObject* function, PyObject* arg) {
-    PyTypeObject* ours = function_type();
-    return call_entry_point(function, arg, ours != nullptr && is_subtype(Py_TYPE(function), ours));
-}
-
-PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                         PyObject* kwargs) {
+Ref call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                   PyObject* kwargs) {
     // The common callee, a Python function or a bound method: a static type
     // that is not the built-in function type can take no direct call, so its
-    // fast entry is what the general order below would choose too.
+    // fast-call entry is what the general order below would choose too.
     PyTypeObject* type = Py_TYPE(callable);
     if (kwargs == nullptr && type != &PyCFunction_Type &&
         !PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
         if (vectorcallfunc entry = compat::vectorcall_function(callable)) {
-            return entry(callable, values, nargsf, nullptr);
+            return Ref::steal(entry(callable, values, nargsf, nullptr));
         }
     }
     return call_fast_dict_general(callable, values, nargsf, kwargs);
 }
 
-PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names) {
-    return compat::call_method(name, values, 1 | compat::vectorcall_offset_flag, keyword_names);
+Ref call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names) {
+    return Ref::steal(
+        compat::call_method(name, values, 1 | compat::vectorcall_offset_flag, keyword_names));
 }
 
-PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs) {
-    return compat::call_method(name, values, nargs | compat::vectorcall_offset_flag, nullptr);
+Ref call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs) {
+    return Ref::steal(
+        compat::call_method(name, values, nargs | compat::vectorcall_offset_flag, nullptr));
 }
 
-PyObject* call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
-                               MethodLookupCache& cache) {
+Ref call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                         MethodLookupCache& cache) {
     cache = {};
     PyTypeObject* type = Py_TYPE(values[0]);
     // The generic attribute read of an object without a __dict__ finds a

@@ -16,34 +16,27 @@
 
 namespace wsh {
 
-// The fast protocol: the callee's fast-call entry (result checked) or its
-// call slot with a tuple and dict made from the vector.
-PyObject* call_vector(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                      PyObject* keyword_names);
+// The positional count of `nargsf`.
+inline Py_ssize_t positional_count(std::size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
 
 // The call slot with an argument tuple and a keyword dict (or null), under
 // the recursion guard.
-PyObject* call_object(PyObject* callable, PyObject* args, PyObject* kwargs);
-
-// The entry point of a METH_O or METH_NOARGS built-in function or function
-// object of our type, called directly with what its own fast entry would
-// pass first. `arg` is null for METH_NOARGS.
-PyObject* call_one_arg(PyObject* function, PyObject* arg);
+Ref call_object(PyObject* callable, PyObject* args, PyObject* kwargs);
 
 // The common call: values plus an optional keyword dict, by the cheapest
 // path the callee allows.
-PyObject* call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
-                         PyObject* kwargs);
+Ref call_fast_dict(PyObject* callable, PyObject* const* values, std::size_t nargsf,
+                   PyObject* kwargs);
 
 // values[0] is the object; values[1..] are the values of `keyword_names`.
 // Calls attribute `name` of the object with those keyword arguments only.
 // values[0] must be writable: the callee may use its slot meanwhile.
-PyObject* call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names);
+Ref call_method_keywords(PyObject* name, PyObject* const* values, PyObject* keyword_names);
 
 // values[0] is the object; calls its attribute `name` with values[1..] as
 // positional arguments (`nargs` counts the object too). values[0] must be
 // writable, as above.
-PyObject* call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs);
+Ref call_method_by_name(PyObject* name, PyObject* const* values, std::size_t nargs);
 
 // One place that calls a method of objects without attributes of their own
 // (no __dict__): the type (identity only), its version tag and the function
@@ -55,15 +48,15 @@ struct MethodLookupCache {
 };
 
 // The call of call_method_cached when `cache` does not hold the method.
-PyObject* call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
-                               MethodLookupCache& cache);
+Ref call_method_uncached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                         MethodLookupCache& cache);
 
 // call_method_by_name, with the look-up remembered in `cache` for an object
 // whose type takes attributes the generic way and whose instances cannot
 // hold one of their own: while the type keeps its version tag, the function
 // found is called again without a look-up.
-inline PyObject* call_method_cached(PyObject* name, PyObject* const* values, std::size_t nargs,
-                                    MethodLookupCache& cache) {
+inline Ref call_method_cached(PyObject* name, PyObject* const* values, std::size_t nargs,
+                              MethodLookupCache& cache) {
     PyTypeObject* type = Py_TYPE(values[0]);
     if (type == cache.type && cache.function != nullptr &&
         cache.version == compat::type_version(type)) {

@@ -1,28 +1,31 @@
-// Everything that differs between interpreter versions lives here, so the
-// logic files never test the version themselves. Supported: CPython 3.8 to
-// 3.13.
+// The small differences between interpreter versions, so the logic files
+// never test the version themselves. Two mechanisms that differ as a whole
+// keep their versions beside their logic: the module dictionary's watcher
+// (runtime/lookup) and the exception-slot records (runtime/exception_state.h).
+// Supported: CPython 3.8 to 3.15.
 //
 // The module uses the interpreter's public API wherever the version has one.
 // These are the interpreter's private symbols that a build imports, by
 // version; tests/test_package.py checks each build against this list.
 //
-// Called here, where the version has no public equivalent:
-//   _PyType_Lookup             3.8-3.13  a type's own attribute, without descriptors:
+// Called here, where the version has no public equivalent (3.14 and 3.15
+// have none for these two either):
+//   _PyType_Lookup             3.8-3.15  a type's own attribute, without descriptors:
 //                                        what a remembered method or class
 //                                        attribute read is checked against
-//   _PyDict_GetItem_KnownHash  3.8-3.13  global look-up with the hash the table holds
+//   _PyDict_GetItem_KnownHash  3.8-3.15  global look-up with the hash the table holds
 //   _PyObject_GetMethod        3.8       method call without a bound method
 //                                        (PyObject_VectorcallMethod from 3.9)
 //   _PyObject_LookupAttr       3.8-3.12  attribute read where AttributeError is absence
 //                                        (PyObject_GetOptionalAttr from 3.13)
 //
 // Reached through the interpreter's own public macros and inline functions:
-//   _Py_Dealloc                3.8-3.13  Py_DECREF
-//   _Py_NoneStruct             3.8-3.13  Py_None
-//   _Py_TrueStruct             3.8-3.13  Py_True
-//   _Py_FalseStruct            3.8-3.13  Py_False
-//   _PyObject_GC_New           3.8-3.13  PyObject_GC_New
-//   _PyErr_BadInternalCall     3.8-3.13  PyErr_BadInternalCall
+//   _Py_Dealloc                3.8-3.15  Py_DECREF
+//   _Py_NoneStruct             3.8-3.15  Py_None
+//   _Py_TrueStruct             3.8-3.15  Py_True
+//   _Py_FalseStruct            3.8-3.15  Py_False
+//   _PyObject_GC_New           3.8-3.15  PyObject_GC_New
+//   _PyErr_BadInternalCall     3.8-3.15  PyErr_BadInternalCall
 //   _PyUnicode_Ready           3.8-3.11  PyUnicode_READY
 //   _Py_CheckRecursionLimit    3.8       Py_EnterRecursiveCall
 //   _Py_CheckRecursiveCall     3.8       Py_EnterRecursiveCall
@@ -54,6 +57,11 @@
 // does not act on them (the shared metaclass gives both behaviours there).
 #define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
 #define Py_TPFLAGS_DISALLOW_INSTANTIATION (1UL << 7)
+#endif
+
+#if !WSH_PY39
+// Exported by 3.8 without a public declaration.
+extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
 #endif
 
 namespace wsh::compat {
@@ -146,14 +154,6 @@ inline PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size
 #endif
 }
 
-}  // namespace wsh::compat
-
-#if !WSH_PY39
-// Exported by 3.8 without a public declaration.
-extern "C" int _PyObject_GetMethod(PyObject* obj, PyObject* name, PyObject** method);
-#endif
-
-namespace wsh::compat {
 
 // Calls attribute `name` of args[0] with args[1..] (positional count of
 // `nargsf`, which includes the object) and the keyword values named by
@@ -190,68 +190,6 @@ inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
     return _PyObject_LookupAttr(obj, name, result);
 #endif
 }
-
-#if WSH_PY312
-// Dictionaries no longer publish a version tag: the module dictionary is
-// watched instead, and every event of a watched dictionary moves one counter
-// on. One watcher per interpreter; there are only a few in all, and other
-// extensions may have taken them.
-namespace detail {
-
-inline std::uint64_t watched_dicts_version = 1;  // 0 never matches: a fresh cache is stale
-// No watcher could be had: nothing tells us of a change, so no read may be
-// remembered and every read is a full look-up.
-inline bool dicts_unwatched = false;
-
-inline int on_watched_dict_event(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) {
-    ++watched_dicts_version;
-    return 0;
-}
-
-}  // namespace detail
-
-// Makes dict_version track `dict`: 0, or -1 with an exception set. Without a
-// free watcher the caches fall back to full look-ups: that is not an error.
-inline int watch_dict(PyObject* dict) {
-    static int watcher = -1;
-    static std::int64_t watcher_interpreter = -1;
-    if (detail::dicts_unwatched) return 0;
-    const std::int64_t interpreter = current_interpreter_id();
-    if (watcher < 0 || watcher_interpreter != interpreter) {
-        const int added = PyDict_AddWatcher(detail::on_watched_dict_event);
-        if (added < 0) {
-            if (!PyErr_ExceptionMatches(PyExc_RuntimeError)) return -1;
-            PyErr_Clear();
-            detail::dicts_unwatched = true;
-            return 0;
-        }
-        watcher = added;
-        watcher_interpreter = interpreter;
-    }
-    return PyDict_Watch(watcher, dict);
-}
-
-// A tag that changes on every modification of a dictionary given to
-// watch_dict (and only of those).
-inline std::uint64_t dict_version(PyObject*) { return detail::watched_dicts_version; }
-
-// The tag to remember with a read of `dict` made now: its current tag, or 0,
-// which never matches one, while no watcher tells of changes.
-inline std::uint64_t remembered_dict_version(PyObject* dict) {
-    return detail::dicts_unwatched ? 0 : dict_version(dict);
-}
-#else
-// Every dictionary carries a version tag: nothing to set up.
-inline int watch_dict(PyObject*) { return 0; }
-
-// The dictionary's version tag: changes on every modification, and is never
-// 0.
-inline std::uint64_t dict_version(PyObject* dict) {
-    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
-}
-
-inline std::uint64_t remembered_dict_version(PyObject* dict) { return dict_version(dict); }
-#endif
 
 // The type's version tag, 0 while it has no valid one. The interpreter
 // gives a type a new tag whenever the type or one of its bases changes, and
@@ -296,134 +234,6 @@ inline int str_ready(PyObject*) { return 0; }
 inline int str_ready(PyObject* s) { return PyUnicode_READY(s); }
 #endif
 
-// --- Exception slots of the thread -----------------------------------------
-//
-// The raised (pending) exception and the handled one (sys.exc_info()) are
-// moved in and out of the thread state as owned records in the layout the
-// interpreter keeps them: a (type, value, traceback) triple until 3.11 for
-// the raised one and until 3.10 for the handled one, the exception value
-// alone (its type and traceback in it) after.
-
-namespace detail {
-
-// Moves `incoming` into a raw slot and the slot's previous (owned) contents
-// into `incoming`: the slot holds its new value before the old one can be
-// released.
-inline void swap_slot(PyObject*& slot, Ref& incoming) {
-    PyObject* previous = std::exchange(slot, incoming.release());
-    incoming = Ref::steal(previous);
-}
-
-}  // namespace detail
-
-#if WSH_PY312
-struct RaisedException {
-    Ref value;
-};
-
-inline PyObject* current_exception_type(PyThreadState* thread) {
-    PyObject* raised = thread->current_exception;
-    return raised != nullptr ? reinterpret_cast<PyObject*>(Py_TYPE(raised)) : nullptr;
-}
-
-inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
-    detail::swap_slot(thread->current_exception, exception.value);
-}
-#else
-struct RaisedException {
-    Ref type;
-    Ref value;
-    Ref traceback;
-};
-
-inline PyObject* current_exception_type(PyThreadState* thread) { return thread->curexc_type; }
-
-inline void swap_current_exception(PyThreadState* thread, RaisedException& exception) {
-    detail::swap_slot(thread->curexc_type, exception.type);
-    detail::swap_slot(thread->curexc_value, exception.value);
-    detail::swap_slot(thread->curexc_traceback, exception.traceback);
-}
-#endif
-
-// The handled exception of the running frame's own slot (not the topmost
-// non-empty one sys.exc_info() would report): generators and coroutines
-// keep their own slot on top of the caller's. The interpreter's own get and
-// set functions read the topmost slot but write the current one, so the
-// slot is used directly on every version. An empty slot holds null (or, from
-// 3.11, None); the record keeps whichever it finds.
-#if WSH_PY311
-struct HandledException {
-    Ref value;
-};
-
-inline void swap_handled_exception(PyThreadState* thread, HandledException& exception) {
-    detail::swap_slot(thread->exc_info->exc_value, exception.value);
-}
-
-// New references to what `exception` holds.
-inline HandledException share(const HandledException& exception) {
-    return {Ref::borrow(exception.value.get())};
-}
-
-inline HandledException peek_handled_exception(PyThreadState* thread) {
-    return {Ref::borrow(thread->exc_info->exc_value)};
-}
-#else
-struct HandledException {
-    Ref type;
-    Ref value;
-    Ref traceback;
-};
-
-inline void swap_handled_exception(PyThreadState* thread, HandledException& exception) {
-    _PyErr_StackItem* slot = thread->exc_info;
-    detail::swap_slot(slot->exc_type, exception.type);
-    detail::swap_slot(slot->exc_value, exception.value);
-    detail::swap_slot(slot->exc_traceback, exception.traceback);
-}
-
-inline HandledException share(const HandledException& exception) {
-    return {Ref::borrow(exception.type.get()), Ref::borrow(exception.value.get()),
-            Ref::borrow(exception.traceback.get())};
-}
-
-inline HandledException peek_handled_exception(PyThreadState* thread) {
-    const _PyErr_StackItem* slot = thread->exc_info;
-    return {Ref::borrow(slot->exc_type), Ref::borrow(slot->exc_value),
-            Ref::borrow(slot->exc_traceback)};
-}
-#endif
-
-// The raised exception as the handled one: normalised (the value an
-// instance of the type) with its traceback attached, or an empty record
-// with the error of that step pending. From 3.12 the raised exception is
-// such an instance already.
-#if WSH_PY312
-inline HandledException handled_from(RaisedException raised) { return {std::move(raised.value)}; }
-#else
-inline HandledException handled_from(RaisedException raised) {
-    PyObject* type = raised.type.release();
-    PyObject* value = raised.value.release();
-    PyObject* traceback = raised.traceback.release();
-    PyErr_NormalizeException(&type, &value, &traceback);
-    RaisedException normalised{Ref::steal(type), Ref::steal(value), Ref::steal(traceback)};
-    if (PyErr_Occurred()) return {};
-    if (normalised.traceback &&
-        PyException_SetTraceback(normalised.value.get(), normalised.traceback.get()) < 0) {
-        return {};
-    }
-#if WSH_PY311
-    return {std::move(normalised.value)};
-#else
-    return {std::move(normalised.type), std::move(normalised.value),
-            std::move(normalised.traceback)};
-#endif
-}
-#endif
-
-}  // namespace wsh::compat
-
-namespace wsh::compat {
 
 // A new heap type made from `spec` and `bases` whose type is `metaclass`
 // (null: `type`), or null with an exception set. Until 3.12 the interpreter
@@ -461,9 +271,6 @@ using fastcall_keywords_entry = _PyCFunctionFastWithKeywords;
 using method_entry = PyObject* (*)(PyObject*, PyTypeObject*, PyObject* const*, size_t,
                                    PyObject*);
 
-// The positional count of a fast call, without the arguments-offset flag.
-inline Py_ssize_t vectorcall_nargs(size_t nargsf) { return PyVectorcall_NARGS(nargsf); }
-
 // Sets the item count of a variable-size object (a list growing in place).
 #if WSH_PY39
 inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SET_SIZE(obj, size); }
@@ -472,7 +279,3 @@ inline void set_var_size(PyObject* obj, Py_ssize_t size) { Py_SIZE(obj) = size; 
 #endif
 
 }  // namespace wsh::compat
-
-// The module entry is the one symbol the shared object exports; everything
-// else is built with hidden visibility.
-#define WSH_MODULE_INIT extern "C" __attribute__((visibility("default"))) PyObject*

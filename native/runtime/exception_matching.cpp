@@ -1,6 +1,7 @@
 #include "runtime/exception_matching.h"
 
 #include "runtime/compat.h"
+#include "runtime/exception_state.h"
 
 namespace wsh {
 
@@ -9,15 +10,6 @@ namespace {
 bool is_exception_class(PyObject* obj) { return PyExceptionClass_Check(obj); }
 
 PyTypeObject* as_type(PyObject* obj) { return reinterpret_cast<PyTypeObject*>(obj); }
-
-// For a type not readied yet: its chain of base types, where `object` is
-// always an ancestor.
-bool on_base_chain(PyTypeObject* type, PyTypeObject* base) {
-    for (PyTypeObject* t = type; t != nullptr; t = t->tp_base) {
-        if (t == base) return true;
-    }
-    return base == &PyBaseObject_Type;
-}
 
 bool in_tuple_by_identity(PyObject* tuple, PyObject* item) {
     const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
@@ -47,14 +39,6 @@ bool is_subtype(PyTypeObject* type, PyTypeObject* base) {
     // The interpreter's own test is this one: the MRO when the type has
     // one, else the chain of bases.
     return type == base || PyType_IsSubtype(type, base) != 0;
-}
-
-bool is_either_subtype(PyTypeObject* type, PyTypeObject* base1, PyTypeObject* base2) {
-    if (type == base1 || type == base2) return true;
-    PyObject* mro = type->tp_mro;
-    if (mro == nullptr) return on_base_chain(type, base1) || on_base_chain(type, base2);
-    return in_tuple_by_identity(mro, reinterpret_cast<PyObject*>(base1)) ||
-           in_tuple_by_identity(mro, reinterpret_cast<PyObject*>(base2));
 }
 
 bool given_exception_matches(PyObject* exception_type, PyObject* clause) {
@@ -104,7 +88,7 @@ namespace {
 }  // namespace
 
 bool exception_matches(PyThreadState* thread, PyObject* clause) {
-    PyObject* type = compat::current_exception_type(thread);
+    const Borrowed type = raised_exception_type(thread);
     if (type == clause) return true;
     if (type == nullptr) return false;
     // The common clause, one exception class, decided here; a tuple or

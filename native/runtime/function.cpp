@@ -141,16 +141,16 @@ PyType_Spec function_type_spec = {
     .slots = function_type_slots,
 };
 
-PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
-                          PyObject* closure, PyObject* module_name, PyObject* globals,
-                          PyObject* code, vectorcallfunc entry) {
+Ref create_function(PyMethodDef* method_def, int flags, PyObject* qualname, PyObject* closure,
+                    PyObject* module_name, PyObject* globals, PyObject* code,
+                    vectorcallfunc entry) {
     if (method_def == nullptr || qualname == nullptr || globals == nullptr) {
         PyErr_BadInternalCall();
-        return nullptr;
+        return Ref();
     }
     auto* type = reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
     Ref self = Ref::steal(reinterpret_cast<PyObject*>(PyObject_GC_New(BindingFunction, type)));
-    if (!self) return nullptr;
+    if (!self) return self;
     BindingFunction* op = as_function(self.get());
     // The allocator leaves the record as it found it: no path may see (or
     // deallocation release) what was there before.
@@ -164,10 +164,10 @@ PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname
     op->base.m_module = new_reference(module_name);
     op->closure = new_reference(closure);
     op->code = new_reference(code);
-    if (select_vectorcall(method_def, flags, &op->base.vectorcall) < 0) return nullptr;
+    if (select_fast_entry(method_def, flags, &op->base.vectorcall) < 0) return Ref();
     if (entry != nullptr) op->base.vectorcall = entry;
     PyObject_GC_Track(self.get());
-    return self.release();
+    return self;
 }
 
 }  // namespace wsh

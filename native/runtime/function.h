@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include "runtime/compat.h"
+#include "runtime/ref.h"
 
 namespace wsh {
 
@@ -44,17 +45,30 @@ inline bool takes_instance_from_arguments(int flags) {
     return (flags & (BINDING_STATIC | BINDING_NATIVE_METHOD)) == BINDING_NATIVE_METHOD;
 }
 
+// A method definition stores its entry point as the interpreter's generic
+// PyCFunction whatever the convention: stored_entry_point() makes the stored
+// form, entry_point_as() reads it back with the convention's signature.
+template <typename Entry>
+inline PyCFunction stored_entry_point(Entry entry) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+}
+
+template <typename Entry>
+inline Entry entry_point_as(const PyMethodDef* def) {
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(def->ml_meth));
+}
+
 // The function type's PyType_Spec, registered through fetch_shared_type.
 extern PyType_Spec function_type_spec;
 
-// A new function object of `function_type` (ModuleState), or null with an
-// exception set. `qualname` and `globals` are required; `closure`,
+// A new function object of `function_type` (ModuleState), or an empty handle
+// with an exception set. `qualname` and `globals` are required; `closure`,
 // `module_name` and `code` may be null. `entry`, if given, replaces the
 // fast-call entry the definition's call convention selects, and like it
 // must keep the recursion guard; it is handed the function object, which is
 // also the m_self the selected entry would pass on.
-PyObject* create_function(PyMethodDef* method_def, int flags, PyObject* qualname,
-                          PyObject* closure, PyObject* module_name, PyObject* globals,
-                          PyObject* code, vectorcallfunc entry = nullptr);
+Ref create_function(PyMethodDef* method_def, int flags, PyObject* qualname, PyObject* closure,
+                    PyObject* module_name, PyObject* globals, PyObject* code,
+                    vectorcallfunc entry = nullptr);
 
 }  // namespace wsh

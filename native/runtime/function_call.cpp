@@ -3,6 +3,7 @@
 // keyword dict. Every entry that runs a method body counts one level of the
 // interpreter's recursion depth, as its own built-in functions do: a method
 // that ends up calling itself again stops with RecursionError.
+#include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/function_internal.h"
 #include "runtime/recursion_guard.h"
@@ -12,11 +13,6 @@
 namespace wsh {
 
 namespace {
-
-template <typename Entry>
-Entry entry_point(const PyMethodDef* def) {
-    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(def->ml_meth));
-}
 
 const char* definition_name(const BindingFunction* op) { return op->base.m_ml->ml_name; }
 
@@ -49,11 +45,11 @@ bool refuses_keywords(const BindingFunction* op, PyObject* kwnames) {
 
 // The entries of METH_NOARGS (no argument) and METH_O (exactly one).
 template <Py_ssize_t expected, bool instance_from_arguments>
-PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, size_t nargsf,
+PyObject* fast_entry_counted(PyObject* self, PyObject* const* args, size_t nargsf,
                                       PyObject* kwnames) {
     static_assert(expected == 0 || expected == 1);
     BindingFunction* op = as_function(self);
-    Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
+    Py_ssize_t nargs = positional_count(nargsf);
     PyObject* first = nullptr;
     if (!take_first_argument<instance_from_arguments>(op, args, nargs, first) ||
         refuses_keywords(op, kwnames)) {
@@ -65,16 +61,16 @@ PyObject* function_vectorcall_counted(PyObject* self, PyObject* const* args, siz
         return nullptr;
     }
     PyObject* arg = expected == 0 ? nullptr : args[0];
-    return call_guarded([&] { return entry_point<PyCFunction>(op->base.m_ml)(first, arg); });
+    return call_guarded([&] { return entry_point_as<PyCFunction>(op->base.m_ml)(first, arg); });
 }
 
 // The entries of METH_FASTCALL | METH_KEYWORDS, with METH_METHOD also given
 // the defining class.
 template <bool with_defining_class, bool instance_from_arguments>
-PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const* args,
+PyObject* fast_entry_with_keywords(PyObject* self, PyObject* const* args,
                                                 size_t nargsf, PyObject* kwnames) {
     BindingFunction* op = as_function(self);
-    Py_ssize_t nargs = compat::vectorcall_nargs(nargsf);
+    Py_ssize_t nargs = positional_count(nargsf);
     PyObject* first = nullptr;
     if (instance_from_arguments &&
         !take_first_argument<instance_from_arguments>(op, args, nargs, first)) {
@@ -85,11 +81,11 @@ PyObject* function_vectorcall_fastcall_keywords(PyObject* self, PyObject* const*
         // across the guard's call.
         if constexpr (!instance_from_arguments) take_first_argument<false>(op, args, nargs, first);
         if constexpr (with_defining_class) {
-            return entry_point<compat::method_entry>(op->base.m_ml)(
+            return entry_point_as<compat::method_entry>(op->base.m_ml)(
                 first, reinterpret_cast<PyTypeObject*>(op->defining_class), args,
                 static_cast<size_t>(nargs), kwnames);
         } else {
-            return entry_point<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
+            return entry_point_as<compat::fastcall_keywords_entry>(op->base.m_ml)(first, args, nargs,
                                                                                kwnames);
         }
     });
@@ -104,16 +100,16 @@ struct Convention {
 
 constexpr Convention conventions[] = {
     {METH_VARARGS | METH_KEYWORDS, nullptr, nullptr},
-    {METH_NOARGS, function_vectorcall_counted<0, false>, function_vectorcall_counted<0, true>},
-    {METH_O, function_vectorcall_counted<1, false>, function_vectorcall_counted<1, true>},
-    {METH_FASTCALL | METH_KEYWORDS, function_vectorcall_fastcall_keywords<false, false>,
-     function_vectorcall_fastcall_keywords<false, true>},
-    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, function_vectorcall_fastcall_keywords<true, false>,
-     function_vectorcall_fastcall_keywords<true, true>},
+    {METH_NOARGS, fast_entry_counted<0, false>, fast_entry_counted<0, true>},
+    {METH_O, fast_entry_counted<1, false>, fast_entry_counted<1, true>},
+    {METH_FASTCALL | METH_KEYWORDS, fast_entry_with_keywords<false, false>,
+     fast_entry_with_keywords<false, true>},
+    {METH_FASTCALL | METH_KEYWORDS | METH_METHOD, fast_entry_with_keywords<true, false>,
+     fast_entry_with_keywords<true, true>},
 };
 
 // The positional values (borrowed from the argument tuple) followed by the
-// keyword values (owned), in the one block a fast entry reads.
+// keyword values (owned), in the one block a fast-call entry reads.
 class FastCallArray {
 public:
     FastCallArray(PyObject* args, Py_ssize_t keyword_count)
@@ -171,7 +167,7 @@ PyObject* call_with_keyword_dict(PyObject* self, vectorcallfunc entry, PyObject*
 
 }  // namespace
 
-int select_vectorcall(const PyMethodDef* method_def, int flags, vectorcallfunc* entry) {
+int select_fast_entry(const PyMethodDef* method_def, int flags, vectorcallfunc* entry) {
     const int masked = method_def->ml_flags & call_convention_mask;
     for (const Convention& convention : conventions) {
         if (convention.masked_flags == masked) {
@@ -198,8 +194,8 @@ PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         return entry(self, &PyTuple_GET_ITEM(args, 0),
                      static_cast<size_t>(PyTuple_GET_SIZE(args)), nullptr);
     }
-    // Creation accepts no other convention without a fast entry.
-    auto meth = entry_point<PyCFunctionWithKeywords>(def);
+    // Creation accepts no other convention without a fast-call entry.
+    auto meth = entry_point_as<PyCFunctionWithKeywords>(def);
     if (!takes_instance_from_arguments(op->flags)) {
         return call_guarded([&] { return meth(op->base.m_self, args, kwargs); });
     }

@@ -18,7 +18,7 @@ extern PyGetSetDef function_getset[];
 // binding flags (which fix where the entry's first argument comes from).
 // Sets `*entry` (null when calls go through the call slot) and returns 0, or
 // -1 with an exception for a convention the type cannot call.
-int select_vectorcall(const PyMethodDef* method_def, int flags, vectorcallfunc* entry);
+int select_fast_entry(const PyMethodDef* method_def, int flags, vectorcallfunc* entry);
 PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs);
 
 }  // namespace wsh

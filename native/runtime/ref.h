@@ -1,9 +1,10 @@
-// Owning handle for one strong reference.
+// The two handles that say who owns a reference.
 //
-// Every reference the module owns lives in a Ref, so it is released on every
-// path by construction. Conversions are explicit: steal() adopts a new
-// reference, borrow() takes a reference of its own to a borrowed pointer, and
-// release() hands ownership back to the caller (e.g. as a return value).
+// Rules of use:
+//   1. A function giving a new reference returns Ref; one giving a borrowed one, Borrowed.
+//   2. Raw PyObject* only at slot and C-API edges: steal() adopts, release() hands back.
+//   3. A borrowed object kept across code that may drop it is held by Ref::borrow().
+//
 // Object records and caches that hold raw fields change them with reset().
 #pragma once
 
@@ -13,6 +14,25 @@
 
 namespace wsh {
 
+// A borrowed reference: the object is kept alive by someone else (a
+// table, a cache, the caller) and nothing here releases it. It passes to
+// C-API calls as it is; Ref::borrow() takes a reference of one's own before
+// code runs that could drop the owner's.
+class Borrowed {
+public:
+    constexpr Borrowed() noexcept = default;
+    constexpr explicit Borrowed(PyObject* p) noexcept : ptr_(p) {}
+
+    [[nodiscard]] constexpr PyObject* get() const noexcept { return ptr_; }
+    constexpr operator PyObject*() const noexcept { return ptr_; }
+    PyObject* operator->() const noexcept { return ptr_; }
+
+private:
+    PyObject* ptr_ = nullptr;
+};
+
+// Owning handle for one strong reference, released on every path by
+// construction.
 class Ref {
 public:
     Ref() noexcept = default;
@@ -33,6 +53,8 @@ public:
     ~Ref() { Py_XDECREF(ptr_); }
 
     [[nodiscard]] static Ref steal(PyObject* p) noexcept { return Ref(p); }
+    // A borrowed reference is not ours to adopt.
+    static Ref steal(Borrowed) = delete;
     [[nodiscard]] static Ref borrow(PyObject* p) noexcept {
         Py_XINCREF(p);
         return Ref(p);

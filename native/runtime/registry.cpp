@@ -139,19 +139,19 @@ int apply_type_fixups(PyTypeObject* type, const PyType_Spec* spec) {
     return 0;
 }
 
-PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyType_Spec* spec, PyObject* bases) {
+Ref fetch_shared_type(PyTypeObject* metaclass, PyType_Spec* spec, PyObject* bases) {
     const char* dot = std::strrchr(spec->name, '.');
     const char* short_name = dot != nullptr ? dot + 1 : spec->name;
     Ref key = Ref::steal(PyUnicode_FromString(short_name));
-    if (!key) return nullptr;
+    if (!key) return Ref();
     Ref registry = Ref::borrow(PyImport_AddModule(shared_registry_name));
-    if (!registry) return nullptr;
+    if (!registry) return Ref();
     Ref dict = Ref::borrow(PyModule_GetDict(registry.get()));
-    if (!dict) return nullptr;
+    if (!dict) return Ref();
 
     Ref existing = Ref::borrow(PyDict_GetItemWithError(dict.get(), key.get()));
     if (!existing) {
-        if (PyErr_Occurred()) return nullptr;
+        if (PyErr_Occurred()) return Ref();
         // Interpreters that act on the no-instantiation flag drop the type's
         // own construction slot, and then crash deriving from a type of this
         // metaclass (they call the missing slot): the flag is set only after
@@ -159,17 +159,17 @@ PyTypeObject* fetch_shared_type(PyTypeObject* metaclass, PyType_Spec* spec, PyOb
         PyType_Spec creation_spec = *spec;
         creation_spec.flags &= ~static_cast<unsigned int>(Py_TPFLAGS_DISALLOW_INSTANTIATION);
         Ref created = Ref::steal(compat::type_from_spec(metaclass, &creation_spec, bases));
-        if (!created) return nullptr;
+        if (!created) return Ref();
         auto* type = reinterpret_cast<PyTypeObject*>(created.get());
         type->tp_flags |= spec->flags & Py_TPFLAGS_DISALLOW_INSTANTIATION;
-        if (apply_type_fixups(type, spec) < 0) return nullptr;
+        if (apply_type_fixups(type, spec) < 0) return Ref();
         existing = Ref::borrow(PyDict_SetDefault(dict.get(), key.get(), created.get()));
-        if (!existing) return nullptr;
+        if (!existing) return Ref();
         // Another module registered its type first: that one is shared.
-        if (existing.get() == created.get()) return reinterpret_cast<PyTypeObject*>(created.release());
+        if (existing.get() == created.get()) return created;
     }
-    if (verify_shared_type(existing.get(), short_name, metaclass, spec, bases) < 0) return nullptr;
-    return reinterpret_cast<PyTypeObject*>(existing.release());
+    if (verify_shared_type(existing.get(), short_name, metaclass, spec, bases) < 0) return Ref();
+    return existing;
 }
 
 }  // namespace wsh

@@ -46,6 +46,6 @@ extern constinit NeverDestroyed<RuntimeState> runtime_state_storage;
 inline RuntimeState& runtime_state() noexcept { return runtime_state_storage.get(); }
 
 // A constant table entry (borrowed; the table owns it for the process).
-inline PyObject* str(StringId id) noexcept { return runtime_state().strings[id].get(); }
+inline Borrowed str(StringId id) noexcept { return Borrowed(runtime_state().strings[id].get()); }
 
 }  // namespace wsh

@@ -19,7 +19,7 @@ constexpr std::array<char, 200> digit_pairs = [] {
 
 }  // namespace
 
-PyObject* int_to_str(std::int64_t value) {
+Ref int_to_str(std::int64_t value) {
     // 19 digits and a sign for the widest value.
     char buffer[24];
     char* const end = buffer + sizeof buffer;
@@ -42,10 +42,10 @@ PyObject* int_to_str(std::int64_t value) {
     }
     if (value < 0) *--start = '-';
     const Py_ssize_t length = end - start;
-    if (length == 1) return PyUnicode_FromOrdinal(static_cast<unsigned char>(*start));
-    PyObject* text = PyUnicode_New(length, 127);
-    if (text == nullptr) return nullptr;
-    std::memcpy(PyUnicode_1BYTE_DATA(text), start, static_cast<size_t>(length));
+    if (length == 1) return Ref::steal(PyUnicode_FromOrdinal(static_cast<unsigned char>(*start)));
+    Ref text = Ref::steal(PyUnicode_New(length, 127));
+    if (!text) return text;
+    std::memcpy(PyUnicode_1BYTE_DATA(text.get()), start, static_cast<size_t>(length));
     return text;
 }
 

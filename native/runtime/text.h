@@ -10,8 +10,8 @@
 namespace wsh {
 
 // A new str with the plain decimal text of `value` (no grouping, no plus
-// sign), or null with an exception set.
-PyObject* int_to_str(std::int64_t value);
+// sign), or an empty handle with an exception set.
+Ref int_to_str(std::int64_t value);
 
 // str(value), or an empty handle with an exception set: an exact str is
 // used as it is.

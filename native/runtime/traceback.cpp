@@ -16,7 +16,7 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
     RuntimeState& st = runtime_state();
     if (!st.module_dict) return;
     PyThreadState* thread = PyThreadState_Get();
-    if (compat::current_exception_type(thread) == nullptr) {
+    if (raised_exception_type(thread) == nullptr) {
         // A callee returned null without an exception: report that instead of
         // attaching a traceback to nothing.
         PyErr_SetString(PyExc_SystemError, "error return without exception set");
@@ -24,11 +24,11 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
     TracebackCodeCache& cache = st.traceback_code_cache;
     Ref code = cached_code(cache, line);
     if (!code) {
-        // Nothing may be pending while the code object is made.
+        // Nothing may be raised while the code object is made.
         RaisedException taken = take_raised(thread);
         code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(file_name, function_name, line)));
         if (!code) return;  // the creation's error stands; the taken one is released
-        restore_error(thread, std::move(taken));
+        restore_raised(thread, std::move(taken));
         if (line != 0) cache_code(cache, line, Ref::borrow(code.get()));
     }
     Ref frame = Ref::steal(reinterpret_cast<PyObject*>(

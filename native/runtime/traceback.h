@@ -4,8 +4,8 @@
 namespace wsh {
 
 // Appends an entry for `function_name` at `line` of `file_name` to the
-// traceback of the current exception. Never fails: if the entry cannot be
-// made, the error of that attempt becomes the pending exception.
+// traceback of the raised exception. Never fails: if the entry cannot be
+// made, the error of that attempt becomes the raised exception.
 void add_traceback(const char* function_name, int line, const char* file_name);
 
 }  // namespace wsh

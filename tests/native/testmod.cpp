@@ -56,4 +56,4 @@ PyModuleDef testmod_def = {
 
 }  // namespace wsh::testmod
 
-WSH_MODULE_INIT PyInit__wsh_testmod() { return PyModuleDef_Init(&wsh::testmod::testmod_def); }
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__wsh_testmod() { return PyModuleDef_Init(&wsh::testmod::testmod_def); }

@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include "runtime/function.h"
+
 namespace wsh::testmod {
 
 // One method table per concern; each ends with a null entry.
@@ -16,11 +18,5 @@ extern PyMethodDef exceptions_methods[];
 extern PyMethodDef unpack_methods[];
 extern PyMethodDef text_methods[];
 extern PyMethodDef argparse_methods[];
-
-// An entry point of another signature as a method table's PyCFunction.
-template <typename Entry>
-PyCFunction method_entry(Entry entry) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
-}
 
 }  // namespace wsh::testmod

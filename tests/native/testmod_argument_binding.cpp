@@ -10,15 +10,15 @@ namespace {
 
 Py_ssize_t standin_body_calls = 0;
 
-PyObject* standin_self_body(PyObject*, PyObject* self) {
+Ref standin_self_body(PyObject*, PyObject* self) {
     ++standin_body_calls;
-    return PyTuple_Pack(1, self);
+    return Ref::steal(PyTuple_Pack(1, self));
 }
 
-PyObject* standin_finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
-                                          PyObject* result) {
+Ref standin_finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
+                                    PyObject* result) {
     ++standin_body_calls;
-    return PyTuple_Pack(3, self, status_code, result);
+    return Ref::steal(PyTuple_Pack(3, self, status_code, result));
 }
 
 PyObject* t_standin_body_calls(PyObject*, PyObject*) { return PyLong_FromSsize_t(standin_body_calls); }
@@ -27,11 +27,11 @@ PyObject* t_standin_body_calls(PyObject*, PyObject*) { return PyLong_FromSsize_t
 
 PyMethodDef argparse_methods[] = {
     {"bind_finish_with_result",
-     method_entry(method_wrapper<finish_with_result_signature, standin_finish_with_result_body>),
+     stored_entry_point(method_wrapper<finish_with_result_signature, standin_finish_with_result_body>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"bind_get", method_entry(method_wrapper<get_signature, standin_self_body>),
+    {"bind_get", stored_entry_point(method_wrapper<get_signature, standin_self_body>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"bind_post", method_entry(method_wrapper<post_signature, standin_self_body>),
+    {"bind_post", stored_entry_point(method_wrapper<post_signature, standin_self_body>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"standin_body_calls", t_standin_body_calls, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

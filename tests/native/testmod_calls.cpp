@@ -18,9 +18,10 @@ PyObject* caller_array_changed() {
     return nullptr;
 }
 
-// call_vector(callable, values, keyword_names): the last len(keyword_names)
-// values belong to the names, which may be any tuple (repeats, non-str).
-PyObject* t_call_vector(PyObject*, PyObject* args) {
+// vectorcall(callable, values, keyword_names), the interpreter's fast call
+// as the bodies make it: the last len(keyword_names) values belong to the
+// names, which may be any tuple (repeats, non-str).
+PyObject* t_vectorcall(PyObject*, PyObject* args) {
     PyObject* callable;
     PyObject* values;
     PyObject* names = Py_None;
@@ -36,8 +37,8 @@ PyObject* t_call_vector(PyObject*, PyObject* args) {
         PyErr_SetString(PyExc_ValueError, "more names than values");
         return nullptr;
     }
-    return call_vector(callable, &PyTuple_GET_ITEM(values, 0),
-                       static_cast<std::size_t>(total - keyword_count), keyword_names);
+    return compat::vectorcall(callable, &PyTuple_GET_ITEM(values, 0),
+                              static_cast<std::size_t>(total - keyword_count), keyword_names);
 }
 
 PyObject* t_call_object(PyObject*, PyObject* args) {
@@ -48,32 +49,7 @@ PyObject* t_call_object(PyObject*, PyObject* args) {
                           &kwargs)) {
         return nullptr;
     }
-    return call_object(callable, call_args, kwargs);
-}
-
-// call_one_arg(function[, arg]): a built-in function or a function object of
-// our type, of a METH_O definition with `arg` or a METH_NOARGS one without.
-// The operation trusts its caller for that, so it is checked here.
-PyObject* t_call_one_arg(PyObject*, PyObject* args) {
-    PyObject* function;
-    PyObject* arg = nullptr;
-    if (!PyArg_ParseTuple(args, "O|O", &function, &arg)) return nullptr;
-    auto* ours = reinterpret_cast<PyTypeObject*>(runtime_state().function_type.get());
-    if (!PyObject_TypeCheck(function, &PyCFunction_Type) &&
-        !(ours != nullptr && PyObject_TypeCheck(function, ours))) {
-        PyErr_SetString(PyExc_TypeError, "expected a built-in function or a function object");
-        return nullptr;
-    }
-    constexpr int convention_bits =
-        METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-    const int convention =
-        reinterpret_cast<PyCFunctionObject*>(function)->m_ml->ml_flags & convention_bits;
-    if (convention != (arg != nullptr ? METH_O : METH_NOARGS)) {
-        PyErr_SetString(PyExc_TypeError, "call_one_arg needs METH_O with an argument or "
-                                         "METH_NOARGS without one");
-        return nullptr;
-    }
-    return call_one_arg(function, arg);
+    return call_object(callable, call_args, kwargs).release();
 }
 
 // call_fast_dict(callable, *args, **kwargs), with the arguments-offset flag
@@ -87,9 +63,9 @@ PyObject* t_call_fast_dict(PyObject*, PyObject* args, PyObject* kwargs) {
     std::vector<PyObject*> slots(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
     // slots[0] (the callable) doubles as the writable slot before the values.
-    Ref result = Ref::steal(call_fast_dict(slots[0], slots.data() + 1,
+    Ref result = call_fast_dict(slots[0], slots.data() + 1,
                                            static_cast<std::size_t>(n - 1) | offset_flag,
-                                           kwargs && PyDict_GET_SIZE(kwargs) ? kwargs : nullptr));
+                                           kwargs && PyDict_GET_SIZE(kwargs) ? kwargs : nullptr);
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (slots[static_cast<std::size_t>(i)] != PyTuple_GET_ITEM(args, i)) {
             return caller_array_changed();
@@ -111,7 +87,7 @@ PyObject* t_call_method_keywords(PyObject*, PyObject* const* args, Py_ssize_t na
     for (Py_ssize_t i = 0; i < keyword_count; ++i) {
         values[static_cast<std::size_t>(i) + 1] = args[2 + i];
     }
-    Ref result = Ref::steal(call_method_keywords(args[1], values.data(), keyword_names));
+    Ref result = call_method_keywords(args[1], values.data(), keyword_names);
     if (values[0] != args[0]) return caller_array_changed();
     return result.release();
 }
@@ -127,8 +103,8 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
     slots[0] = nullptr;
     slots[1] = args[0];
     for (Py_ssize_t i = 2; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
-    Ref result = Ref::steal(call_method_by_name(
-        args[1], slots.data() + 1, static_cast<std::size_t>(nargs - 1) | offset_flag));
+    Ref result = call_method_by_name(
+        args[1], slots.data() + 1, static_cast<std::size_t>(nargs - 1) | offset_flag);
     for (Py_ssize_t i = 2; i < nargs; ++i) {
         if (slots[static_cast<std::size_t>(i)] != args[i]) return caller_array_changed();
     }
@@ -139,16 +115,15 @@ PyObject* t_call_method_by_name(PyObject*, PyObject* const* args, Py_ssize_t nar
 }  // namespace
 
 PyMethodDef calls_methods[] = {
-    {"call_vector", t_call_vector, METH_VARARGS, nullptr},
+    {"vectorcall", t_vectorcall, METH_VARARGS, nullptr},
     {"call_object", t_call_object, METH_VARARGS, nullptr},
-    {"call_one_arg", t_call_one_arg, METH_VARARGS, nullptr},
-    {"call_fast_dict", method_entry(t_call_fast_dict),
+    {"call_fast_dict", stored_entry_point(t_call_fast_dict),
      METH_VARARGS | METH_KEYWORDS, nullptr},
     {"call_method_keywords",
-     method_entry(t_call_method_keywords),
+     stored_entry_point(t_call_method_keywords),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"call_method_by_name",
-     method_entry(t_call_method_by_name),
+     stored_entry_point(t_call_method_by_name),
      METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -21,7 +21,7 @@ void raise_triple(PyObject* type, PyObject* value, PyObject* traceback) {
     }
     PyErr_Restore(new_reference(type), new_reference(value), new_reference(traceback));
 #else
-    restore_error(PyThreadState_Get(),
+    restore_raised(PyThreadState_Get(),
                   {Ref::borrow(type), Ref::borrow(value), Ref::borrow(traceback)});
 #endif
 }
@@ -61,25 +61,23 @@ PyObject* t_exception_matches_tuple(PyObject*, PyObject* const* args, Py_ssize_t
     return as_bool(exception_matches_tuple(args[0], args[1]));
 }
 
-// is_subtype(A, B) / is_either_subtype(A, B1, B2); `unready` compares
-// through the base chain as for a type whose MRO is not set yet.
+// is_subtype(A, B)
 PyObject* t_is_subtype(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs < 2 || nargs > 3) {
-        PyErr_SetString(PyExc_TypeError, "is_subtype(A, B[, B2])");
+    if (nargs != 2) {
+        PyErr_SetString(PyExc_TypeError, "is_subtype(A, B)");
         return nullptr;
     }
-    PyTypeObject* types[3] = {};
+    PyTypeObject* types[2] = {};
     for (Py_ssize_t i = 0; i < nargs; ++i) {
         if ((types[i] = type_arg(args[i])) == nullptr) return nullptr;
     }
-    return as_bool(nargs == 2 ? is_subtype(types[0], types[1])
-                              : is_either_subtype(types[0], types[1], types[2]));
+    return as_bool(is_subtype(types[0], types[1]));
 }
 
-// The same tests with the MRO of A hidden, as for a type not readied yet.
+// The same test with the MRO of A hidden, as for a type not readied yet.
 PyObject* t_is_subtype_unready(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs < 2 || nargs > 3 || type_arg(args[0]) == nullptr) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "is_subtype_unready(A, B[, B2])");
+    if (nargs != 2 || type_arg(args[0]) == nullptr) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "is_subtype_unready(A, B)");
         return nullptr;
     }
     auto* type = reinterpret_cast<PyTypeObject*>(args[0]);
@@ -102,7 +100,7 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     raise_triple(args[0], args[1], nargs == 4 ? args[3] : nullptr);
     HandledException caught;
     if (take_exception(thread, caught) < 0) return nullptr;
-    Ref inside = Ref::steal(call_fast_dict(args[2], nullptr, 0, nullptr));
+    Ref inside = call_fast_dict(args[2], nullptr, 0, nullptr);
     reset_handled_exception(thread, std::move(saved));
     if (!inside) return nullptr;
     PyObject* value = caught.value.get();
@@ -112,12 +110,12 @@ PyObject* t_except_block(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }  // namespace
 
 PyMethodDef exceptions_methods[] = {
-    {"exception_matches", method_entry(t_exception_matches), METH_FASTCALL, nullptr},
-    {"given_exception_matches", method_entry(t_given_exception_matches), METH_FASTCALL, nullptr},
-    {"exception_matches_tuple", method_entry(t_exception_matches_tuple), METH_FASTCALL, nullptr},
-    {"is_subtype", method_entry(t_is_subtype), METH_FASTCALL, nullptr},
-    {"is_subtype_unready", method_entry(t_is_subtype_unready), METH_FASTCALL, nullptr},
-    {"except_block", method_entry(t_except_block), METH_FASTCALL, nullptr},
+    {"exception_matches", stored_entry_point(t_exception_matches), METH_FASTCALL, nullptr},
+    {"given_exception_matches", stored_entry_point(t_given_exception_matches), METH_FASTCALL, nullptr},
+    {"exception_matches_tuple", stored_entry_point(t_exception_matches_tuple), METH_FASTCALL, nullptr},
+    {"is_subtype", stored_entry_point(t_is_subtype), METH_FASTCALL, nullptr},
+    {"is_subtype_unready", stored_entry_point(t_is_subtype_unready), METH_FASTCALL, nullptr},
+    {"except_block", stored_entry_point(t_except_block), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

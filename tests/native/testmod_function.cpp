@@ -116,10 +116,10 @@ PyObject* make_function(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     PyMethodDef* def = find_definition(kind);
     if (def == nullptr) return nullptr;
-    Ref f = Ref::steal(create_function(def, flags, qualname, nullptr,
+    Ref f = create_function(def, flags, qualname, nullptr,
                                        module == Py_None ? nullptr : module,
                                        runtime_state().module_dict.get(),
-                                       code == Py_None ? nullptr : code));
+                                       code == Py_None ? nullptr : code);
     if (!f) return nullptr;
     if (defining_class != Py_None) {
         reinterpret_cast<BindingFunction*>(f.get())->defining_class =

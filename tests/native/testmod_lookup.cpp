@@ -30,7 +30,7 @@ PyObject* t_get_attr_quiet(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         PyErr_SetString(PyExc_TypeError, "get_attr_quiet(obj, name)");
         return nullptr;
     }
-    Ref value = Ref::steal(get_attr_quiet(args[0], args[1]));
+    Ref value = get_attr_quiet(args[0], args[1]);
     if (!value && PyErr_Occurred()) return nullptr;
     return Py_BuildValue("(OO)", value ? Py_True : Py_False, value ? value.get() : Py_None);
 }
@@ -40,7 +40,7 @@ PyObject* t_get_builtin(PyObject*, PyObject* name) {
         PyErr_SetString(PyExc_TypeError, "get_builtin(name)");
         return nullptr;
     }
-    return get_builtin(name);
+    return get_builtin(name).release();
 }
 
 // get_module_global(place, name)
@@ -51,14 +51,14 @@ PyObject* t_get_module_global(PyObject*, PyObject* const* args, Py_ssize_t nargs
     }
     GlobalLookupCache* cache = place_cache(args[0]);
     if (cache == nullptr) return nullptr;
-    return get_module_global(args[1], *cache);
+    return get_module_global(args[1], *cache).release();
 }
 
 // global_cache(place) -> (version, holds a value, version is current)
 PyObject* t_global_cache(PyObject*, PyObject* index) {
     GlobalLookupCache* cache = place_cache(index);
     if (cache == nullptr) return nullptr;
-    const bool current = cache->version == compat::dict_version(runtime_state().module_dict.get());
+    const bool current = cache->version == dict_version(runtime_state().module_dict.get());
     return Py_BuildValue("(KOO)", static_cast<unsigned long long>(cache->version),
                          cache->value ? Py_True : Py_False, current ? Py_True : Py_False);
 }
@@ -73,11 +73,11 @@ PyObject* t_reset_global_cache(PyObject*, PyObject* index) {
 }  // namespace
 
 PyMethodDef lookup_methods[] = {
-    {"get_attr_quiet", method_entry(t_get_attr_quiet),
+    {"get_attr_quiet", stored_entry_point(t_get_attr_quiet),
      METH_FASTCALL, nullptr},
     {"get_builtin", t_get_builtin, METH_O, nullptr},
     {"get_module_global",
-     method_entry(t_get_module_global),
+     stored_entry_point(t_get_module_global),
      METH_FASTCALL, nullptr},
     {"global_cache", t_global_cache, METH_O, nullptr},
     {"reset_global_cache", t_reset_global_cache, METH_O, nullptr},

@@ -108,9 +108,9 @@ PyObject* make_fixup_type(PyObject*, PyObject*) {
 // fetch_fixup_type(): the registry's type for the PyType_Spec, with the
 // shared metaclass.
 PyObject* fetch_fixup_type(PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(fetch_shared_type(
-        reinterpret_cast<PyTypeObject*>(runtime_state().common_metatype.get()), &fixup_spec,
-        nullptr));
+    return fetch_shared_type(reinterpret_cast<PyTypeObject*>(runtime_state().common_metatype.get()),
+                             &fixup_spec, nullptr)
+        .release();
 }
 
 // The offsets the PyType_Spec names, and those a type actually has.

@@ -9,7 +9,7 @@ namespace {
 PyObject* t_int_to_str(PyObject*, PyObject* value) {
     const long long n = PyLong_AsLongLong(value);
     if (n == -1 && PyErr_Occurred()) return nullptr;
-    return int_to_str(n);
+    return int_to_str(n).release();
 }
 
 }  // namespace

@@ -5,11 +5,12 @@ handler answers on {base_url}api/zorvik/workspaces, and the page for people
 in a browser is {base_url}zorvik/workspaces. Its options
 (`--ZorvikWorkspacesApp.<option>=...` or the same in jupyter_server_config.py
 or .json) are handed to the Zorvik functions when the server loads it.
-`jupyter zorvik-workspaces` (`main`) starts a server on the page and lists
-the options with `--help-all`.
+`jupyter zorvik-workspaces` (`main`) starts a server on the page, on
+127.0.0.1, and lists the options with `--help-all`.
 """
 import os
-from typing import Any, Dict, List
+import sys
+from typing import Any, Dict, List, Optional
 
 from jupyter_server.extension.application import ExtensionApp, ExtensionAppJinjaMixin
 from jupyter_server.utils import url_path_join
@@ -149,4 +150,15 @@ def _jupyter_server_extension_points() -> List[Dict[str, Any]]:
     return [{"module": __name__, "app": ZorvikWorkspacesApp}]
 
 
-main = ZorvikWorkspacesApp.launch_instance
+def main(argv: Optional[List[str]] = None) -> None:
+    """`jupyter zorvik-workspaces`: a server at the page, on 127.0.0.1 unless
+    the arguments say otherwise (later arguments win)."""
+    args = list(sys.argv[1:] if argv is None else argv)
+    defaults = ["--ip=127.0.0.1"]
+    if os.getuid() == 0:
+        # Containers often run as root, where the server refuses to start without it.
+        if not any(a.startswith(("--help", "-h", "--version")) for a in args):
+            print("jupyter zorvik-workspaces: running as root, passing --allow-root",
+                  file=sys.stderr)
+        defaults.append("--allow-root")
+    ZorvikWorkspacesApp.launch_instance(argv=defaults + args)

@@ -18,7 +18,8 @@ into the answer's status and message (`_errors`).
 import asyncio
 from typing import Any, Callable, List, Optional, TypeVar
 
-from corvanix.zorvik import _client, _errors, _platform, _proxy, _settings, _store, _workers
+from corvanix.zorvik import (_client, _cooldown, _errors, _metrics, _platform, _proxy, _settings,
+                             _store, _workers)
 from corvanix.zorvik._deadline import LEAST_CALL, Deadline
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
@@ -32,6 +33,9 @@ __all__ = ["get_joined_workspaces", "set_joined_workspace", "parse_zorvik_except
            "WorkspaceInfo", "configure", "platform_base", "log_proxy", "store_path", "stop",
            "Refused", "DEFAULT_DEADLINE", "DEFAULT_COOLDOWN", "DEFAULT_MAX_ANSWER_BYTES",
            "DEFAULT_MAX_STORE_BYTES", "DEFAULT_WORKERS", "DEFAULT_MAX_WAITING"]
+
+# The server's /metrics reads these at each scrape.
+_metrics.watch(_workers.waiting, _workers.busy, _cooldown.active)
 
 
 def configure(**options) -> None:
@@ -87,18 +91,18 @@ def log_proxy() -> None:
 
 
 def get_joined_workspaces() -> List[WorkspaceInfo]:
-    return _run(_store.get_joined_workspaces, _client.get_joined_workspaces)
+    return _run("list", _store.get_joined_workspaces, _client.get_joined_workspaces)
 
 
 def set_joined_workspace(workspace_id: Optional[int]) -> None:
-    _run(_store.set_joined_workspace, _client.set_joined_workspace, workspace_id,
+    _run("join", _store.set_joined_workspace, _client.set_joined_workspace, workspace_id,
          ordered_by=_store.changing)
 
 
 _T = TypeVar("_T")
 
 
-def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
+def _run(operation: str, on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
          ordered_by: Optional[_store.WriteLock] = None) -> _T:
     platform = _checked(_platform.place)  # reads no file
     try:
@@ -110,8 +114,13 @@ def _run(on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any
         deadline = Deadline(_settings.current.deadline, least=LEAST_CALL)
         return _workers.run(_call_platform, on_platform, deadline, *args, deadline=deadline)
     except _workers.Busy:
+        _metrics.refused(operation, platform is None, "busy")
         raise (_store.busy() if platform is None else _client.busy(platform.base)) from None
     except (_workers.Late, _store.Late) as late:
+        # A call that ran counts itself (the store's, a write that did not
+        # get the lock in time, too).
+        if isinstance(late, _workers.Late) and not late.started:
+            _metrics.refused(operation, platform is None, "timeout")
         if platform is None:
             raise _store.late() from None
         raise _client.late(platform.base, late, deadline) from None  # type: ignore[arg-type]

@@ -37,6 +37,8 @@ class Cause(NamedTuple):
     answer: Optional[str]
     # The platform did not answer: a cool-down starts. Any answer ends one.
     down: bool = False
+    # The family of the cause, one word of a closed set (the metrics' outcome).
+    kind: str = "failed"
 
     def error(self) -> requests.exceptions.RequestException:
         if self.answer is None:
@@ -53,11 +55,11 @@ class Failed(Exception):
 
 
 def unreachable(words: str) -> Cause:
-    return Cause(words, 502, None, down=True)
+    return Cause(words, 502, None, down=True, kind="unreachable")
 
 
 def invalid_url(setting: str, words: str) -> Cause:
-    return Cause(words, 502, _errors.invalid_url(setting))
+    return Cause(words, 502, _errors.invalid_url(setting), kind="setting")
 
 
 _E = TypeVar("_E", bound=BaseException)
@@ -90,7 +92,7 @@ def of_exchange(error: BaseException, platform: str, url_setting: str, deadline:
         proxy = _proxy.for_url(platform)
         if proxy is not None and not proxy.usable:
             return Cause(f"the proxy in {proxy.setting} ({proxy.address}) {proxy.problem}", 502,
-                         _errors.unusable_proxy(proxy.setting))
+                         _errors.unusable_proxy(proxy.setting), kind="proxy")
         return invalid_url(url_setting, f"the HTTP library refuses the URL in {url_setting}")
     oserror = first(OSError)
     if oserror is not None and oserror.errno is not None:
@@ -104,7 +106,7 @@ def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[
     certificate = first(ssl.SSLCertVerificationError)
     if certificate is not None:
         reason = certificate.verify_message or certificate.reason or "no reason given"
-        return Cause(f"TLS certificate not accepted ({reason})", 502, CERTIFICATE)
+        return Cause(f"TLS certificate not accepted ({reason})", 502, CERTIFICATE, kind="tls")
     # http.client's "Tunnel connection failed: 407 Proxy Authentication
     # Required", whose phrase is the proxy's: its status alone is used.
     tunnel = next((m for m in (_TUNNEL.match(str(e)) for e in chain if type(e) is OSError) if m),
@@ -112,7 +114,8 @@ def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[
     if tunnel is not None:
         status = int(tunnel.group(1))
         return Cause(f"the proxy refused the tunnel ({status} "
-                     f"{http.client.responses.get(status, 'Error')})", 502, PROXY_REFUSED)
+                     f"{http.client.responses.get(status, 'Error')})", 502, PROXY_REFUSED,
+                     kind="proxy")
     if first(socket.gaierror) is not None:
         return unreachable(f"name not resolved ({_reason(first(socket.gaierror))})")
     if first(ConnectionRefusedError) is not None:
@@ -126,14 +129,16 @@ def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[
         # The platform was given the time the call had left when it began
         # (its worker makes none with too little): its silence for that long
         # is what starts the cool-down.
-        return Cause(f"timed out after {given:.2g} s {phase}", 504, TIMED_OUT, down=True)
+        return Cause(f"timed out after {given:.2g} s {phase}", 504, TIMED_OUT, down=True,
+                     kind="timeout")
     tls = first(ssl.SSLError)
     if tls is not None:
         reason = (tls.reason or type(tls).__name__).replace("_", " ").lower()
-        return Cause(f"TLS handshake failed ({reason})", 502, TLS_FAILED)
+        return Cause(f"TLS handshake failed ({reason})", 502, TLS_FAILED, kind="tls")
     if first(ConnectionResetError) is not None or first(BrokenPipeError) is not None:
         # RemoteDisconnected too: closed before a byte of the answer.
-        return Cause("closed the connection without answering", 502, CLOSED, down=True)
+        return Cause("closed the connection without answering", 502, CLOSED, down=True,
+                     kind="closed")
     return None
 
 
@@ -142,7 +147,7 @@ def _answer_cause(chain: List[BaseException]) -> Optional[Cause]:
     for test, what in _NOT_HTTP:
         found = next((e for e in chain if test(e)), None)
         if found is not None:
-            return Cause(f"answer not valid HTTP ({what or found})", 502, NOT_HTTP)
+            return Cause(f"answer not valid HTTP ({what or found})", 502, NOT_HTTP, kind="not_http")
     return None
 
 

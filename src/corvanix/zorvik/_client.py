@@ -27,13 +27,14 @@ platform's message reaches the client only when it repeats no credential.
 """
 import http.client
 import json
+import time
 from typing import Any, Callable, List, Optional, Tuple, TypeVar
 
 import requests
 import urllib3.exceptions
 
 from corvanix.zorvik import (_answer, _cause, _cooldown, _credentials, _errors, _log,
-                             _platform, _settings, _transport, _trust, _workers)
+                             _metrics, _platform, _settings, _transport, _trust, _workers)
 from corvanix.zorvik._cause import Cause
 from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._platform import Target
@@ -49,6 +50,8 @@ BUSY = _errors.busy("The Zorvik platform")
 MESSAGE_LIMIT = 300
 # The platform's statuses that describe the client's request: passed on.
 PASSED_ON = frozenset({400, 404, 409, 422})
+# The metrics' name of what a call does.
+OPERATIONS = {"GET": "list", "PUT": "join"}
 
 _T = TypeVar("_T")
 
@@ -66,7 +69,7 @@ def busy(platform: str) -> requests.exceptions.RequestException:
     """The failure of a request refused because too many wait for a worker."""
     settings = _settings.current
     return _logged(platform, Cause(f"{settings.max_waiting} requests wait for a free worker",
-                                   503, BUSY))
+                                   503, BUSY, kind="busy"))
 
 
 def late(platform: str, late: "_workers.Late",
@@ -83,7 +86,7 @@ def late(platform: str, late: "_workers.Late",
     else:
         words = (f"call not made: {max(late.left, 0):.2g} s of the {deadline.seconds:g} s "
                  f"deadline left when a worker was free")
-    return _logged(platform, Cause(words, 504, TIMED_OUT))
+    return _logged(platform, Cause(words, 504, TIMED_OUT, kind="timeout"))
 
 
 def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
@@ -98,7 +101,8 @@ def _workspaces(content: bytes) -> List[WorkspaceInfo]:
         # RecursionError: an answer nested deeper than the parser goes.
         items = None
     if not isinstance(items, list) or not all(_is_workspace(item) for item in items):
-        raise _cause.Failed(Cause("answer is not a workspace list", 502, BAD_ANSWER))
+        raise _cause.Failed(Cause("answer is not a workspace list", 502, BAD_ANSWER,
+                                  kind="bad_answer"))
     return [WorkspaceInfo(item["id"], item["name"], item.get("current") is True) for item in items]
 
 
@@ -121,11 +125,14 @@ def _request(target: Target, deadline: Deadline, method: str, path: str, body: A
     outcome raises."""
     settings = _settings.current
     platform = target.platform.base
+    operation = OPERATIONS[method]
     fast = _cooldown.enter(platform, settings.cooldown)
     if fast is not None:
         _log.repeated(platform)
+        _metrics.platform_call(operation, _metrics.COOLING_DOWN)
         raise fast
     cause: Optional[Cause] = None
+    started = time.monotonic()
     try:
         status, content = _exchange(target, deadline, method, path, body, settings)
         if 200 <= status < 300:
@@ -134,6 +141,9 @@ def _request(target: Target, deadline: Deadline, method: str, path: str, body: A
             raise _cause.Failed(_status_cause(status, content, target.credentials))
     except _cause.Failed as failed:
         cause = failed.cause
+    _metrics.platform_call(operation, cause.kind if cause is not None else
+                           _metrics.ANSWERED if 200 <= status < 300 else _metrics.PASSED_ON,
+                           time.monotonic() - started)
     if cause is not None and cause.down:
         _cooldown.failed(platform, settings.cooldown, cause.status,
                          cause.answer or _errors.UNREACHABLE)
@@ -184,9 +194,10 @@ def _exchange(target: Target, deadline: Deadline, method: str, path: str, body: 
     except _answer.TooLarge:
         raise _cause.Failed(Cause(
             f"answer larger than the size limit of {settings.max_answer_bytes} bytes", 502,
-            TOO_LARGE)) from None
+            TOO_LARGE, kind="too_large")) from None
     except _answer.Unreadable as e:
-        raise _cause.Failed(Cause(f"answer not readable ({e})", 502, BAD_ANSWER)) from None
+        raise _cause.Failed(Cause(f"answer not readable ({e})", 502, BAD_ANSWER,
+                                  kind="bad_answer")) from None
 
 
 def _status_cause(status: int, content: bytes,
@@ -197,7 +208,7 @@ def _status_cause(status: int, content: bytes,
         message = _message(content, credentials)
         answer = f"The Zorvik platform answered {_phrase(status)}" + (
             f": {message}" if message else ".")
-    return Cause(f"answered status {status}", 502, answer)
+    return Cause(f"answered status {status}", 502, answer, kind="status")
 
 
 def _phrase(status: int) -> str:

@@ -53,6 +53,13 @@ def answered(platform: str) -> None:
         _cooling.pop(platform, None)
 
 
+def active() -> int:
+    """The platforms whose calls fail at once now (the metrics' reading)."""
+    now = _clock.now()
+    with _lock:
+        return sum(1 for end, _, _ in _cooling.values() if end > now)
+
+
 def clear() -> None:
     with _lock:
         _cooling.clear()

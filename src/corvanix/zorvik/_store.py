@@ -34,7 +34,7 @@ from typing import Any, Dict, List, Optional, Set
 import requests
 from jupyter_core.paths import jupyter_data_dir
 
-from corvanix.zorvik import _errors, _settings
+from corvanix.zorvik import _errors, _metrics, _settings
 from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._store_lock import WriteLock
 from corvanix.zorvik.schemas import WorkspaceInfo
@@ -69,7 +69,8 @@ def store_path() -> str:
 
 
 def get_joined_workspaces(deadline: Deadline) -> List[WorkspaceInfo]:
-    data = _load(deadline)
+    with _metrics.StoreOperation("read"):
+        data = _load(deadline)
     return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
             for w in data["workspaces"]]
 
@@ -81,13 +82,16 @@ def set_joined_workspace(deadline: Deadline, workspace_id: Optional[int]) -> Non
     _lock(deadline)
     try:
         # Read under the lock: what another process wrote last included.
-        data = _load(deadline)
-        if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
-            # Answered like the platform's own 404.
-            raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
-        if data["current"] != workspace_id:
-            data["current"] = workspace_id
-            _write(store_path(), data)
+        with _metrics.StoreOperation("write") as operation:
+            data = _load(deadline)
+            if workspace_id is not None and all(w["id"] != workspace_id
+                                                for w in data["workspaces"]):
+                operation.outcome = "not_found"
+                # Answered like the platform's own 404.
+                raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
+            if data["current"] != workspace_id:
+                data["current"] = workspace_id
+                _write(store_path(), data)
     finally:
         changing.release()
 

@@ -37,5 +37,5 @@ def verify(settings: _settings.Settings) -> Union[str, bool]:
     if not os.path.exists(path):
         raise _cause.Failed(_cause.Cause(
             f"the certificate authorities' file {path} ({setting}) does not exist", 502,
-            f"The certificate authorities' file in {setting} cannot be read."))
+            f"The certificate authorities' file in {setting} cannot be read.", kind="setting"))
     return path

@@ -228,7 +228,8 @@ class _Call:
         if order is None:
             result, error = self._outcome(fn, args)
         elif not order.acquire(timeout=-1 if deadline is None else max(deadline.left(), 0)):
-            order, (result, error) = None, (None, Late(started=True))
+            # not made: as a call no worker reached in time
+            order, (result, error) = None, (None, Late(started=False, left=0))
         try:
             if order is not None:
                 result, error = self._outcome(fn, args)
@@ -318,6 +319,18 @@ class _Call:
 
 # Used on the loop's thread only.
 _current: Optional[_Pool] = None
+
+
+def waiting() -> int:
+    """Requests waiting for a free worker now (the metrics' reading)."""
+    pool = _current
+    return 0 if pool is None else pool.waiting
+
+
+def busy() -> int:
+    """Workers running a call now (the metrics' reading)."""
+    pool = _current
+    return 0 if pool is None else pool.busy
 
 
 def _pool() -> _Pool:
