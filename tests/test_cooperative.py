@@ -2,13 +2,16 @@
 worker threads, bounded, while the event loop serves others; inline
 anywhere else."""
 import asyncio
+import gc
 import json
 import logging
 import os
 import stat
 import threading
 import time
+import weakref
 
+import greenlet
 import pytest
 import requests
 
@@ -16,6 +19,7 @@ import corvanix.zorvik as zorvik
 from corvanix import cooperative
 from corvanix.server.misc.functions import parse_zorvik_exception
 from corvanix.zorvik import _client, _errors, _store, _workers
+from corvanix.zorvik._deadline import Deadline
 from helpers import assert_no_leaks, sanitizer_loaded
 from test_zorvik import standin_process
 from test_server_extension import call, jp_server_config, zorvik_options  # noqa: F401 (fixtures)
@@ -40,7 +44,7 @@ def release():
 def loop():
     loop = asyncio.new_event_loop()
     yield loop
-    zorvik.stop()  # the workers end with the test
+    _workers.stop()  # the workers end with the test
     loop.close()
 
 
@@ -100,12 +104,14 @@ def test_blocking_work_runs_on_a_worker_only_inside_a_request(standin, monkeypat
 
 @pytest.mark.parametrize("advance, answer, asked", [
     (0, (200, [10, 20]), 1),
-    # past the deadline before a worker was free: the call does nothing
+    (18.5, (200, [10, 20]), 1),
+    # too little left (or none) when a worker was free: the call is not made
+    (19.5, (504, _client.TIMED_OUT), 0),
     (25, (504, _client.TIMED_OUT), 0),
 ])
 def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog, advance, answer,
                                           asked):
-    zorvik.configure(url=standin.url, workers=1, deadline=20)
+    zorvik.configure(url=standin.url, workers=1, deadline=20, cooldown=30)
     holder = holding_the_worker(loop, release)
     waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
     loop.run_until_complete(asyncio.sleep(0.05))
@@ -116,8 +122,31 @@ def test_deadline_counts_from_the_request(standin, clock, loop, release, caplog,
     assert (status, result if status != 200 else [w.id for w in result]) == answer
     assert len(standin.seen) == asked
     if asked == 0:
+        left = f"{max(20 - advance, 0):g}"
         assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
-            f"Zorvik platform {standin.url}: timed out after 20 s waiting for a free worker."]
+            f"Zorvik platform {standin.url}: call not made: {left} s of the 20 s deadline left "
+            f"when a worker was free."]
+    # the platform, not asked, is not cooling down: the next request is made
+    assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200
+    assert len(standin.seen) == asked + 1
+
+
+def test_silence_is_logged_with_the_time_the_platform_was_given(standin, clock, loop, release,
+                                                                 caplog):
+    zorvik.configure(url=standin.url, workers=1, deadline=20, cooldown=30)
+    holder = holding_the_worker(loop, release)
+    waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
+    loop.run_until_complete(asyncio.sleep(0.05))
+    clock.advance(12)  # in the queue: 8 s left when a worker takes it
+    standin.mode, standin.clock = "stall", clock
+    release.set()
+    loop.run_until_complete(holder)
+    assert outcome(loop, waiting) == (504, _client.TIMED_OUT)
+    assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
+        f"Zorvik platform {standin.url}: timed out after 8 s waiting for the answer. Requests "
+        f"to it fail at once for the next 30 s."]
+    status, message = outcome(loop, in_request(zorvik.get_joined_workspaces))
+    assert status == 504 and "next attempt in 30 s" in message
 
 
 @pytest.mark.parametrize("where, busy", [("store", _store.BUSY), ("platform", _client.BUSY)])
@@ -140,11 +169,13 @@ def test_stop_answers_the_waiting_requests_and_ends_the_workers(loop, release):
     holder = holding_the_worker(loop, release)
     waiting = loop.create_task(in_request(zorvik.get_joined_workspaces))
     loop.run_until_complete(asyncio.sleep(0.05))
-    zorvik.stop()
+    stopping = loop.create_task(zorvik.stop())
     assert outcome(loop, waiting) == (503, _errors.STOPPING)
-    with pytest.raises(_workers.Stopping):
-        loop.run_until_complete(holder)
+    # the call a worker has ends as it would have, and stopping waits for it
+    assert not (stopping.done() or holder.done())
     release.set()
+    loop.run_until_complete(stopping)
+    assert holder.done() and holder.exception() is None
     deadline = time.monotonic() + 5
     while any(t.name.startswith("zorvik-worker") for t in threading.enumerate()):
         assert time.monotonic() < deadline, "a worker is still running"
@@ -235,3 +266,93 @@ def test_cooperative_paths_leak_nothing(loop, release):
     release.set()
     loop.run_until_complete(holder)
 
+
+
+@pytest.mark.parametrize("workers, max_waiting", [(2, 0), (2, 1), (3, 4)])
+def test_admission_takes_exactly_workers_and_waiting(loop, release, workers, max_waiting):
+    """As many calls at once as workers plus `max_waiting` are all served;
+    one more is refused; 0 waiting serves while a worker is free."""
+    zorvik.configure(workers=workers, max_waiting=max_waiting, log=QUIET)
+    capacity = workers + max_waiting
+    calls = [loop.create_task(in_request(_workers.run, release.wait)) for _ in range(capacity)]
+    loop.run_until_complete(asyncio.sleep(0.05))
+    pool = _workers.pool()
+    assert (pool.busy, pool.waiting) == (workers, max_waiting)
+    with pytest.raises(_workers.Busy):
+        loop.run_until_complete(in_request(_workers.run, release.wait))
+    release.set()
+    assert loop.run_until_complete(asyncio.gather(*calls)) == [True] * capacity
+    assert (pool.busy, pool.waiting) == (0, 0)
+    # free again: a call one after another is never refused, none waiting
+    release.clear()
+    for _ in range(20):
+        assert loop.run_until_complete(in_request(_workers.run, len, "ab")) == 2
+
+
+class _Answer:
+    """What a call gives: collectable once its request is done with it."""
+
+
+@pytest.mark.parametrize("deadline", [None, 5.0])
+@pytest.mark.parametrize("raises", [False, True])
+@pytest.mark.parametrize("takes", [0, 0.05])  # within the quick wait, and past it
+def test_a_finished_call_leaves_nothing_behind(loop, deadline, raises, takes):
+    made = []
+
+    def answer():
+        time.sleep(takes)
+        made.append(weakref.ref(given := _Answer()))
+        if raises:
+            raise ValueError(given)
+        return given
+
+    for _ in range(3):  # every worker has had one
+        try:
+            given = loop.run_until_complete(in_request(
+                lambda: _workers.run(answer, deadline=deadline and Deadline(deadline))))
+        except ValueError as e:
+            given = e
+        assert isinstance(given, (_Answer, ValueError))
+        del given
+    gc.collect()
+    assert [ref() for ref in made] == [None] * 3
+
+
+def live_greenlets():
+    greenlet.getcurrent()  # the thread's main greenlet counts from the start
+    gc.collect()
+    return sum(1 for o in gc.get_objects() if isinstance(o, greenlet.greenlet))
+
+
+@pytest.mark.parametrize("burst", [1, 150])
+def test_a_burst_leaves_no_greenlet_behind(loop, burst):
+    async def waits():
+        return await asyncio.gather(*(in_request(cooperative.wait, asyncio.sleep(0.01, i))
+                                      for i in range(burst)))
+
+    before = live_greenlets()
+    for _ in range(3):
+        assert loop.run_until_complete(waits()) == list(range(burst))
+    assert live_greenlets() == before
+
+
+def deepest():
+    """How many more frames the calling code may nest."""
+    def down(n):
+        try:
+            return down(n + 1)
+        except RecursionError:
+            return n
+    return down(0)
+
+
+def test_each_call_starts_at_its_callers_recursion_depth(loop):
+    def nested(levels):
+        if levels:
+            return nested(levels - 1)
+        return loop.run_until_complete(in_request(deepest))
+
+    deep = nested(300)
+    shallow = loop.run_until_complete(in_request(deepest))
+    # the call from 300 levels down had about 300 fewer; the later one has them back
+    assert shallow - deep >= 250

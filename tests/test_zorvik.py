@@ -128,7 +128,9 @@ def test_store_write_failure_leaves_the_old_file_whole(monkeypatch):
         zorvik.set_joined_workspace(workspace_id=2)
     assert str(info.value) == "The workspace store could not be written (No space left on device)."
     assert open(path).read() == before
-    assert os.listdir(os.path.dirname(path)) == [_store.FILE_NAME]
+    # no temporary file left; the writers' lock file stays
+    assert sorted(os.listdir(os.path.dirname(path))) == [_store.FILE_NAME,
+                                                         _store.FILE_NAME + ".lock"]
 
 
 @pytest.mark.parametrize("content", ["{not json", '{"workspaces": [{"id": "1", "name": "x"}]}', "[]"])
@@ -217,7 +219,7 @@ def test_store_write_removes_temporary_files_of_writers_gone(tmp_path, monkeypat
     monkeypatch.setattr(_store, "_writing", {str(tmp_path / f"store.json.{os.getpid()}.inuse000.tmp")})
     zorvik.set_joined_workspace(workspace_id=1)
     assert sorted(os.listdir(str(tmp_path))) == sorted(
-        ["store.json"] + [name for name, kept in names.items() if kept])
+        ["store.json", "store.json.lock"] + [name for name, kept in names.items() if kept])
 
 
 # -- platform client ----------------------------------------------------------

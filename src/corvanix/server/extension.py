@@ -78,8 +78,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         while the server serves other requests.
         """).tag(config=True)
     max_waiting = Int(zorvik.DEFAULT_MAX_WAITING, min=0, help="""
-        Requests that may wait for a free worker; past them a request answers 503
-        at once.
+        Requests that may wait with no worker free; past them a request answers 503
+        at once. 0: a request is served only while a worker is free.
         """).tag(config=True)
     # The help shows this default; the one below honours the environment.
     cooperative = Bool(True, help="""
@@ -143,7 +143,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         zorvik.log_proxy()
 
     async def stop_extension(self) -> None:
-        zorvik.stop()
+        await zorvik.stop()
 
 
 def _jupyter_server_extension_points() -> List[Dict[str, Any]]:

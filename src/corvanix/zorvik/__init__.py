@@ -15,10 +15,12 @@ as `requests` exceptions whose text has the form "<status>: <message>" (a
 connection failure excepted), which `parse_zorvik_exception` turns back
 into the answer's status and message (`_errors`).
 """
-from typing import Any, Callable, ContextManager, List, Optional, TypeVar
+import asyncio
+from typing import Any, Callable, List, Optional, TypeVar
 
 from corvanix.zorvik import (_client, _cooldown, _errors, _metrics, _platform, _proxy, _settings,
                              _store, _workers)
+from corvanix.zorvik._deadline import LEAST_CALL, Deadline
 from corvanix.zorvik._errors import parse_zorvik_exception
 from corvanix.zorvik._platform import Refused
 from corvanix.zorvik._settings import (DEFAULT_COOLDOWN, DEFAULT_DEADLINE,
@@ -46,11 +48,16 @@ def configure(**options) -> None:
     _settings.configure(**options)
 
 
-def stop() -> None:
-    """Answers the requests that wait for a worker with 503 and lets the
-    workers end once their calls are done (the server stops). On the event
-    loop's thread."""
-    _workers.stop()
+async def stop() -> None:
+    """Answers the requests that wait for a worker with 503 (their calls are
+    never made), lets the calls the workers have end, each answered with its
+    own outcome (by its deadline), and lets the workers end (the server
+    stops). On the event loop's thread."""
+    running = _workers.stop()
+    if running:
+        await asyncio.wait(running)
+        # The requests, woken first, write their answers now.
+        await asyncio.sleep(0)
 
 
 def platform_base() -> Optional[str]:
@@ -96,27 +103,34 @@ _T = TypeVar("_T")
 
 
 def _run(operation: str, on_store: Callable[..., _T], on_platform: Callable[..., _T], *args: Any,
-         ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+         ordered_by: Optional[_store.WriteLock] = None) -> _T:
     platform = _checked(_platform.place)  # reads no file
     try:
         if platform is None:
-            return _workers.run(on_store, *args, ordered_by=ordered_by)
-        return _workers.run(_call_platform, on_platform, *args,
-                            deadline=_settings.current.deadline)
+            # The request's, from the moment it asks.
+            deadline = Deadline(_settings.current.deadline)
+            return _workers.run(on_store, deadline, *args, ordered_by=ordered_by,
+                                deadline=deadline)
+        deadline = Deadline(_settings.current.deadline, least=LEAST_CALL)
+        return _workers.run(_call_platform, on_platform, deadline, *args, deadline=deadline)
     except _workers.Busy:
         _metrics.refused(operation, platform is None, "busy")
         raise (_store.busy() if platform is None else _client.busy(platform.base)) from None
-    except _workers.Late as late:
-        if not late.started:  # a call that ran counts itself
+    except (_workers.Late, _store.Late) as late:
+        # A call that ran counts itself (the store's, a write that did not
+        # get the lock in time, too).
+        if isinstance(late, _workers.Late) and not late.started:
             _metrics.refused(operation, platform is None, "timeout")
-        raise _client.late(platform.base, late.started) from None  # type: ignore[union-attr]
+        if platform is None:
+            raise _store.late() from None
+        raise _client.late(platform.base, late, deadline) from None  # type: ignore[arg-type]
     except _workers.Stopping:
         raise _errors.bad_request(503, _errors.STOPPING) from None
 
 
-def _call_platform(call: Callable[..., _T], *args: Any) -> _T:
+def _call_platform(call: Callable[..., _T], deadline: Deadline, *args: Any) -> _T:
     # The credentials may come from a file: read here, in the worker.
-    return call(_checked(_platform.current), *args)
+    return call(_checked(_platform.current), deadline, *args)
 
 
 def _checked(resolve: Callable[[], _T]) -> _T:

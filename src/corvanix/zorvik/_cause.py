@@ -16,7 +16,8 @@ from typing import Callable, List, NamedTuple, Optional, Type, TypeVar
 import requests
 import urllib3.exceptions
 
-from corvanix.zorvik import _deadline, _errors, _proxy, _transport
+from corvanix.zorvik import _errors, _proxy, _transport
+from corvanix.zorvik._deadline import Deadline
 
 TIMED_OUT = "The Zorvik platform did not answer in time."
 CLOSED = "The Zorvik platform closed the connection without answering."
@@ -65,14 +66,16 @@ _E = TypeVar("_E", bound=BaseException)
 _TUNNEL = re.compile(r"Tunnel connection failed: ([0-9]{3})")
 
 
-def of_exchange(error: BaseException, platform: str, deadline: float, url_setting: str) -> Cause:
-    """The cause of an exception out of the HTTP library."""
+def of_exchange(error: BaseException, platform: str, url_setting: str, deadline: Deadline,
+                given: float) -> Cause:
+    """The cause of an exception out of the HTTP library, in a call that was
+    given `given` seconds of `deadline`."""
     chain = _chain(error)
 
     def first(kind: Type[_E]) -> Optional[_E]:
         return next((e for e in chain if isinstance(e, kind)), None)
 
-    cause = _network_cause(chain, first, deadline)
+    cause = _network_cause(chain, first, deadline, given)
     if cause is not None:
         if first(urllib3.exceptions.ProxyError) is not None:
             # Connecting to the proxy failed, not to the platform.
@@ -98,7 +101,7 @@ def of_exchange(error: BaseException, platform: str, deadline: float, url_settin
 
 
 def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[BaseException]],
-                   deadline: float) -> Optional[Cause]:
+                   deadline: Deadline, given: float) -> Optional[Cause]:
     """Causes before any answer: TLS, the tunnel, name, connect, time."""
     certificate = first(ssl.SSLCertVerificationError)
     if certificate is not None:
@@ -121,9 +124,12 @@ def _network_cause(chain: List[BaseException], first: Callable[[type], Optional[
                  or first(urllib3.exceptions.ReadTimeoutError)
                  or next((e for e in chain if type(e) is urllib3.exceptions.ConnectTimeoutError),
                          None))
-    if timed_out is not None or _deadline.passed():
+    if timed_out is not None or deadline.passed():
         phase = "while connecting" if _transport.connecting() else "waiting for the answer"
-        return Cause(f"timed out after {deadline:g} s {phase}", 504, TIMED_OUT, down=True,
+        # The platform was given the time the call had left when it began
+        # (its worker makes none with too little): its silence for that long
+        # is what starts the cool-down.
+        return Cause(f"timed out after {given:.2g} s {phase}", 504, TIMED_OUT, down=True,
                      kind="timeout")
     tls = first(ssl.SSLError)
     if tls is not None:

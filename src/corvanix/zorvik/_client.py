@@ -33,9 +33,10 @@ from typing import Any, Callable, List, Optional, Tuple, TypeVar
 import requests
 import urllib3.exceptions
 
-from corvanix.zorvik import (_answer, _cause, _cooldown, _credentials, _deadline, _errors, _log,
-                             _metrics, _platform, _settings, _transport, _trust)
+from corvanix.zorvik import (_answer, _cause, _cooldown, _credentials, _errors, _log,
+                             _metrics, _platform, _settings, _transport, _trust, _workers)
 from corvanix.zorvik._cause import Cause
+from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._platform import Target
 from corvanix.zorvik.schemas import WorkspaceInfo
 
@@ -55,12 +56,13 @@ OPERATIONS = {"GET": "list", "PUT": "join"}
 _T = TypeVar("_T")
 
 
-def get_joined_workspaces(target: Target) -> List[WorkspaceInfo]:
-    return _request(target, "GET", WORKSPACES_PATH, read=_workspaces)
+def get_joined_workspaces(target: Target, deadline: Deadline) -> List[WorkspaceInfo]:
+    return _request(target, deadline, "GET", WORKSPACES_PATH, read=_workspaces)
 
 
-def set_joined_workspace(target: Target, workspace_id: Optional[int]) -> None:
-    _request(target, "PUT", CURRENT_PATH, {"workspace_id": workspace_id}, read=lambda _: None)
+def set_joined_workspace(target: Target, deadline: Deadline, workspace_id: Optional[int]) -> None:
+    _request(target, deadline, "PUT", CURRENT_PATH, {"workspace_id": workspace_id},
+             read=lambda _: None)
 
 
 def busy(platform: str) -> requests.exceptions.RequestException:
@@ -70,13 +72,21 @@ def busy(platform: str) -> requests.exceptions.RequestException:
                                    503, BUSY, kind="busy"))
 
 
-def late(platform: str, started: bool) -> requests.exceptions.RequestException:
-    """The failure of a request whose call did not end by the deadline."""
-    if started:
+def late(platform: str, late: "_workers.Late",
+         deadline: Deadline) -> requests.exceptions.RequestException:
+    """The failure of a request whose call did not end by the deadline, or
+    was not made: no worker was free in time, or too little of the deadline
+    was left when one was. Unless it began, the platform was not asked, and
+    no cool-down starts."""
+    if late.started:
         # Its worker logs how the call ends, when it does.
         return _errors.bad_request(504, TIMED_OUT)
-    return _logged(platform, Cause(f"timed out after {_settings.current.deadline:g} s waiting "
-                                   f"for a free worker", 504, TIMED_OUT, kind="timeout"))
+    if late.left is None:
+        words = f"timed out after {deadline.seconds:g} s waiting for a free worker"
+    else:
+        words = (f"call not made: {max(late.left, 0):.2g} s of the {deadline.seconds:g} s "
+                 f"deadline left when a worker was free")
+    return _logged(platform, Cause(words, 504, TIMED_OUT, kind="timeout"))
 
 
 def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
@@ -109,7 +119,7 @@ class _Auth(requests.auth.AuthBase):
         return request
 
 
-def _request(target: Target, method: str, path: str, body: Any = None, *,
+def _request(target: Target, deadline: Deadline, method: str, path: str, body: Any = None, *,
              read: Callable[[bytes], _T]) -> _T:
     """What `read` makes of the body of the platform's 2xx answer; any other
     outcome raises."""
@@ -124,8 +134,7 @@ def _request(target: Target, method: str, path: str, body: Any = None, *,
     cause: Optional[Cause] = None
     started = time.monotonic()
     try:
-        with _deadline.within(settings.deadline):
-            status, content = _exchange(target, method, path, body, settings)
+        status, content = _exchange(target, deadline, method, path, body, settings)
         if 200 <= status < 300:
             result = read(content)
         elif status not in PASSED_ON:
@@ -153,34 +162,35 @@ def _request(target: Target, method: str, path: str, body: Any = None, *,
     return result
 
 
-def _exchange(target: Target, method: str, path: str, body: Any,
+def _exchange(target: Target, deadline: Deadline, method: str, path: str, body: Any,
               settings: _settings.Settings) -> Tuple[int, bytes]:
     """The status and body of the platform's answer. Raises _cause.Failed."""
     url = target.platform.base + path
     authorization = None if target.credentials is None else target.credentials.authorization
+    given = deadline.left()
     try:
-        response = _transport.request(
-            method, url,
-            json=body if method != "GET" else None,
-            headers={"Accept": "application/json", "Accept-Encoding": _answer.ACCEPT_ENCODING},
-            auth=_Auth(authorization),
-            verify=_trust.verify(settings) if url.startswith("https:") else True,
-            # The connections bound every operation by the deadline; this is
-            # only the library's own ceiling.
-            timeout=_deadline.wait_limit(0),
-            stream=True,
-            # A redirect could carry the credentials to another place.
-            allow_redirects=False)
-        try:
-            return response.status_code, _answer.read(response, settings.max_answer_bytes)
-        finally:
-            # After a whole answer the connection is back in the pool already;
-            # after a partial one this closes it.
-            response.close()
+        with _transport.bounded_by(deadline):
+            response = _transport.request(
+                method, url,
+                json=body if method != "GET" else None,
+                headers={"Accept": "application/json",
+                         "Accept-Encoding": _answer.ACCEPT_ENCODING},
+                auth=_Auth(authorization),
+                verify=_trust.verify(settings) if url.startswith("https:") else True,
+                stream=True,
+                # A redirect could carry the credentials to another place.
+                allow_redirects=False)
+            try:
+                return response.status_code, _answer.read(response, settings.max_answer_bytes)
+            finally:
+                # After a whole answer the connection is back in the pool
+                # already; after a partial one this closes it.
+                response.close()
     except (requests.exceptions.RequestException, urllib3.exceptions.HTTPError, OSError,
             ValueError) as e:
-        raise _cause.Failed(_cause.of_exchange(e, target.platform.base, settings.deadline,
-                                               _platform.url_setting(settings))) from None
+        raise _cause.Failed(_cause.of_exchange(e, target.platform.base,
+                                               _platform.url_setting(settings), deadline,
+                                               given)) from None
     except _answer.TooLarge:
         raise _cause.Failed(Cause(
             f"answer larger than the size limit of {settings.max_answer_bytes} bytes", 502,

@@ -1,66 +1,59 @@
-"""The deadline of the platform call running on this thread.
+"""A request's deadline: when it asked, and how many seconds it has.
 
-The transport's sockets read it before every connect, send and receive, so
-a platform that drips its answer or stalls cannot stretch a call past it:
-each socket operation may only wait for what is left. A call handed to a
-worker counts its deadline from when the request asked (`counted_from`),
-so the wait for the worker is part of it.
+Made once, when the request asks, and handed to the worker (which does not
+start a call with too little left) and to the transport (whose every
+connect, send and receive may only wait for what is left), so that the wait
+for a worker is part of it and a platform that drips its answer or stalls
+cannot stretch a call past it.
 """
-import contextlib
 import socket
-import threading
-from typing import Iterator, Optional
+from typing import Optional
 
 from corvanix.zorvik import _clock
 
-_active = threading.local()
+# A call is not made with less than this left: the kernel sends a lost
+# connect's first retransmission only after a second, so a platform given
+# less has not had the time to answer, and its silence says nothing.
+LEAST_CALL = 1.0
 
 # A socket timeout of 0 would make the socket non-blocking instead.
 _LEAST_WAIT = 0.001
 
 
-@contextlib.contextmanager
-def within(seconds: float) -> Iterator[None]:
-    asked = getattr(_active, "asked", None)
-    _active.end = (_clock.now() if asked is None else asked) + seconds
-    try:
-        yield
-    finally:
-        _active.end = None
+class Deadline:
+    __slots__ = ("asked", "seconds", "least")
 
+    def __init__(self, seconds: float, least: float = 0.0,
+                 asked: Optional[float] = None) -> None:
+        self.asked = _clock.now() if asked is None else asked
+        self.seconds = seconds
+        # Less than this left, a call is not begun (LEAST_CALL for a
+        # platform call).
+        self.least = least
 
-@contextlib.contextmanager
-def counted_from(moment: float) -> Iterator[None]:
-    """Calls on this thread meanwhile count their deadline from `moment`."""
-    _active.asked = moment
-    try:
-        yield
-    finally:
-        _active.asked = None
+    @property
+    def end(self) -> float:
+        return self.asked + self.seconds
 
+    def left(self) -> float:
+        return self.end - _clock.now()
 
-def left() -> Optional[float]:
-    """Seconds left for the running call; None outside one."""
-    end = getattr(_active, "end", None)
-    return None if end is None else end - _clock.now()
+    def passed(self) -> bool:
+        return self.left() <= 0
 
+    def enough_left(self) -> bool:
+        """Whether a call may still begin: `least` left, or half of a
+        deadline shorter than twice that; some time in any case."""
+        left = self.left()
+        return left > 0 and left >= min(self.least, self.seconds / 2)
 
-def passed() -> bool:
-    remaining = left()
-    return remaining is not None and remaining <= 0
+    def bound(self, sock: socket.socket) -> None:
+        """Lets the next operation on `sock` wait only for what is left."""
+        remaining = self.left()
+        if remaining <= 0:
+            raise socket.timeout("the call's deadline has passed")
+        sock.settimeout(max(remaining, _LEAST_WAIT))
 
-
-def bound(sock: socket.socket) -> None:
-    """Lets the next operation on `sock` wait only for what is left."""
-    remaining = left()
-    if remaining is None:
-        return
-    if remaining <= 0:
-        raise socket.timeout("the call's deadline has passed")
-    sock.settimeout(max(remaining, _LEAST_WAIT))
-
-
-def wait_limit(default: float) -> float:
-    """A timeout for the library: what is left, or `default` outside a call."""
-    remaining = left()
-    return default if remaining is None else max(remaining, _LEAST_WAIT)
+    def wait_limit(self) -> float:
+        """A timeout for the library: what is left."""
+        return max(self.left(), _LEAST_WAIT)

@@ -15,9 +15,11 @@ a device, a directory), and a file over the size limit, is refused without
 waiting on it or reading it. Failures name no path (their text reaches the
 client); the path goes to the log.
 
-The handler's worker threads use it at once: a process changes the file one
-request at a time, so the file always holds the last change made (and
-answered).
+The handler's worker threads use it at once, and other servers of the
+user may too: writers take the write lock (`_store_lock`: this process's
+threads and other processes alike), readers take none, so the file always
+holds the last change made (and answered). Every call ends by the request's
+deadline: a write that cannot have the lock in time is not made.
 """
 import errno
 import json
@@ -33,6 +35,8 @@ import requests
 from jupyter_core.paths import jupyter_data_dir
 
 from corvanix.zorvik import _errors, _metrics, _settings
+from corvanix.zorvik._deadline import Deadline
+from corvanix.zorvik._store_lock import WriteLock
 from corvanix.zorvik.schemas import WorkspaceInfo
 
 FILE_NAME = "zorvik-workspaces.json"
@@ -45,6 +49,7 @@ EXAMPLE_WORKSPACES = [
 
 
 BUSY = _errors.busy("The workspace store")
+TIMED_OUT = "The workspace store did not answer in time."
 
 
 class StoreError(Exception):
@@ -63,33 +68,60 @@ def store_path() -> str:
     return os.path.join(jupyter_data_dir(), "corvanix", FILE_NAME)
 
 
-def get_joined_workspaces() -> List[WorkspaceInfo]:
+def get_joined_workspaces(deadline: Deadline) -> List[WorkspaceInfo]:
     with _metrics.StoreOperation("read"):
-        data = _load()
+        data = _load(deadline)
     return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
             for w in data["workspaces"]]
 
 
-def set_joined_workspace(workspace_id: Optional[int]) -> None:
+def set_joined_workspace(deadline: Deadline, workspace_id: Optional[int]) -> None:
     if workspace_id is not None:
         # Exactly an int goes into the file (True would be written as true).
         workspace_id = int(operator.index(workspace_id))
-    with changing, _metrics.StoreOperation("write") as operation:
-        data = _load()
-        if workspace_id is not None and all(w["id"] != workspace_id for w in data["workspaces"]):
-            operation.outcome = "not_found"
-            # Answered like the platform's own 404.
-            raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
-        if data["current"] != workspace_id:
-            data["current"] = workspace_id
-            _write(store_path(), data)
+    _lock(deadline)
+    try:
+        # Read under the lock: what another process wrote last included.
+        with _metrics.StoreOperation("write") as operation:
+            data = _load(deadline)
+            if workspace_id is not None and all(w["id"] != workspace_id
+                                                for w in data["workspaces"]):
+                operation.outcome = "not_found"
+                # Answered like the platform's own 404.
+                raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
+            if data["current"] != workspace_id:
+                data["current"] = workspace_id
+                _write(store_path(), data)
+    finally:
+        changing.release()
+
+
+class Late(Exception):
+    """The write lock was not free within the deadline."""
+
+
+def late() -> requests.exceptions.RequestException:
+    """The failure of a request whose store call did not end by its deadline."""
+    # On the loop: the path, which may take a look at the disk, is left out.
+    _settings.current.log.warning("A request to the workspace store did not end within its "
+                                  "deadline of %g s.", _settings.current.deadline)
+    return _errors.bad_request(504, TIMED_OUT)
+
+
+def _lock_failure(path: str, error: OSError) -> StoreError:
+    return _failure(StoreError, path, f"could not be locked ({_reason(error)})")
 
 
 # Held while the file is changed: reads need it not (a change replaces the
 # file whole), a read that finds no file does, to create it only once. The
 # workers hold it until a change is answered, so that answers come in the
 # order of the changes.
-changing = threading.RLock()
+changing = WriteLock(store_path, _lock_failure)
+
+
+def _lock(deadline: Deadline) -> None:
+    if not changing.acquire(timeout=max(deadline.left(), 0)):
+        raise Late
 
 
 def busy() -> requests.exceptions.RequestException:
@@ -100,16 +132,19 @@ def busy() -> requests.exceptions.RequestException:
     return _errors.bad_request(503, BUSY)
 
 
-def _load() -> Dict[str, Any]:
+def _load(deadline: Deadline) -> Dict[str, Any]:
     path = store_path()
     text = _read_or_none(path)
     if text is None:
-        with changing:
+        _lock(deadline)
+        try:
             text = _read_or_none(path)  # made meanwhile?
             if text is None:
                 data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
                 _write(path, data)
                 return data
+        finally:
+            changing.release()
     try:
         data = json.loads(text)
     except (ValueError, RecursionError):

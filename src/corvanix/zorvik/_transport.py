@@ -5,19 +5,23 @@ worker threads share it: it keeps a connection for each of them.
 `requests` bounds each socket operation on its own, so a platform sending a
 byte per second holds a call for as long as it likes. Here the connect (and
 TLS handshake), every send and every receive first set the socket's timeout
-to what is left of the call (`_deadline`), and fail once nothing is.
+to what is left of the request's deadline, and fail once nothing is.
+urllib3 lets a call hand its connection nothing of its own, so the deadline
+is the thread's while the call runs (`bounded_by`, around the request and
+the reading of its answer), and only the connections read it there.
 
 Only a kept-alive connection that the platform closed before a byte of the
 answer is asked again, on a new connection: an answer that arrived, however
 broken, and a connection that could not be made are not.
 """
+import contextlib
 import http.client
 import io
 import os
 import socket
 import threading
 from http.cookiejar import DefaultCookiePolicy
-from typing import Any, Optional, Tuple
+from typing import Any, Iterator, Optional, Tuple
 
 import requests
 import requests.adapters
@@ -28,13 +32,39 @@ from urllib3.util.retry import Retry
 
 from corvanix.zorvik import _deadline, _settings
 
-# The call on this thread: connecting now; a new connection made for it.
+# The call on this thread: its deadline; connecting now; a new connection
+# made for it.
 _attempt = threading.local()
 
 
+@contextlib.contextmanager
+def bounded_by(deadline: _deadline.Deadline) -> Iterator[None]:
+    """Every socket operation of the calls on this thread meanwhile ends by
+    `deadline`."""
+    _attempt.deadline = deadline
+    try:
+        yield
+    finally:
+        _attempt.deadline = None
+
+
 def request(method: str, url: str, **kwargs: Any) -> requests.Response:
+    """Within `bounded_by`."""
+    deadline = _deadline_now()
+    assert deadline is not None, "a platform call without a deadline"
     _attempt.connecting = _attempt.connected = False
-    return session().request(method, url, **kwargs)
+    # The connections bound every operation; this is only the library's own ceiling.
+    return session().request(method, url, timeout=deadline.wait_limit(), **kwargs)
+
+
+def _deadline_now() -> Optional[_deadline.Deadline]:
+    return getattr(_attempt, "deadline", None)
+
+
+def _bound(sock: socket.socket) -> None:
+    deadline = _deadline_now()
+    if deadline is not None:
+        deadline.bound(sock)
 
 
 def connecting() -> bool:
@@ -54,7 +84,7 @@ class _DeadlineReader(io.RawIOBase):
         return True
 
     def readinto(self, buffer: Any) -> Optional[int]:
-        _deadline.bound(self._sock)
+        _bound(self._sock)
         return self._raw.readinto(buffer)
 
     def close(self) -> None:
@@ -93,15 +123,17 @@ class _DeadlineConnection:
             _attempt.connecting = False
 
     def _new_conn(self) -> socket.socket:
-        self.timeout = _deadline.wait_limit(self.timeout)
+        deadline = _deadline_now()
+        if deadline is not None:
+            self.timeout = deadline.wait_limit()
         sock = super()._new_conn()  # type: ignore[misc]
         # The TLS handshake that may follow waits for what is left.
-        _deadline.bound(sock)
+        _bound(sock)
         return sock
 
     def send(self, data: Any) -> None:
         if self.sock is not None:
-            _deadline.bound(self.sock)
+            _bound(self.sock)
         super().send(data)  # type: ignore[misc]
 
 
@@ -137,7 +169,8 @@ class _RetryADroppedConnection(Retry):
 
 
 def _dropped_while_idle(error: Exception) -> bool:
-    if getattr(_attempt, "connected", True) or _deadline.passed():
+    deadline = _deadline_now()
+    if getattr(_attempt, "connected", True) or deadline is None or deadline.passed():
         return False
     # urllib3's ProtocolError("Connection aborted.", <the error>); http.client's
     # RemoteDisconnected (nothing read) is a ConnectionResetError.

@@ -1,32 +1,44 @@
 """The worker threads the Zorvik functions hand their blocking work to.
 
 Inside a request that runs cooperatively (`corvanix.cooperative`), `run`
-gives a call to a bounded pool of threads and lets the event loop serve
-other requests until it is done; anywhere else it makes the call inline.
+gives a call to a bounded pool of threads (the standard library's executor)
+and lets the event loop serve other requests until it is done; anywhere
+else it makes the call inline. Of our own there is only what the executor
+lacks:
 
-- At most `max_waiting` calls wait for a free worker; past that a call
-  fails at once (Busy).
-- A call with a deadline counts it from the moment the request asked, the
-  wait for a worker included: the request stops waiting shortly after it
-  (Late), and a call that a worker reaches only after it does nothing.
+- Admission: at most `max_waiting` calls wait with no worker free; past
+  that a call fails at once (Busy). A call that a free worker is about to
+  take does not wait: `workers + max_waiting` calls at once are all taken,
+  and with `max_waiting` 0 a call is taken while a worker is free.
+- A call with a deadline (made when the request asked: the wait for a
+  worker is part of it) is waited for until shortly after it (Late); one
+  that a worker reaches with too little of it left is not made (Late, with
+  what was left).
 - Calls made under one lock (`ordered_by`) are answered in the order they
-  ran: the outcome is handed to the loop before the lock is let go.
+  ran: the outcome is handed to the loop before the lock is let go. The
+  lock is waited for until the deadline at most, and a call whose request
+  has gone (its client left, or it was answered late) meanwhile is not made.
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
-- `stop()` ends every wait (Stopping) and lets the workers end.
+- `stop()` ends the wait of every call no worker has (Stopping: it is never
+  made) and lets the workers end; a call a worker has ends as it would
+  have, and is answered with its own outcome.
 
-The workers are daemon threads: a process that exits does not wait for a
-call in flight (a store write cut short leaves the old file whole).
+A finished call leaves nothing behind: the executor's worker drops its
+work item, the call drops what it ran and what it gave, and its timer runs
+in an empty context, so an idle worker keeps no answer alive.
 """
 import asyncio
 import collections
-import queue
+import concurrent.futures
+import contextvars
 import threading
-from typing import Any, Callable, ContextManager, Deque, Optional, Set, Tuple, TypeVar
+from typing import Any, Callable, List, Optional, Protocol, Set, Tuple, TypeVar
 
 from corvanix import cooperative
-from corvanix.zorvik import _clock, _deadline, _settings
+from corvanix.zorvik import _settings
+from corvanix.zorvik._deadline import Deadline
 
 # How much longer than the deadline a request waits for a call a worker
 # runs: the call ends by the deadline, with a failure that says more.
@@ -45,24 +57,32 @@ QUICK = 0.002
 _T = TypeVar("_T")
 
 
+class _Lock(Protocol):
+    def acquire(self, blocking: bool = ..., timeout: float = ...) -> bool: ...
+
+    def release(self) -> None: ...
+
+
 class Busy(Exception):
     """Too many calls wait for a worker."""
 
 
 class Late(Exception):
-    """The deadline passed before the call ended."""
+    """The deadline passed before the call ended, or was too near for it to
+    begin (`left`: what was left then)."""
 
-    def __init__(self, started: bool) -> None:
+    def __init__(self, started: bool, left: Optional[float] = None) -> None:
         super().__init__("started" if started else "waiting for a worker")
         self.started = started
+        self.left = left
 
 
 class Stopping(Exception):
     """The server stops."""
 
 
-def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None,
-        ordered_by: Optional[ContextManager[Any]] = None) -> _T:
+def run(fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
+        ordered_by: Optional["_Lock"] = None) -> _T:
     """`fn(*args)`, in a worker when inside a cooperative request, else
     inline; in a worker, under `ordered_by` (a lock that `fn` may take
     again) until its outcome is on its way to the loop. Raises Busy, Late
@@ -75,90 +95,108 @@ def run(fn: Callable[..., _T], *args: Any, deadline: Optional[float] = None,
     return cooperative.wait(call.future)
 
 
-def stop() -> None:
-    """Ends every request's wait with Stopping, drops the calls no worker
-    has taken and lets the workers end once their calls are done. On the
-    loop's thread. The next call starts a new pool."""
+def stop() -> "List[asyncio.Future[Any]]":
+    """Ends the wait of every request whose call no worker has with Stopping
+    (the call is never made) and lets the workers end once their calls are
+    done; gives the futures of those calls, which end with their own
+    outcomes (by their deadlines, where they have one). On the loop's
+    thread. The next call starts a new pool."""
     global _current
     pool, _current = _current, None
-    if pool is not None:
-        pool.stop()
+    return [] if pool is None else pool.stop()
+
+
+def pool() -> "Optional[_Pool]":
+    """The pool serving now (its `waiting` and `busy` counts), if any."""
+    return _current
 
 
 class _Pool:
-    """The worker threads and the queue of the calls waiting for one."""
+    """The executor's threads, and the calls that wait for one of them."""
 
     def __init__(self, workers: int) -> None:
         self.workers = workers
-        self._queue: Deque[_Call] = collections.deque()
+        self._executor = concurrent.futures.ThreadPoolExecutor(
+            max_workers=workers, thread_name_prefix="zorvik-worker")
+        # Written by the loop's thread and the workers, under the lock: the
+        # calls admitted that no worker has (in order; a withdrawn one leaves
+        # at once, holding nothing), and how many of the workers have one.
         self._lock = threading.Lock()
+        self._waiting: "collections.OrderedDict[_Call, None]" = collections.OrderedDict()
+        self._busy = 0
         # Between a worker handing an outcome back and the loop's thread
         # ending its quick wait.
         self.handing = threading.Lock()
-        # One token for each call queued (a worker's cue to take one), and
-        # one for each worker to end. A token of a call taken out again finds
-        # the queue empty: it costs a look, no more.
-        self._tokens: "queue.SimpleQueue[bool]" = queue.SimpleQueue()
         # The calls whose requests wait (the loop's thread only).
         self.pending: Set[_Call] = set()
-        # Workers running a call (under _lock).
-        self.busy = 0
-        for _ in range(workers):
-            threading.Thread(target=self._work, name="zorvik-worker", daemon=True).start()
 
-    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[float],
-             ordered_by: Optional[ContextManager[Any]]) -> "asyncio.Future[Any]":
-        # Only the loop's thread adds to the queue: it cannot grow meanwhile.
-        if len(self._queue) >= _settings.current.max_waiting:
-            raise Busy
+    @property
+    def waiting(self) -> int:
+        """Calls that no worker has yet."""
+        return len(self._waiting)
+
+    @property
+    def busy(self) -> int:
+        """Workers that have a call."""
+        return self._busy
+
+    def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[Deadline],
+             ordered_by: Optional["_Lock"]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
         call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
-        self.pending.add(call)
         with self._lock:
-            self._queue.append(call)
-        self._tokens.put(True)
+            free = self._busy < self.workers
+            if not free and len(self._waiting) >= _settings.current.max_waiting:
+                call.discard()
+                raise Busy
+            if free:
+                self._busy += 1
+            else:
+                self._waiting[call] = None
+        self.pending.add(call)
+        if free:
+            self._executor.submit(self._serve, call)
         return call
 
-    def withdraw(self, call: "_Call") -> None:
-        """Takes `call` out of the queue, unless a worker has it."""
-        with self._lock:
-            if not call.started:
-                self._queue.remove(call)
+    def _serve(self, call: "Optional[_Call]") -> None:
+        """In a worker: `call`, then each call that waits, until none does."""
+        while call is not None:
+            call = call.run(self._next)
 
-    def stop(self) -> None:
-        for call in list(self.pending):
+    def _next(self) -> "Optional[_Call]":
+        """In a worker whose call has its outcome: the next call for it, or
+        None, the worker free already (before the outcome reaches the loop,
+        which may admit another call at once)."""
+        with self._lock:
+            if self._waiting:
+                return self._waiting.popitem(last=False)[0]
+            self._busy -= 1
+            return None
+
+    def withdraw(self, call: "_Call") -> None:
+        """Takes `call` out of the waiting ones, unless a worker has it."""
+        with self._lock:
+            self._waiting.pop(call, None)
+
+    def stop(self) -> "List[asyncio.Future[Any]]":
+        with self._lock:  # no worker takes one of them now
+            never = list(self._waiting)
+            self._waiting.clear()
+        for call in never:
             call.settle(None, Stopping())
         self.close()
+        return [call.future for call in self.pending if not call.future.done()]
 
     def close(self) -> None:
-        """The workers end once the calls queued before are done."""
-        for _ in range(self.workers):
-            self._tokens.put(False)
-
-    def _work(self) -> None:
-        while self._tokens.get():
-            with self._lock:
-                if not self._queue:
-                    continue
-                call = self._queue.popleft()
-                call.started = True
-                self.busy += 1
-            try:
-                call.work()
-            finally:
-                with self._lock:
-                    self.busy -= 1
-
-    def waiting(self) -> int:
-        """Calls no worker has taken yet."""
-        return len(self._queue)
+        """The workers end once the calls they have and those that wait are done."""
+        self._executor.shutdown(wait=False)
 
 
 class _Call:
     """One call handed to the workers, and the future its request waits on."""
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
-                 deadline: Optional[float], ordered_by: Optional[ContextManager[Any]],
+                 deadline: Optional[Deadline], ordered_by: Optional["_Lock"],
                  quick: bool) -> None:
         # Held until the worker has the outcome, while the loop's thread
         # waits on it (`ended_quickly`); None once that wait is over.
@@ -167,32 +205,50 @@ class _Call:
             self.quick = threading.Lock()
             self.quick.acquire()
         self._quick_outcome: Optional[Tuple[Any, Optional[BaseException]]] = None
-        self.asked = _clock.now()
-        self.end = None if deadline is None else self.asked + deadline
+        self.deadline = deadline
         self.started = False
+        # Set on the loop's thread once the request has its answer: a worker
+        # that reaches the call only then does not make it.
+        self.abandoned = False
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
+        # An empty context: a cancelled timer stays in the loop's heap until
+        # its time, and must keep nothing of the request alive meanwhile.
         self._timer = None if deadline is None else self._loop.call_later(
-            deadline + GRACE, lambda: self.settle(None, Late(self.started)))
+            max(deadline.left(), 0) + GRACE, self._late, context=contextvars.Context())
         self.future.add_done_callback(self._done)
 
-    def work(self) -> None:
-        """In a worker."""
-        if self._order is None:
-            self._hand_back(*self._outcome())
-        else:
-            with self._order:
-                self._hand_back(*self._outcome())
-
-    def _outcome(self) -> Tuple[Any, Optional[BaseException]]:
-        if self.end is not None and _clock.now() >= self.end:
-            return None, Late(started=False)  # too late to begin
+    def run(self, take_next: "Callable[[], Optional[_Call]]") -> "Optional[_Call]":
+        """In a worker: makes the call and hands its outcome back; gives
+        the call to make next."""
+        self.started = True
+        fn, args, self._fn, self._args = self._fn, self._args, None, ()
+        order, deadline = self._order, self.deadline
+        if order is None:
+            result, error = self._outcome(fn, args)
+        elif not order.acquire(timeout=-1 if deadline is None else max(deadline.left(), 0)):
+            # not made: as a call no worker reached in time
+            order, (result, error) = None, (None, Late(started=False, left=0))
         try:
-            if self.end is None:
-                return self._fn(*self._args), None
-            with _deadline.counted_from(self.asked):
-                return self._fn(*self._args), None
+            if order is not None:
+                result, error = self._outcome(fn, args)
+            following = take_next()
+            self._hand_back(result, error)
+        finally:
+            if order is not None:
+                order.release()
+        return following
+
+    def _outcome(self, fn: Callable[..., Any],
+                 args: Tuple[Any, ...]) -> Tuple[Any, Optional[BaseException]]:
+        if self.abandoned:
+            return None, Late(started=False)  # nobody waits for it
+        deadline = self.deadline
+        if deadline is not None and not deadline.enough_left():
+            return None, Late(started=False, left=deadline.left())  # too late to begin
+        try:
+            return fn(*args), None
         except BaseException as e:  # handed to the request as it is
             return None, e
 
@@ -229,6 +285,9 @@ class _Call:
         except RuntimeError:
             pass  # the loop has closed: no request waits any more
 
+    def _late(self) -> None:
+        self.settle(None, Late(self.started))
+
     def settle(self, result: Any, error: Optional[BaseException]) -> None:
         """On the loop's thread: the request's outcome, unless it has one."""
         if self.future.done():
@@ -238,11 +297,21 @@ class _Call:
         else:
             self.future.set_exception(error)
 
+    def discard(self) -> None:
+        """A call refused before it was given to the pool: nothing of it stays."""
+        self.future.remove_done_callback(self._done)
+        self._fn, self._args = None, ()
+        if self._timer is not None:
+            self._timer.cancel()
+            self._timer = None
+
     def _done(self, _: "asyncio.Future[Any]") -> None:
         # Answered, late, stopped or cancelled: no timer left, nor a call in
         # the queue that nobody waits for.
+        self.abandoned = True
         if self._timer is not None:
             self._timer.cancel()
+            self._timer = None
         if not self.started:
             self._pool.withdraw(self)
         self._pool.pending.discard(self)
@@ -255,7 +324,7 @@ _current: Optional[_Pool] = None
 def waiting() -> int:
     """Requests waiting for a free worker now (the metrics' reading)."""
     pool = _current
-    return 0 if pool is None else pool.waiting()
+    return 0 if pool is None else pool.waiting
 
 
 def busy() -> int:

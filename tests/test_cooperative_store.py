@@ -1,0 +1,143 @@
+"""The embedded store inside cooperative requests while a write hangs on
+the disk, or another process writes: reads go on, every call ends by its
+deadline, and a change nobody waits for any more is not made."""
+import asyncio
+import fcntl
+import json
+import os
+import stat
+import threading
+import time
+
+import pytest
+
+import corvanix.zorvik as zorvik
+from corvanix import cooperative
+from corvanix.zorvik import _errors, _store
+from test_cooperative import QUIET, in_request, loop, outcome, pytestmark  # noqa: F401
+
+DEADLINE = 0.5
+
+
+@pytest.fixture
+def disk(monkeypatch):
+    """An event that the store's file syncs wait for, once `hang` is set."""
+    hang, go_on = threading.Event(), threading.Event()
+    real = os.fsync
+
+    def fsync(fd):
+        if hang.is_set() and stat.S_ISREG(os.fstat(fd).st_mode):
+            go_on.wait(30)
+        real(fd)
+
+    monkeypatch.setattr(os, "fsync", fsync)
+    yield hang, go_on
+    go_on.set()
+
+
+def current():
+    with open(_store.store_path()) as f:
+        return json.load(f)["current"]
+
+
+def lock_files_open():
+    """How many of this process's descriptors are open on the store's lock file."""
+    lock_file = os.path.realpath(_store.store_path()) + ".lock"
+    count = 0
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            count += os.readlink(f"/proc/self/fd/{fd}") == lock_file
+        except OSError:
+            pass  # closed meanwhile (listdir's own, another thread's)
+    return count
+
+
+def post(loop, workspace_id):
+    call = cooperative.Call(zorvik.set_joined_workspace, workspace_id)
+    return call, loop.create_task(call.result())
+
+
+def settle(loop, seconds=0.05):
+    loop.run_until_complete(asyncio.sleep(seconds))
+
+
+def test_a_read_and_late_writes_while_a_write_hangs(loop, disk):
+    zorvik.configure(deadline=DEADLINE, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    hang, go_on = disk
+    hang.set()
+    _, hung = post(loop, 2)
+    settle(loop)
+    _, behind = post(loop, 3)  # waits for the write lock
+    start = time.monotonic()
+    assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200
+    assert time.monotonic() - start < DEADLINE  # not behind the writes
+    answers = [outcome(loop, task) for task in (hung, behind)]
+    assert answers == [(504, _store.TIMED_OUT)] * 2
+    assert time.monotonic() - start < DEADLINE + 1
+    go_on.set()
+    settle(loop, 0.2)
+    # the hung write ended on its own; the one behind it, answered, was not made
+    assert current() == 2
+    assert outcome(loop, in_request(zorvik.set_joined_workspace, 3)) == (200, None)
+    assert current() == 3
+
+
+def test_a_write_whose_client_left_is_not_made(loop, disk):
+    zorvik.configure(log=QUIET)
+    zorvik.set_joined_workspace(1)
+    hang, go_on = disk
+    hang.set()
+    _, first = post(loop, 2)
+    settle(loop)
+    left, task = post(loop, 3)  # a worker has it, waiting for the lock
+    settle(loop)
+    left.cancel()
+    with pytest.raises(asyncio.CancelledError):
+        loop.run_until_complete(task)
+    go_on.set()
+    assert outcome(loop, first) == (200, None)
+    settle(loop, 0.1)
+    assert current() == 2
+
+
+def test_another_process_writing_holds_the_writes_off(loop):
+    zorvik.configure(deadline=DEADLINE, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    # another open file is another writer to the kernel, as another process is
+    with open(_store.store_path() + ".lock", "a") as other:
+        fcntl.flock(other.fileno(), fcntl.LOCK_EX)
+        start = time.monotonic()
+        assert outcome(loop, in_request(zorvik.set_joined_workspace, 2)) == (504, _store.TIMED_OUT)
+        assert DEADLINE * 0.9 < time.monotonic() - start < DEADLINE + 1
+        assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200  # no lock
+        fcntl.flock(other.fileno(), fcntl.LOCK_UN)
+    assert outcome(loop, in_request(zorvik.set_joined_workspace, 2)) == (200, None)
+    assert current() == 2
+    # each write's lock file closed, the refused one's too (the last one's by
+    # its worker, just after handing its answer back)
+    give_up = time.monotonic() + 2
+    while lock_files_open() and time.monotonic() < give_up:
+        time.sleep(0.01)
+    assert lock_files_open() == 0
+
+
+def test_stopping_answers_each_request_with_what_happened(loop, disk):
+    """The write in progress ends and is answered 200; the one waiting for a
+    worker is answered 503 and never made."""
+    zorvik.configure(workers=1, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    hang, go_on = disk
+    hang.set()
+    _, writing = post(loop, 2)
+    settle(loop)
+    _, waiting = post(loop, 3)
+    settle(loop)
+    stopping = loop.create_task(zorvik.stop())
+    assert outcome(loop, waiting) == (503, _errors.STOPPING)
+    assert not stopping.done()
+    go_on.set()
+    loop.run_until_complete(stopping)
+    assert writing.done() and outcome(loop, writing) == (200, None)
+    settle(loop, 0.1)
+    assert current() == 2

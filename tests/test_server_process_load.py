@@ -1,0 +1,63 @@
+"""A real `jupyter server` process under bursts of requests against a
+healthy stand-in platform that takes its time: what the clients see."""
+import collections
+import concurrent.futures
+
+import pytest
+import requests
+
+from corvanix.zorvik import _client
+from helpers import sanitizer_loaded
+from test_main_command import user_env  # noqa: F401 (a fixture)
+from test_server_process_platform import running_server
+from zorvik_standin import Platform, running_platform
+
+pytestmark = [pytest.mark.slow,
+              pytest.mark.skipif(sanitizer_loaded(), reason="the route runs inline there")]
+
+
+@pytest.fixture
+def loaded(user_env, tmp_path, request):  # noqa: F811
+    """(stand-in, route, session) of a server with the options `request.param`."""
+    platform = Platform()
+    with running_platform(platform) as url:
+        options = [f"--ZorvikWorkspacesApp.{k}={v}" for k, v in request.param.items()]
+        with running_server(user_env, tmp_path, f"--ZorvikWorkspacesApp.url={url}",
+                            *options) as (base, session, _, _):
+            route = base + "api/zorvik/workspaces"
+            assert session.get(route, timeout=10).status_code == 200
+            yield platform, route, session
+
+
+def burst(route, session, count):
+    """The statuses of `count` GETs sent at once, counted."""
+    def get(_):
+        return requests.get(route, headers=session.headers, timeout=30).status_code
+
+    with concurrent.futures.ThreadPoolExecutor(count) as clients:
+        return collections.Counter(clients.map(get, range(count)))
+
+
+@pytest.mark.parametrize("loaded", [{"deadline": 1, "cooldown": 30}], indirect=True)
+def test_queueing_does_not_cool_down_a_healthy_platform(loaded):
+    """More GETs than the workers get through within the deadline: the late
+    ones answer 504 unasked, and the platform, which answered every call it
+    got, is not taken for down."""
+    platform, route, session = loaded
+    platform.delay = 0.2  # 8 workers: 40 calls take a second, the whole deadline
+    statuses = burst(route, session, 40)
+    assert set(statuses) <= {200, 504} and statuses[200] >= 16, statuses
+    answer = session.get(route, timeout=10)
+    assert answer.status_code == 200, answer.text
+    assert len(platform.seen) == 1 + statuses[200] + 1
+
+
+@pytest.mark.parametrize("loaded", [{"workers": 2, "max_waiting": 1, "deadline": 10}],
+                         indirect=True)
+def test_admission_serves_exactly_workers_and_waiting(loaded):
+    platform, route, session = loaded
+    platform.delay = 0.5
+    assert burst(route, session, 3) == {200: 3}
+    statuses = burst(route, session, 4)
+    assert statuses == {200: 3, 503: 1}, statuses
+    assert session.get(route, timeout=10).json() != {"error": _client.BUSY}
