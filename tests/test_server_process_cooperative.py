@@ -9,10 +9,11 @@ import time
 import pytest
 import requests
 
-from corvanix.zorvik import _client
+from corvanix.zorvik import _client, _errors
 from helpers import sanitizer_loaded
 from test_main_command import user_env  # noqa: F401 (a fixture)
-from test_server_process_platform import DEADLINE, server  # noqa: F401 (a fixture)
+from test_server_process_platform import DEADLINE, running_server, server  # noqa: F401 (a fixture)
+from zorvik_standin import Platform, running_platform
 
 pytestmark = [pytest.mark.slow,
               pytest.mark.skipif(sanitizer_loaded(), reason="the route runs inline there")]
@@ -122,3 +123,27 @@ def test_stopping_the_server_with_calls_in_flight(server):  # noqa: F811
         if isinstance(answer, requests.Response):
             assert (answer.status_code, answer.json()) == (504, {"error": _client.TIMED_OUT})
     assert_quiet(log_path)
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT])
+def test_stopping_answers_the_requests_that_wait(user_env, tmp_path, signum):  # noqa: F811
+    # Started without a terminal, as by a supervisor: SIGINT stops it as
+    # SIGTERM does, and the requests no worker had are told so.
+    platform = Platform()
+    with running_platform(platform) as url:
+        platform.mode = "stall"
+        with running_server(dict(user_env, ZORVIK_URL=url), tmp_path,
+                            "--ZorvikWorkspacesApp.deadline=5",
+                            "--ZorvikWorkspacesApp.workers=2") as (base, session, proc, log_path):
+            route = base + "api/zorvik/workspaces"
+            calls = [timed(requests.get, route, headers=session.headers, timeout=20)
+                     for _ in range(6)]
+            time.sleep(2)  # all six asked; two with a worker, four waiting
+            proc.send_signal(signum)
+            proc.wait(15)
+            for thread, _ in calls:
+                thread.join(20)
+    answers = [r["value"] for _, r in calls]
+    stopping = [a for a in answers if isinstance(a, requests.Response)
+                and (a.status_code, a.json()) == (503, {"error": _errors.STOPPING})]
+    assert len(stopping) == 4, answers

@@ -32,7 +32,7 @@ int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace whe
     RaisedException raised = take_raised(thread);
     Ref clause = requests_exception_class(name, where);
     if (!clause) return -1;
-    restore_raised(thread, std::move(raised));
+    restore_error(thread, std::move(raised));
     return exception_matches(thread, clause.get()) ? 1 : 0;
 }
 

@@ -93,7 +93,7 @@ void unregister_module(PyObject* module) {
     Ref entry = Ref::borrow(PyDict_GetItemWithError(modules.get(), key.get()));
     if (entry.get() == module && PyDict_DelItem(modules.get(), key.get()) < 0) PyErr_Clear();
     PyErr_Clear();
-    restore_raised(thread, std::move(raised));
+    restore_error(thread, std::move(raised));
 }
 
 int fail_at(int line) {

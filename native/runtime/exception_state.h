@@ -137,7 +137,7 @@ inline HandledException handled_from(RaisedException raised) {
 
 // Takes the raised exception out of the thread state, leaving none raised,
 // while code runs that must not see it (a clause's class is evaluated, a
-// code object is made); restore_raised puts it back.
+// code object is made); restore_error puts it back.
 inline RaisedException take_raised(PyThreadState* thread = PyThreadState_Get()) noexcept {
     RaisedException taken;
     swap_raised_exception(thread, taken);
@@ -146,7 +146,7 @@ inline RaisedException take_raised(PyThreadState* thread = PyThreadState_Get()) 
 
 // Makes `raised` the thread's raised exception; whatever was raised comes
 // back into the parameter and is released with it.
-inline void restore_raised(PyThreadState* thread, RaisedException raised) noexcept {
+inline void restore_error(PyThreadState* thread, RaisedException raised) noexcept {
     swap_raised_exception(thread, raised);
 }
 

@@ -28,7 +28,7 @@ void add_traceback(const char* function_name, int line, const char* file_name) {
         RaisedException taken = take_raised(thread);
         code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(file_name, function_name, line)));
         if (!code) return;  // the creation's error stands; the taken one is released
-        restore_raised(thread, std::move(taken));
+        restore_error(thread, std::move(taken));
         if (line != 0) cache_code(cache, line, Ref::borrow(code.get()));
     }
     Ref frame = Ref::steal(reinterpret_cast<PyObject*>(

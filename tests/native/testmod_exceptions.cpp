@@ -21,7 +21,7 @@ void raise_triple(PyObject* type, PyObject* value, PyObject* traceback) {
     }
     PyErr_Restore(new_reference(type), new_reference(value), new_reference(traceback));
 #else
-    restore_raised(PyThreadState_Get(),
+    restore_error(PyThreadState_Get(),
                   {Ref::borrow(type), Ref::borrow(value), Ref::borrow(traceback)});
 #endif
 }

@@ -10,7 +10,7 @@ or .json) are handed to the Zorvik functions when the server loads it.
 """
 import os
 import sys
-from typing import Any, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional
 
 from jupyter_server.extension.application import ExtensionApp, ExtensionAppJinjaMixin
 from jupyter_server.utils import url_path_join
@@ -19,6 +19,7 @@ from traitlets import Bool, Float, Int, Unicode, default
 import corvanix.zorvik as zorvik
 # also what `jupyter server extension list` shows beside the extension's name
 from corvanix._version import __version__
+from corvanix.server import interrupt
 from corvanix.server.page import handler as page
 
 ROUTE = "api/zorvik/workspaces"
@@ -34,6 +35,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
     # Started on its own, it opens the page, beside the server's other extensions.
     extension_url = "/" + page.ROUTE
     load_other_extensions = True
+    # Puts Python's own SIGINT handling back when the extension stops.
+    _restore_interrupt: Optional[Callable[[], None]] = None
 
     url = Unicode(None, allow_none=True, help="""
         URL of the Zorvik platform (http or https, no query or fragment), without
@@ -123,6 +126,7 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         return [page.STATIC_DIR]
 
     def initialize_settings(self) -> None:
+        self._restore_interrupt = interrupt.stop_on_interrupt(self.serverapp)
         zorvik.configure(url=self.url, username=self.username, password_file=self.password_file,
                          deadline=self.deadline, cooldown=self.cooldown,
                          max_answer_bytes=self.max_answer_bytes, ca_bundle=self.ca_bundle,
@@ -144,6 +148,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
 
     async def stop_extension(self) -> None:
         await zorvik.stop()
+        if self._restore_interrupt is not None:
+            self._restore_interrupt()
 
 
 def _jupyter_server_extension_points() -> List[Dict[str, Any]]:
