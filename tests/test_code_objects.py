@@ -32,7 +32,9 @@ def plain_methods():
         for node in class_node.body if isinstance(node, ast.FunctionDef)}
     methods = []
     for code in cls.co_consts:
-        if not isinstance(code, types.CodeType):
+        # From 3.14 the class body also holds the function that computes its
+        # annotations (__annotate__, deferred annotations): not a method.
+        if not isinstance(code, types.CodeType) or code.co_name not in bound_in_comprehensions:
             continue
         inner = bound_in_comprehensions[code.co_name]
         own = tuple(name for name in code.co_varnames if name not in inner)
