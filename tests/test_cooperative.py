@@ -18,7 +18,7 @@ import requests
 import corvanix.zorvik as zorvik
 from corvanix import cooperative
 from corvanix.server.misc.functions import parse_zorvik_exception
-from corvanix.zorvik import _client, _errors, _store, _workers
+from corvanix.zorvik import _client, _errors, _settings, _store, _workers
 from corvanix.zorvik._deadline import Deadline
 from helpers import assert_no_leaks, sanitizer_loaded
 from test_zorvik import standin_process
@@ -238,8 +238,20 @@ async def test_store_holds_the_last_change_answered(call, monkeypatch, slow_part
         assert json.load(f)["current"] == 2
 
 
+def every_worker_started(loop):
+    """The executor starts its threads as calls come, up to `workers`: a
+    burst that needs them all, so that none starts while growth is counted."""
+    release = threading.Event()
+    waits = [loop.create_task(in_request(_workers.run, release.wait, 10))
+             for _ in range(_settings.current.workers)]
+    loop.run_until_complete(asyncio.sleep(0.05))
+    release.set()
+    loop.run_until_complete(asyncio.gather(*waits))
+
+
 def test_cooperative_paths_leak_nothing(loop, release):
     zorvik.configure(log=QUIET)
+    every_worker_started(loop)
     for fn, args in ((zorvik.get_joined_workspaces, ()), (zorvik.set_joined_workspace, (2,))):
         assert_no_leaks(lambda: loop.run_until_complete(in_request(fn, *args)), repeat=200)
     # the platform, in a process of its own (in this one it would be mid-request

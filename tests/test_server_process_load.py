@@ -46,7 +46,8 @@ def test_queueing_does_not_cool_down_a_healthy_platform(loaded):
     platform, route, session = loaded
     platform.delay = 0.2  # 8 workers: 40 calls take a second, the whole deadline
     statuses = burst(route, session, 40)
-    assert set(statuses) <= {200, 504} and statuses[200] >= 16, statuses
+    # at least the first round of the 8 workers (more on an idle machine)
+    assert set(statuses) <= {200, 504} and statuses[200] >= 8, statuses
     answer = session.get(route, timeout=10)
     assert answer.status_code == 200, answer.text
     assert len(platform.seen) == 1 + statuses[200] + 1
@@ -56,7 +57,7 @@ def test_queueing_does_not_cool_down_a_healthy_platform(loaded):
                          indirect=True)
 def test_admission_serves_exactly_workers_and_waiting(loaded):
     platform, route, session = loaded
-    platform.delay = 0.5
+    platform.delay = 2  # long enough for a burst to arrive whole on a loaded machine
     assert burst(route, session, 3) == {200: 3}
     statuses = burst(route, session, 4)
     assert statuses == {200: 3, 503: 1}, statuses
