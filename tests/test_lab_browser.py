@@ -22,7 +22,7 @@ import pytest
 import requests
 
 from helpers import free_port, jupyter_env, stop_process_group
-from test_page_browser import CHROMIUM, bounded, png_size
+from test_page_browser import bounded, browser_or_skip, png_size
 from zorvik_standin import Platform, running_platform
 
 pytestmark = pytest.mark.slow
@@ -42,21 +42,12 @@ USER_SETTINGS = {"@jupyterlab/apputils-extension/notification.jupyterlab-setting
 @pytest.fixture
 def chromium(monkeypatch):
     """Debian's chromium, Playwright and JupyterLab, or a skip (a failure in CI)."""
-    missing = None
-    if importlib.util.find_spec("playwright") is None:
-        missing = "Playwright is not installed"
-    elif not os.access(CHROMIUM, os.X_OK):
-        missing = f"{CHROMIUM} is missing (apt-get install chromium)"
-    elif importlib.util.find_spec("jupyterlab") is None:
+    browser = browser_or_skip(monkeypatch)
+    if importlib.util.find_spec("jupyterlab") is None:
         if os.environ.get("WSH_REQUIRE_BROWSER") == "1" and sys.version_info[:2] == (3, 13):
             pytest.fail("JupyterLab is not installed, though the test group has it here")
         pytest.skip("JupyterLab is not installed (the test group has it on CPython 3.13)")
-    if missing:
-        if os.environ.get("WSH_REQUIRE_BROWSER") == "1":
-            pytest.fail(missing)
-        pytest.skip(missing)
-    monkeypatch.delenv("LD_PRELOAD", raising=False)
-    return CHROMIUM
+    return browser
 
 
 @contextlib.contextmanager

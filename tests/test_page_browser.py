@@ -46,6 +46,10 @@ def jp_server_config():
 
 @pytest.fixture
 def chromium(monkeypatch):
+    return browser_or_skip(monkeypatch)
+
+
+def browser_or_skip(monkeypatch):
     """Debian's chromium and Playwright's client for it, or a skip (a failure in CI)."""
     try:
         import playwright.async_api  # noqa: F401
