@@ -10,7 +10,6 @@ import sys
 import time
 
 import corvanix.zorvik as zorvik
-from corvanix.zorvik import _transport
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
@@ -20,11 +19,11 @@ STANDIN = os.path.join(HERE, "standin_platform.py")
 VARIANTS = ("pooled", "fresh connection")
 
 
-def _call_us(fresh):
+def _call_us(service, fresh):
     start = time.perf_counter_ns()
     if fresh:
-        _transport.close()
-    zorvik.get_joined_workspaces()
+        service.transport.close()
+    service.get_joined_workspaces()
     return (time.perf_counter_ns() - start) / 1000
 
 
@@ -35,17 +34,16 @@ def measure(calls, warmup):
                                stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
     try:
         standin.stdout.readline()  # listening
-        zorvik.configure(url=f"http://127.0.0.1:{port}", username="bench")
+        service = zorvik.configure(url=f"http://127.0.0.1:{port}", username="bench")
         for _ in range(warmup):
-            _call_us(False)
-            _call_us(True)
+            _call_us(service, False)
+            _call_us(service, True)
         samples = {variant: [] for variant in VARIANTS}
         for _ in range(calls):
-            samples["pooled"].append(_call_us(False))
-            samples["fresh connection"].append(_call_us(True))
+            samples["pooled"].append(_call_us(service, False))
+            samples["fresh connection"].append(_call_us(service, True))
     finally:
-        zorvik.configure()
-        _transport.close()
+        zorvik.configure()  # the bench's service, and its connections, go
         standin.terminate()
         standin.wait(10)
     return {variant: (statistics.median(values), _percentile(values, 0.9))

@@ -29,17 +29,15 @@ if _module_dir and _module_dir not in sys.path:
 @pytest.fixture(autouse=True)
 def zorvik_embedded(monkeypatch, tmp_path):
     """The embedded Zorvik store, in a data directory of the test's own, with
-    the default settings, no cool-down and no kept connection of another test."""
-    from corvanix.zorvik import _cooldown, _log, _platform, _settings, _transport
+    the default settings: a service of its own, with no cool-down, logged
+    refusal or kept connection of another test."""
+    from corvanix.zorvik import _service, _settings
 
     monkeypatch.delenv("ZORVIK_URL", raising=False)
     monkeypatch.setenv("JUPYTER_DATA_DIR", str(tmp_path / "jupyter-data"))
-    monkeypatch.setattr(_settings, "current", _settings.Settings())
-    monkeypatch.setattr(_platform, "_reported", None)  # another test's refusal is logged anew
-    _cooldown.clear()
-    _log.clear()
+    _service.start(_settings.Settings())
     yield
-    _transport.close()
+    _service.current().close()
 
 
 @pytest.fixture

@@ -18,7 +18,7 @@ import requests
 import corvanix.zorvik as zorvik
 from corvanix import cooperative
 from corvanix.server.misc.functions import parse_zorvik_exception
-from corvanix.zorvik import _client, _errors, _settings, _store, _workers
+from corvanix.zorvik import _client, _errors, _service, _store, _workers
 from corvanix.zorvik._deadline import Deadline
 from helpers import assert_no_leaks, sanitizer_loaded
 from test_zorvik import standin_process
@@ -44,8 +44,13 @@ def release():
 def loop():
     loop = asyncio.new_event_loop()
     yield loop
-    _workers.stop()  # the workers end with the test
+    _service.current().close()  # the workers end with the test
     loop.close()
+
+
+def run(fn, *args, **kwargs):
+    """`fn(*args)` on the current service's workers."""
+    return _service.current().workers.run(fn, *args, **kwargs)
 
 
 def in_request(fn, *args):
@@ -71,7 +76,7 @@ def holding_the_worker(loop, release):
         taken.set()
         release.wait()
 
-    task = loop.create_task(in_request(_workers.run, hold))
+    task = loop.create_task(in_request(run, hold))
     while not taken.is_set():
         loop.run_until_complete(asyncio.sleep(0.01))
     return task
@@ -83,7 +88,7 @@ def test_blocking_work_runs_on_a_worker_only_inside_a_request(standin, monkeypat
                                                               in_a_request):
     if where == "platform":
         monkeypatch.setenv("ZORVIK_URL", standin.url)
-    module = _store if where == "store" else _client
+    module = _store.Store if where == "store" else _client
     threads = []
     for name in ("get_joined_workspaces", "set_joined_workspace"):
         def recorded(*args, _real=getattr(module, name)):
@@ -180,8 +185,13 @@ def test_stop_answers_the_waiting_requests_and_ends_the_workers(loop, release):
     while any(t.name.startswith("zorvik-worker") for t in threading.enumerate()):
         assert time.monotonic() < deadline, "a worker is still running"
         time.sleep(0.01)
-    # the next request has workers again
-    assert outcome(loop, in_request(zorvik.get_joined_workspaces))[0] == 200
+    # once stopped, it makes no call (inline neither); a new service does
+    assert outcome(loop, in_request(zorvik.set_joined_workspace, 2)) == (503, _errors.STOPPING)
+    with pytest.raises(requests.exceptions.RequestException):
+        zorvik.get_joined_workspaces()
+    zorvik.configure(workers=1)
+    assert [w.current for w in loop.run_until_complete(
+        in_request(zorvik.get_joined_workspaces))] == [False] * 3
 
 
 def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
@@ -189,7 +199,7 @@ def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
     zorvik.configure(workers=1)
     holder = holding_the_worker(loop, release)
     ran = []
-    call = cooperative.Call(_workers.run, ran.append, 1)
+    call = cooperative.Call(run, ran.append, 1)
     task = loop.create_task(call.result())
     loop.run_until_complete(asyncio.sleep(0.05))
     call.cancel()
@@ -197,7 +207,7 @@ def test_cancelled_wait_takes_its_call_out_of_the_queue(loop, release):
         loop.run_until_complete(task)
     release.set()
     loop.run_until_complete(holder)
-    loop.run_until_complete(in_request(_workers.run, ran.append, 2))
+    loop.run_until_complete(in_request(run, ran.append, 2))
     assert ran == [2]
 
 
@@ -234,7 +244,7 @@ async def test_store_holds_the_last_change_answered(call, monkeypatch, slow_part
 
     await asyncio.gather(post(1, 0), post(2, 0.2))
     assert slowed.is_set() and answered == [(200, 1), (200, 2)]
-    with open(_store.store_path()) as f:
+    with open(zorvik.store_path()) as f:
         assert json.load(f)["current"] == 2
 
 
@@ -242,8 +252,8 @@ def every_worker_started(loop):
     """The executor starts its threads as calls come, up to `workers`: a
     burst that needs them all, so that none starts while growth is counted."""
     release = threading.Event()
-    waits = [loop.create_task(in_request(_workers.run, release.wait, 10))
-             for _ in range(_settings.current.workers)]
+    waits = [loop.create_task(in_request(run, release.wait, 10))
+             for _ in range(_service.current().settings.workers)]
     loop.run_until_complete(asyncio.sleep(0.05))
     release.set()
     loop.run_until_complete(asyncio.gather(*waits))
@@ -289,19 +299,19 @@ def test_admission_takes_exactly_workers_and_waiting(loop, release, workers, max
     one more is refused; 0 waiting serves while a worker is free."""
     zorvik.configure(workers=workers, max_waiting=max_waiting, log=QUIET)
     capacity = workers + max_waiting
-    calls = [loop.create_task(in_request(_workers.run, release.wait)) for _ in range(capacity)]
+    calls = [loop.create_task(in_request(run, release.wait)) for _ in range(capacity)]
     loop.run_until_complete(asyncio.sleep(0.05))
-    pool = _workers.pool()
+    pool = _service.current().workers
     assert (pool.busy, pool.waiting) == (workers, max_waiting)
     with pytest.raises(_workers.Busy):
-        loop.run_until_complete(in_request(_workers.run, release.wait))
+        loop.run_until_complete(in_request(run, release.wait))
     release.set()
     assert loop.run_until_complete(asyncio.gather(*calls)) == [True] * capacity
     assert (pool.busy, pool.waiting) == (0, 0)
     # free again: a call one after another is never refused, none waiting
     release.clear()
     for _ in range(20):
-        assert loop.run_until_complete(in_request(_workers.run, len, "ab")) == 2
+        assert loop.run_until_complete(in_request(run, len, "ab")) == 2
 
 
 class _Answer:
@@ -324,7 +334,7 @@ def test_a_finished_call_leaves_nothing_behind(loop, deadline, raises, takes):
     for _ in range(3):  # every worker has had one
         try:
             given = loop.run_until_complete(in_request(
-                lambda: _workers.run(answer, deadline=deadline and Deadline(deadline))))
+                lambda: run(answer, deadline=deadline and Deadline(deadline))))
         except ValueError as e:
             given = e
         assert isinstance(given, (_Answer, ValueError))

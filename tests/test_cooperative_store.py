@@ -36,13 +36,13 @@ def disk(monkeypatch):
 
 
 def current():
-    with open(_store.store_path()) as f:
+    with open(zorvik.store_path()) as f:
         return json.load(f)["current"]
 
 
 def lock_files_open():
     """How many of this process's descriptors are open on the store's lock file."""
-    lock_file = os.path.realpath(_store.store_path()) + ".lock"
+    lock_file = os.path.realpath(zorvik.store_path()) + ".lock"
     count = 0
     for fd in os.listdir("/proc/self/fd"):
         try:
@@ -105,7 +105,7 @@ def test_another_process_writing_holds_the_writes_off(loop):
     zorvik.configure(deadline=DEADLINE, log=QUIET)
     zorvik.set_joined_workspace(1)
     # another open file is another writer to the kernel, as another process is
-    with open(_store.store_path() + ".lock", "a") as other:
+    with open(zorvik.store_path() + ".lock", "a") as other:
         fcntl.flock(other.fileno(), fcntl.LOCK_EX)
         start = time.monotonic()
         assert outcome(loop, in_request(zorvik.set_joined_workspace, 2)) == (504, _store.TIMED_OUT)

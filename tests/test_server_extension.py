@@ -11,6 +11,7 @@ import stat
 import pytest
 from traitlets.config import Config
 
+import corvanix.zorvik as zorvik
 from corvanix.zorvik import _client, _errors, _store
 from helpers import assert_no_leaks, free_port
 
@@ -75,7 +76,7 @@ async def test_embedded_list_set_and_list_again(call):
     assert (status, body) == (200, {"success": True}) and ours(response)
     status, body, _ = await call()
     assert joined(body) == [2]
-    assert json.load(open(_store.store_path()))["current"] == 2
+    assert json.load(open(zorvik.store_path()))["current"] == 2
 
 
 @pytest.mark.parametrize("body, status, answer", [
@@ -130,7 +131,7 @@ async def test_framework_answers_bad_bodies(call, body, status, message):
 
 
 async def test_damaged_store_is_a_500_with_its_text(call):
-    path = _store.store_path()
+    path = zorvik.store_path()
     await call()  # creates it
     with open(path, "w") as f:
         f.write("{torn")

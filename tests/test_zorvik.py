@@ -87,7 +87,7 @@ def stalled_connect():
 # -- embedded store -----------------------------------------------------------
 
 def test_store_created_on_first_use_and_records_the_joined_workspace():
-    path = _store.store_path()
+    path = zorvik.store_path()
     assert not os.path.exists(path)
     listed = as_dicts(zorvik.get_joined_workspaces())
     assert [(w["id"], w["current"]) for w in listed] == [(1, False), (2, False), (3, False)]
@@ -104,12 +104,12 @@ def test_store_unknown_id_is_a_404_and_changes_nothing():
     exc = raised_by(zorvik.set_joined_workspace, 7)
     assert type(exc) is requests.exceptions.HTTPError
     assert parse_zorvik_exception(error_str=str(exc)) == (404, "Workspace 7 does not exist.")
-    assert json.load(open(_store.store_path()))["current"] == 2
+    assert json.load(open(zorvik.store_path()))["current"] == 2
 
 
 def test_store_writes_exact_ints_only():
     zorvik.set_joined_workspace(workspace_id=True)
-    assert type(json.load(open(_store.store_path()))["current"]) is int
+    assert type(json.load(open(zorvik.store_path()))["current"]) is int
     assert [w.id for w in zorvik.get_joined_workspaces() if w.current] == [1]
     with pytest.raises(TypeError):
         zorvik.set_joined_workspace(workspace_id="2")
@@ -117,7 +117,7 @@ def test_store_writes_exact_ints_only():
 
 def test_store_write_failure_leaves_the_old_file_whole(monkeypatch):
     zorvik.set_joined_workspace(workspace_id=1)
-    path = _store.store_path()
+    path = zorvik.store_path()
     before = open(path).read()
 
     def crash(*args, **kwargs):
@@ -135,7 +135,7 @@ def test_store_write_failure_leaves_the_old_file_whole(monkeypatch):
 
 @pytest.mark.parametrize("content", ["{not json", '{"workspaces": [{"id": "1", "name": "x"}]}', "[]"])
 def test_store_damaged_file_is_reported_not_replaced(content, caplog):
-    path = _store.store_path()
+    path = zorvik.store_path()
     os.makedirs(os.path.dirname(path))
     with open(path, "w") as f:
         f.write(content)
@@ -202,7 +202,7 @@ def test_store_write_keeps_the_file_mode_and_group(tmp_path):
 
 def test_store_write_removes_temporary_files_of_writers_gone(tmp_path, monkeypatch):
     path = tmp_path / "store.json"
-    zorvik.configure(store_path=str(path))
+    service = zorvik.configure(store_path=str(path))
     zorvik.get_joined_workspaces()
     gone = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"],
                           capture_output=True, text=True).stdout.strip()
@@ -216,7 +216,8 @@ def test_store_write_removes_temporary_files_of_writers_gone(tmp_path, monkeypat
     }
     for name in names:
         (tmp_path / name).write_text("{")
-    monkeypatch.setattr(_store, "_writing", {str(tmp_path / f"store.json.{os.getpid()}.inuse000.tmp")})
+    monkeypatch.setattr(service.store, "_writing",
+                        {str(tmp_path / f"store.json.{os.getpid()}.inuse000.tmp")})
     zorvik.set_joined_workspace(workspace_id=1)
     assert sorted(os.listdir(str(tmp_path))) == sorted(
         ["store.json", "store.json.lock"] + [name for name, kept in names.items() if kept])

@@ -37,6 +37,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
     load_other_extensions = True
     # Puts Python's own SIGINT handling back when the extension stops.
     _restore_interrupt: Optional[Callable[[], None]] = None
+    # What the Zorvik functions serve with, from the server's load to its stop.
+    _service: Optional[zorvik.Service] = None
 
     url = Unicode(None, allow_none=True, help="""
         URL of the Zorvik platform (http or https, no query or fragment), without
@@ -127,27 +129,31 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
 
     def initialize_settings(self) -> None:
         self._restore_interrupt = interrupt.stop_on_interrupt(self.serverapp)
-        zorvik.configure(url=self.url, username=self.username, password_file=self.password_file,
-                         deadline=self.deadline, cooldown=self.cooldown,
-                         max_answer_bytes=self.max_answer_bytes, ca_bundle=self.ca_bundle,
-                         store_path=self.store_path, max_store_bytes=self.max_store_bytes,
-                         workers=self.workers, max_waiting=self.max_waiting, log=self.log)
+        self._service = zorvik.configure(url=self.url, username=self.username,
+                                         password_file=self.password_file,
+                                         deadline=self.deadline, cooldown=self.cooldown,
+                                         max_answer_bytes=self.max_answer_bytes,
+                                         ca_bundle=self.ca_bundle, store_path=self.store_path,
+                                         max_store_bytes=self.max_store_bytes,
+                                         workers=self.workers, max_waiting=self.max_waiting,
+                                         log=self.log)
         route = url_path_join(self.serverapp.base_url, ROUTE)
         try:
-            platform = zorvik.platform_base()
+            platform = self._service.platform_base()
         except zorvik.Refused:
             return  # logged, with what to mend
         if platform is None:
             self.log.info("Zorvik workspaces on %s, from the embedded store %s",
-                          route, zorvik.store_path())
+                          route, self._service.store.path())
             return
         self.log.info("Zorvik workspaces on %s, from the Zorvik platform at %s (deadline %g s, "
                       "cool-down %g s, answers up to %d bytes)", route, platform,
                       self.deadline, self.cooldown, self.max_answer_bytes)
-        zorvik.log_proxy()
+        self._service.log_proxy()
 
     async def stop_extension(self) -> None:
-        await zorvik.stop()
+        if self._service is not None:
+            await self._service.stop()
         if self._restore_interrupt is not None:
             self._restore_interrupt()
 

@@ -19,7 +19,8 @@ connect, send and every read together end within the deadline (504), an
 answer may hold at most the size limit after decompression (502), and after
 a call the platform did not answer (`_cause`) calls to that platform fail at
 once for the cool-down. Each failure is named in the server's log (`_log`).
-The settings come from `_settings`.
+The settings and what the calls keep between them (the cool-downs, the
+log's episodes, the connections) are the service's (`_service`).
 
 Every failure is raised as a `requests` exception with a text of our own:
 the library's texts carry the URL, and with it any credentials; a
@@ -28,17 +29,20 @@ platform's message reaches the client only when it repeats no credential.
 import http.client
 import json
 import time
-from typing import Any, Callable, List, Optional, Tuple, TypeVar
+from typing import TYPE_CHECKING, Any, Callable, List, Optional, Tuple, TypeVar
 
 import requests
 import urllib3.exceptions
 
-from corvanix.zorvik import (_answer, _cause, _cooldown, _credentials, _errors, _log,
-                             _metrics, _platform, _settings, _transport, _trust, _workers)
+from corvanix.zorvik import (_answer, _cause, _credentials, _errors, _metrics, _platform,
+                             _transport, _trust, _workers)
 from corvanix.zorvik._cause import Cause
 from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._platform import Target
 from corvanix.zorvik.schemas import WorkspaceInfo
+
+if TYPE_CHECKING:
+    from corvanix.zorvik._service import Service
 
 WORKSPACES_PATH = "/api/workspaces"
 CURRENT_PATH = "/api/workspaces/current"
@@ -56,23 +60,25 @@ OPERATIONS = {"GET": "list", "PUT": "join"}
 _T = TypeVar("_T")
 
 
-def get_joined_workspaces(target: Target, deadline: Deadline) -> List[WorkspaceInfo]:
-    return _request(target, deadline, "GET", WORKSPACES_PATH, read=_workspaces)
+def get_joined_workspaces(service: "Service", target: Target,
+                          deadline: Deadline) -> List[WorkspaceInfo]:
+    return _request(service, target, deadline, "GET", WORKSPACES_PATH, read=_workspaces)
 
 
-def set_joined_workspace(target: Target, deadline: Deadline, workspace_id: Optional[int]) -> None:
-    _request(target, deadline, "PUT", CURRENT_PATH, {"workspace_id": workspace_id},
+def set_joined_workspace(service: "Service", target: Target, deadline: Deadline,
+                         workspace_id: Optional[int]) -> None:
+    _request(service, target, deadline, "PUT", CURRENT_PATH, {"workspace_id": workspace_id},
              read=lambda _: None)
 
 
-def busy(platform: str) -> requests.exceptions.RequestException:
+def busy(service: "Service", platform: str) -> requests.exceptions.RequestException:
     """The failure of a request refused because too many wait for a worker."""
-    settings = _settings.current
-    return _logged(platform, Cause(f"{settings.max_waiting} requests wait for a free worker",
-                                   503, BUSY, kind="busy"))
+    return _logged(service, platform, Cause(
+        f"{service.settings.max_waiting} requests wait for a free worker", 503, BUSY,
+        kind="busy"))
 
 
-def late(platform: str, late: "_workers.Late",
+def late(service: "Service", platform: str, late: "_workers.Late",
          deadline: Deadline) -> requests.exceptions.RequestException:
     """The failure of a request whose call did not end by the deadline, or
     was not made: no worker was free in time, or too little of the deadline
@@ -86,11 +92,12 @@ def late(platform: str, late: "_workers.Late",
     else:
         words = (f"call not made: {max(late.left, 0):.2g} s of the {deadline.seconds:g} s "
                  f"deadline left when a worker was free")
-    return _logged(platform, Cause(words, 504, TIMED_OUT, kind="timeout"))
+    return _logged(service, platform, Cause(words, 504, TIMED_OUT, kind="timeout"))
 
 
-def _logged(platform: str, cause: Cause) -> requests.exceptions.RequestException:
-    _log.failed(platform, cause, _settings.current.cooldown)
+def _logged(service: "Service", platform: str,
+            cause: Cause) -> requests.exceptions.RequestException:
+    service.failures.failed(platform, cause)
     return cause.error()
 
 
@@ -119,22 +126,21 @@ class _Auth(requests.auth.AuthBase):
         return request
 
 
-def _request(target: Target, deadline: Deadline, method: str, path: str, body: Any = None, *,
-             read: Callable[[bytes], _T]) -> _T:
+def _request(service: "Service", target: Target, deadline: Deadline, method: str, path: str,
+             body: Any = None, *, read: Callable[[bytes], _T]) -> _T:
     """What `read` makes of the body of the platform's 2xx answer; any other
     outcome raises."""
-    settings = _settings.current
     platform = target.platform.base
     operation = OPERATIONS[method]
-    fast = _cooldown.enter(platform, settings.cooldown)
+    fast = service.cooldowns.enter(platform)
     if fast is not None:
-        _log.repeated(platform)
+        service.failures.repeated(platform)
         _metrics.platform_call(operation, _metrics.COOLING_DOWN)
         raise fast
     cause: Optional[Cause] = None
     started = time.monotonic()
     try:
-        status, content = _exchange(target, deadline, method, path, body, settings)
+        status, content = _exchange(service, target, deadline, method, path, body)
         if 200 <= status < 300:
             result = read(content)
         elif status not in PASSED_ON:
@@ -145,16 +151,15 @@ def _request(target: Target, deadline: Deadline, method: str, path: str, body: A
                            _metrics.ANSWERED if 200 <= status < 300 else _metrics.PASSED_ON,
                            time.monotonic() - started)
     if cause is not None and cause.down:
-        _cooldown.failed(platform, settings.cooldown, cause.status,
-                         cause.answer or _errors.UNREACHABLE)
+        service.cooldowns.failed(platform, cause.status, cause.answer or _errors.UNREACHABLE)
     else:
-        _cooldown.answered(platform)
+        service.cooldowns.answered(platform)
     if cause is not None:
-        _log.failed(platform, cause, settings.cooldown)
+        service.failures.failed(platform, cause)
         # Raised here, outside the handlers, so that it carries no context:
         # the library's exception (and its URL) stays behind.
         raise cause.error()
-    _log.answered(platform)
+    service.failures.answered(platform)
     if not 200 <= status < 300:
         # The platform's answer about the client's request.
         raise _errors.platform_error(status, _message(content, target.credentials)
@@ -162,15 +167,16 @@ def _request(target: Target, deadline: Deadline, method: str, path: str, body: A
     return result
 
 
-def _exchange(target: Target, deadline: Deadline, method: str, path: str, body: Any,
-              settings: _settings.Settings) -> Tuple[int, bytes]:
+def _exchange(service: "Service", target: Target, deadline: Deadline, method: str, path: str,
+              body: Any) -> Tuple[int, bytes]:
     """The status and body of the platform's answer. Raises _cause.Failed."""
+    settings = service.settings
     url = target.platform.base + path
     authorization = None if target.credentials is None else target.credentials.authorization
     given = deadline.left()
     try:
         with _transport.bounded_by(deadline):
-            response = _transport.request(
+            response = service.transport.request(
                 method, url,
                 json=body if method != "GET" else None,
                 headers={"Accept": "application/json",

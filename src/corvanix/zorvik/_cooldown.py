@@ -6,7 +6,6 @@ status of that failure and a text saying when the next attempt is; then one
 call tries again (the others keep failing fast meanwhile). A dead platform
 so costs the server one deadline per cool-down, not one per request. Any
 answer of the platform ends it.
-State of this process only.
 """
 import math
 import threading
@@ -16,50 +15,48 @@ import requests
 
 from corvanix.zorvik import _clock, _errors
 
-_lock = threading.Lock()
-# platform -> (monotonic end of the cool-down, status, what happened)
-_cooling: Dict[str, Tuple[float, int, str]] = {}
 
+class Cooldowns:
+    """The platforms that cool down now, for one service."""
 
-def enter(platform: str, cooldown: float) -> Optional[requests.exceptions.RequestException]:
-    """None when a call may go to `platform`; while it cools down, the fast
-    failure to raise instead."""
-    if platform not in _cooling:  # the usual case, without the lock
-        return None
-    with _lock:
-        entry = _cooling.get(platform)
-        if entry is None:
+    def __init__(self, cooldown: float) -> None:
+        self.cooldown = cooldown
+        self._lock = threading.Lock()
+        # platform -> (monotonic end of the cool-down, status, what happened)
+        self._cooling: Dict[str, Tuple[float, int, str]] = {}
+
+    def enter(self, platform: str) -> Optional[requests.exceptions.RequestException]:
+        """None when a call may go to `platform`; while it cools down, the fast
+        failure to raise instead."""
+        if platform not in self._cooling:  # the usual case, without the lock
             return None
-        end, status, what = entry
+        with self._lock:
+            entry = self._cooling.get(platform)
+            if entry is None:
+                return None
+            end, status, what = entry
+            now = _clock.now()
+            if now >= end:
+                # This call tries again; others fail fast until it is done.
+                self._cooling[platform] = (now + self.cooldown, status, what)
+                return None
+        return _errors.bad_request(
+            status,
+            f"{what} Calls fail at once until the next attempt in {math.ceil(end - now)} s.")
+
+    def failed(self, platform: str, status: int, what: str) -> None:
+        with self._lock:
+            if self.cooldown > 0:
+                self._cooling[platform] = (_clock.now() + self.cooldown, status, what)
+            else:
+                self._cooling.pop(platform, None)
+
+    def answered(self, platform: str) -> None:
+        with self._lock:
+            self._cooling.pop(platform, None)
+
+    def active(self) -> int:
+        """The platforms whose calls fail at once now (the metrics' reading)."""
         now = _clock.now()
-        if now >= end:
-            # This call tries again; others fail fast until it is done.
-            _cooling[platform] = (now + cooldown, status, what)
-            return None
-    return _errors.bad_request(
-        status, f"{what} Calls fail at once until the next attempt in {math.ceil(end - now)} s.")
-
-
-def failed(platform: str, cooldown: float, status: int, what: str) -> None:
-    with _lock:
-        if cooldown > 0:
-            _cooling[platform] = (_clock.now() + cooldown, status, what)
-        else:
-            _cooling.pop(platform, None)
-
-
-def answered(platform: str) -> None:
-    with _lock:
-        _cooling.pop(platform, None)
-
-
-def active() -> int:
-    """The platforms whose calls fail at once now (the metrics' reading)."""
-    now = _clock.now()
-    with _lock:
-        return sum(1 for end, _, _ in _cooling.values() if end > now)
-
-
-def clear() -> None:
-    with _lock:
-        _cooling.clear()
+        with self._lock:
+            return sum(1 for end, _, _ in self._cooling.values() if end > now)

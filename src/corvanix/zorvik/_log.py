@@ -6,10 +6,11 @@ during it, are counted instead, and the count is logged once that time is
 over (at the platform's next call) or the cause changes. When the platform
 answers again after a failure, one line says so.
 """
+import logging
 import threading
 from typing import Dict, List, Optional
 
-from corvanix.zorvik import _clock, _settings
+from corvanix.zorvik import _clock
 from corvanix.zorvik._cause import Cause
 
 
@@ -22,46 +23,47 @@ class _Episode:
         self.words, self.start, self.end, self.count = words, start, end, 0
 
 
-_lock = threading.Lock()
-_episodes: Dict[str, _Episode] = {}
+class FailureLog:
+    """The episodes of one service's platforms, written to its log."""
 
+    def __init__(self, log: logging.Logger, cooldown: float) -> None:
+        self.log, self.cooldown = log, cooldown
+        self._lock = threading.Lock()
+        self._episodes: Dict[str, _Episode] = {}
 
-def failed(platform: str, cause: Cause, cooldown: float) -> None:
-    now = _clock.now()
-    with _lock:
-        last = _episodes.get(platform)
-        if last is not None and last.words == cause.words and now < last.end:
-            last.count += 1
+    def failed(self, platform: str, cause: Cause) -> None:
+        now = _clock.now()
+        with self._lock:
+            last = self._episodes.get(platform)
+            if last is not None and last.words == cause.words and now < last.end:
+                last.count += 1
+                return
+            self._episodes[platform] = _Episode(cause.words, now, now + self.cooldown)
+        lines = _count_lines(platform, last, now)
+        line = f"Zorvik platform {platform}: {cause.words}."
+        if cause.down and self.cooldown > 0:
+            line += f" Requests to it fail at once for the next {self.cooldown:g} s."
+        self._write(lines + [line])
+
+    def repeated(self, platform: str) -> None:
+        """A request failed at once, during the cool-down."""
+        with self._lock:
+            last = self._episodes.get(platform)
+            if last is not None:
+                last.count += 1
+
+    def answered(self, platform: str) -> None:
+        if platform not in self._episodes:  # the usual case, without the lock
             return
-        _episodes[platform] = _Episode(cause.words, now, now + cooldown)
-    lines = _count_lines(platform, last, now)
-    line = f"Zorvik platform {platform}: {cause.words}."
-    if cause.down and cooldown > 0:
-        line += f" Requests to it fail at once for the next {cooldown:g} s."
-    _write(lines + [line])
-
-
-def repeated(platform: str) -> None:
-    """A request failed at once, during the cool-down."""
-    with _lock:
-        last = _episodes.get(platform)
+        with self._lock:
+            last = self._episodes.pop(platform, None)
         if last is not None:
-            last.count += 1
+            self._write(_count_lines(platform, last, _clock.now()))
+            self.log.info("Zorvik platform %s answers again.", platform)
 
-
-def answered(platform: str) -> None:
-    if platform not in _episodes:  # the usual case, without the lock
-        return
-    with _lock:
-        last = _episodes.pop(platform, None)
-    if last is not None:
-        _write(_count_lines(platform, last, _clock.now()))
-        _settings.current.log.info("Zorvik platform %s answers again.", platform)
-
-
-def clear() -> None:
-    with _lock:
-        _episodes.clear()
+    def _write(self, lines: List[str]) -> None:
+        for line in lines:
+            self.log.warning("%s", line)
 
 
 def _count_lines(platform: str, last: Optional[_Episode], now: float) -> List[str]:
@@ -70,8 +72,3 @@ def _count_lines(platform: str, last: Optional[_Episode], now: float) -> List[st
     requests = "request" if last.count == 1 else "requests"
     return [f"Zorvik platform {platform}: {last.count} more {requests} failed the same way "
             f"({last.words}) in the last {now - last.start:.0f} s."]
-
-
-def _write(lines: List[str]) -> None:
-    for line in lines:
-        _settings.current.log.warning("%s", line)

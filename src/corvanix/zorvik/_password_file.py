@@ -18,31 +18,34 @@ class Unusable(Exception):
     """The file gives no password; the text says why."""
 
 
-# The file as last read: (what identifies that version of it, its password).
-_last: Optional[Tuple[tuple, str]] = None
+class PasswordFile:
+    """The password file's content as last read, for one service."""
 
+    def __init__(self) -> None:
+        # (what identifies that version of the file, its password)
+        self._last: Optional[Tuple[tuple, str]] = None
 
-def read(path: str) -> str:
-    """The password in the file at `path`."""
-    global _last
-    try:
-        seen = os.stat(path)
-    except OSError as e:
-        raise Unusable(f"cannot be read ({e.strerror})") from None
-    _check(seen)
-    if _last is not None and _last[0] == _version(path, seen):
-        return _last[1]
-    try:
-        with open(path, "rb") as f:
-            # What is read must be what was checked: the file may have changed since.
-            opened = os.fstat(f.fileno())
-            _check(opened)
-            data = f.read(MAX_BYTES + 1)
-    except OSError as e:
-        raise Unusable(f"cannot be read ({e.strerror})") from None
-    password = _password_of(data)
-    _last = (_version(path, opened), password)
-    return password
+    def read(self, path: str) -> str:
+        """The password in the file at `path`."""
+        try:
+            seen = os.stat(path)
+        except OSError as e:
+            raise Unusable(f"cannot be read ({e.strerror})") from None
+        _check(seen)
+        last = self._last
+        if last is not None and last[0] == _version(path, seen):
+            return last[1]
+        try:
+            with open(path, "rb") as f:
+                # What is read must be what was checked: the file may have changed since.
+                opened = os.fstat(f.fileno())
+                _check(opened)
+                data = f.read(MAX_BYTES + 1)
+        except OSError as e:
+            raise Unusable(f"cannot be read ({e.strerror})") from None
+        password = _password_of(data)
+        self._last = (_version(path, opened), password)
+        return password
 
 
 def _check(status: os.stat_result) -> None:

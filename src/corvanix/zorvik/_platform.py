@@ -43,78 +43,83 @@ class Target(NamedTuple):
     credentials: Optional[_credentials.Credentials]
 
 
-# The refusal last logged, until the settings work again.
-_reported: Optional[str] = None
-_reported_lock = threading.Lock()
-
-
-def current() -> Optional[Target]:
-    """Where the next call goes; None for the embedded store. Raises Refused."""
-    global _reported
-    target = _logging_refusal(_resolve)
-    _reported = None
-    return target
-
-
-def place() -> Optional[_url.Platform]:
-    """The platform the next call goes to, from its URL alone (no file is
-    read: cheap enough for the event loop); None for the embedded store.
-    Raises Refused for a URL that cannot be used."""
-    located = _logging_refusal(_locate)
-    return None if located is None else located[0]
-
-
 _R = TypeVar("_R")
 
 
-def _logging_refusal(resolve: Callable[[_settings.Settings], _R]) -> _R:
-    global _reported
-    try:
-        return resolve(_settings.current)
-    except Refused as e:
-        with _reported_lock:  # once, whichever thread is refused first
-            first = str(e) != _reported
-            _reported = str(e)
-        if first:
-            _settings.current.log.error("%s", e)
-        raise
+class Targets:
+    """Where one service's calls go: its settings resolved at each call,
+    with the password file as last read, the refusal last logged and the
+    URL and credentials last made (each is parsed, and each pair of
+    credentials made, once: the last value is all a server uses)."""
 
+    def __init__(self, settings: _settings.Settings) -> None:
+        self.settings = settings
+        self._password_file = _password_file.PasswordFile()
+        # Until the settings work again.
+        self._reported: Optional[str] = None
+        self._reported_lock = threading.Lock()
+        self._parse = functools.lru_cache(maxsize=1)(_parse)
+        self._credentials_of = functools.lru_cache(maxsize=1)(_credentials.basic)
 
-def _locate(settings: _settings.Settings) -> Optional[Tuple[_url.Platform,
-                                                            Optional[_url.UserInfo]]]:
-    """The platform and the user information of the URL; None without one."""
-    from_option = settings.url is not None
-    url = (settings.url if from_option else os.environ.get(_ENVIRONMENT, "")).strip()
-    if not url:
-        return None
-    parsed = _parse(from_option, url)
-    if isinstance(parsed, str):
-        raise Refused(parsed, _errors.invalid_url(url_setting(settings)))
-    return parsed
+    def current(self) -> Optional[Target]:
+        """Where the next call goes; None for the embedded store. Raises Refused."""
+        target = self._logging_refusal(self._resolve)
+        self._reported = None
+        return target
 
+    def place(self) -> Optional[_url.Platform]:
+        """The platform the next call goes to, from its URL alone (no file is
+        read: cheap enough for the event loop); None for the embedded store.
+        Raises Refused for a URL that cannot be used."""
+        located = self._logging_refusal(self._locate)
+        return None if located is None else located[0]
 
-def _resolve(settings: _settings.Settings) -> Optional[Target]:
-    located = _locate(settings)
-    if located is None:
-        return None
-    platform, userinfo = located
-    if userinfo is not None:
-        if settings.username is not None or settings.password_file is not None:
-            raise Refused(f"{_ENVIRONMENT} holds user information and {_USERNAME} or "
-                          f"{_PASSWORD_FILE} gives credentials too: give them in one place"
-                          + _UNTIL, _errors.UNUSABLE_CREDENTIALS)
-        return Target(platform, _credentials_of(*userinfo))
-    if settings.username is None and settings.password_file is None:
-        return Target(platform, None)
-    password = ""
-    if settings.password_file is not None:
-        path = os.path.abspath(os.path.expanduser(settings.password_file))
+    def _logging_refusal(self, resolve: Callable[[], _R]) -> _R:
         try:
-            password = _password_file.read(path)
-        except _password_file.Unusable as e:
-            raise Refused(f"The Zorvik password file {path} ({_PASSWORD_FILE}) {e}" + _UNTIL,
-                          _errors.UNUSABLE_CREDENTIALS) from None
-    return Target(platform, _credentials_of(settings.username or "", password))
+            return resolve()
+        except Refused as e:
+            with self._reported_lock:  # once, whichever thread is refused first
+                first = str(e) != self._reported
+                self._reported = str(e)
+            if first:
+                self.settings.log.error("%s", e)
+            raise
+
+    def _locate(self) -> Optional[Tuple[_url.Platform, Optional[_url.UserInfo]]]:
+        """The platform and the user information of the URL; None without one."""
+        settings = self.settings
+        from_option = settings.url is not None
+        url = (settings.url if from_option else os.environ.get(_ENVIRONMENT, "")).strip()
+        if not url:
+            return None
+        parsed = self._parse(from_option, url)
+        if isinstance(parsed, str):
+            raise Refused(parsed, _errors.invalid_url(url_setting(settings)))
+        return parsed
+
+    def _resolve(self) -> Optional[Target]:
+        located = self._locate()
+        if located is None:
+            return None
+        settings = self.settings
+        platform, userinfo = located
+        if userinfo is not None:
+            if settings.username is not None or settings.password_file is not None:
+                raise Refused(f"{_ENVIRONMENT} holds user information and {_USERNAME} or "
+                              f"{_PASSWORD_FILE} gives credentials too: give them in one place"
+                              + _UNTIL, _errors.UNUSABLE_CREDENTIALS)
+            return Target(platform, self._credentials_of(*userinfo))
+        if settings.username is None and settings.password_file is None:
+            return Target(platform, None)
+        password = ""
+        if settings.password_file is not None:
+            path = os.path.abspath(os.path.expanduser(settings.password_file))
+            try:
+                password = self._password_file.read(path)
+            except _password_file.Unusable as e:
+                raise Refused(f"The Zorvik password file {path} ({_PASSWORD_FILE}) {e}" + _UNTIL,
+                              _errors.UNUSABLE_CREDENTIALS) from None
+        return Target(platform, self._credentials_of(settings.username or "", password))
 
 
 def url_setting(settings: _settings.Settings) -> str:
@@ -122,9 +127,6 @@ def url_setting(settings: _settings.Settings) -> str:
     return _URL if settings.url is not None else _ENVIRONMENT
 
 
-# The last value is all a server uses: each is parsed once, and each pair of
-# credentials made once.
-@functools.lru_cache(maxsize=1)
 def _parse(from_option: bool,
            url: str) -> Union[Tuple[_url.Platform, Optional[_url.UserInfo]], str]:
     """The platform and user information of `url`, or the text of its refusal."""
@@ -139,5 +141,3 @@ def _parse(from_option: bool,
     where = _URL if from_option else _ENVIRONMENT
     return f"The Zorvik platform URL ({where}) is refused: {problem}" + _UNTIL
 
-
-_credentials_of = functools.lru_cache(maxsize=1)(_credentials.basic)

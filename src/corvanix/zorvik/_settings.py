@@ -1,5 +1,5 @@
 """What the Zorvik functions run with: the server extension's options when
-it has loaded (`configure`), else the defaults.
+it has loaded, else the defaults (`validated` checks a set of them).
 
 A URL or store path of None means "decided at each call": ZORVIK_URL and the
 Jupyter data directory, as the environment says at that moment. `_platform`
@@ -41,11 +41,7 @@ class Settings(NamedTuple):
     log: logging.Logger = logging.getLogger("corvanix.zorvik")
 
 
-current = Settings()
-
-
-def configure(**options) -> None:
-    global current
+def validated(**options) -> Settings:
     settings = Settings(**options)
     if not settings.deadline > 0:
         raise ValueError("the deadline must be more than 0 seconds")
@@ -59,4 +55,4 @@ def configure(**options) -> None:
         raise ValueError("there must be 1 worker or more")
     if settings.max_waiting < 0:
         raise ValueError("the number of waiting calls must be 0 or more")
-    current = settings
+    return settings

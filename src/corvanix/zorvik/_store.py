@@ -60,135 +60,204 @@ class StoreDamagedError(StoreError):
     """The store file exists but does not hold what we write there."""
 
 
-def store_path() -> str:
-    configured = _settings.current.store_path
-    if configured:
-        return os.path.abspath(os.path.expanduser(configured))
-    # Read at each use: the data directory follows the environment.
-    return os.path.join(jupyter_data_dir(), "corvanix", FILE_NAME)
-
-
-def get_joined_workspaces(deadline: Deadline) -> List[WorkspaceInfo]:
-    with _metrics.StoreOperation("read"):
-        data = _load(deadline)
-    return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
-            for w in data["workspaces"]]
-
-
-def set_joined_workspace(deadline: Deadline, workspace_id: Optional[int]) -> None:
-    if workspace_id is not None:
-        # Exactly an int goes into the file (True would be written as true).
-        workspace_id = int(operator.index(workspace_id))
-    _lock(deadline)
-    try:
-        # Read under the lock: what another process wrote last included.
-        with _metrics.StoreOperation("write") as operation:
-            data = _load(deadline)
-            if workspace_id is not None and all(w["id"] != workspace_id
-                                                for w in data["workspaces"]):
-                operation.outcome = "not_found"
-                # Answered like the platform's own 404.
-                raise _errors.platform_error(404, f"Workspace {workspace_id} does not exist.")
-            if data["current"] != workspace_id:
-                data["current"] = workspace_id
-                _write(store_path(), data)
-    finally:
-        changing.release()
-
-
 class Late(Exception):
     """The write lock was not free within the deadline."""
 
 
-def late() -> requests.exceptions.RequestException:
-    """The failure of a request whose store call did not end by its deadline."""
-    # On the loop: the path, which may take a look at the disk, is left out.
-    _settings.current.log.warning("A request to the workspace store did not end within its "
-                                  "deadline of %g s.", _settings.current.deadline)
-    return _errors.bad_request(504, TIMED_OUT)
+class Store:
+    """One service's store: its settings, its write lock and the temporary
+    files it writes now."""
 
+    def __init__(self, settings: _settings.Settings) -> None:
+        self.settings = settings
+        # Held while the file is changed: reads need it not (a change
+        # replaces the file whole), a read that finds no file does, to
+        # create it only once. The workers hold it until a change is
+        # answered, so that answers come in the order of the changes.
+        self.changing = WriteLock(self.path, self._lock_failure)
+        # The temporary files this process is writing now, never taken for
+        # a dead writer's.
+        self._writing: Set[str] = set()
+        self._writing_lock = threading.Lock()
 
-def _lock_failure(path: str, error: OSError) -> StoreError:
-    return _failure(StoreError, path, f"could not be locked ({_reason(error)})")
+    def path(self) -> str:
+        configured = self.settings.store_path
+        if configured:
+            return os.path.abspath(os.path.expanduser(configured))
+        # Read at each use: the data directory follows the environment.
+        return os.path.join(jupyter_data_dir(), "corvanix", FILE_NAME)
 
+    def get_joined_workspaces(self, deadline: Deadline) -> List[WorkspaceInfo]:
+        with _metrics.StoreOperation("read"):
+            data = self._load(deadline)
+        return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
+                for w in data["workspaces"]]
 
-# Held while the file is changed: reads need it not (a change replaces the
-# file whole), a read that finds no file does, to create it only once. The
-# workers hold it until a change is answered, so that answers come in the
-# order of the changes.
-changing = WriteLock(store_path, _lock_failure)
-
-
-def _lock(deadline: Deadline) -> None:
-    if not changing.acquire(timeout=max(deadline.left(), 0)):
-        raise Late
-
-
-def busy() -> requests.exceptions.RequestException:
-    """The failure of a request refused because too many wait for the store."""
-    # On the loop: the path, which may take a look at the disk, is left out.
-    _settings.current.log.warning("A request to the workspace store was refused: %d wait "
-                                  "for it already.", _settings.current.max_waiting)
-    return _errors.bad_request(503, BUSY)
-
-
-def _load(deadline: Deadline) -> Dict[str, Any]:
-    path = store_path()
-    text = _read_or_none(path)
-    if text is None:
-        _lock(deadline)
+    def set_joined_workspace(self, deadline: Deadline, workspace_id: Optional[int]) -> None:
+        if workspace_id is not None:
+            # Exactly an int goes into the file (True would be written as true).
+            workspace_id = int(operator.index(workspace_id))
+        self._lock(deadline)
         try:
-            text = _read_or_none(path)  # made meanwhile?
-            if text is None:
-                data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES], "current": None}
-                _write(path, data)
-                return data
+            # Read under the lock: what another process wrote last included.
+            with _metrics.StoreOperation("write") as operation:
+                data = self._load(deadline)
+                if workspace_id is not None and all(w["id"] != workspace_id
+                                                    for w in data["workspaces"]):
+                    operation.outcome = "not_found"
+                    # Answered like the platform's own 404.
+                    raise _errors.platform_error(404,
+                                                 f"Workspace {workspace_id} does not exist.")
+                if data["current"] != workspace_id:
+                    data["current"] = workspace_id
+                    self._write(self.path(), data)
         finally:
-            changing.release()
-    try:
-        data = json.loads(text)
-    except (ValueError, RecursionError):
-        raise _failure(StoreDamagedError, path, "is not valid JSON") from None
-    if not _well_formed(data):
-        raise _failure(StoreDamagedError, path, "does not hold a workspace list")
-    return data
+            self.changing.release()
 
+    def late(self) -> requests.exceptions.RequestException:
+        """The failure of a request whose store call did not end by its deadline."""
+        # On the loop: the path, which may take a look at the disk, is left out.
+        self.settings.log.warning("A request to the workspace store did not end within its "
+                                  "deadline of %g s.", self.settings.deadline)
+        return _errors.bad_request(504, TIMED_OUT)
 
-def _read_or_none(path: str) -> Optional[bytes]:
-    """The file's content; None when there is none."""
-    try:
-        return _read(path, _settings.current.max_store_bytes)
-    except FileNotFoundError:
-        return None
-    except OSError as e:
-        raise _failure(StoreError, path, f"could not be read ({_reason(e)})") from None
+    def busy(self) -> requests.exceptions.RequestException:
+        """The failure of a request refused because too many wait for the store."""
+        # On the loop: the path, which may take a look at the disk, is left out.
+        self.settings.log.warning("A request to the workspace store was refused: %d wait "
+                                  "for it already.", self.settings.max_waiting)
+        return _errors.bad_request(503, BUSY)
 
+    def _lock_failure(self, path: str, error: OSError) -> StoreError:
+        return self._failure(StoreError, path, f"could not be locked ({_reason(error)})")
 
-def _read(path: str, limit: int) -> bytes:
-    too_large = f"is larger than the size limit of {limit} bytes"
-    # Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
-    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
-    try:
-        status = os.fstat(fd)
-        if not stat.S_ISREG(status.st_mode):
-            raise _failure(StoreError, path, "is not a regular file")
-        if status.st_size > limit:
-            raise _failure(StoreError, path, too_large)
-        # As large as it is, and a byte more to see whether it grew since
-        # (then up to one byte more than the limit).
-        content = os.pread(fd, status.st_size + 1, 0)
-        if len(content) > status.st_size:
-            content += os.pread(fd, limit + 1 - len(content), len(content))
-    finally:
-        os.close(fd)
-    if len(content) > limit:
-        raise _failure(StoreError, path, too_large)
-    return content
+    def _lock(self, deadline: Deadline) -> None:
+        if not self.changing.acquire(timeout=max(deadline.left(), 0)):
+            raise Late
 
+    def _load(self, deadline: Deadline) -> Dict[str, Any]:
+        path = self.path()
+        text = self._read_or_none(path)
+        if text is None:
+            self._lock(deadline)
+            try:
+                text = self._read_or_none(path)  # made meanwhile?
+                if text is None:
+                    data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES],
+                            "current": None}
+                    self._write(path, data)
+                    return data
+            finally:
+                self.changing.release()
+        try:
+            data = json.loads(text)
+        except (ValueError, RecursionError):
+            raise self._failure(StoreDamagedError, path, "is not valid JSON") from None
+        if not _well_formed(data):
+            raise self._failure(StoreDamagedError, path, "does not hold a workspace list")
+        return data
 
-def _failure(kind: type, path: str, what: str) -> StoreError:
-    _settings.current.log.error("The workspace store %s %s.", path, what)
-    return kind(f"The workspace store {what}.")
+    def _read_or_none(self, path: str) -> Optional[bytes]:
+        """The file's content; None when there is none."""
+        try:
+            return self._read(path)
+        except FileNotFoundError:
+            return None
+        except OSError as e:
+            raise self._failure(StoreError, path, f"could not be read ({_reason(e)})") from None
+
+    def _read(self, path: str) -> bytes:
+        limit = self.settings.max_store_bytes
+        too_large = f"is larger than the size limit of {limit} bytes"
+        # Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+        try:
+            status = os.fstat(fd)
+            if not stat.S_ISREG(status.st_mode):
+                raise self._failure(StoreError, path, "is not a regular file")
+            if status.st_size > limit:
+                raise self._failure(StoreError, path, too_large)
+            # As large as it is, and a byte more to see whether it grew since
+            # (then up to one byte more than the limit).
+            content = os.pread(fd, status.st_size + 1, 0)
+            if len(content) > status.st_size:
+                content += os.pread(fd, limit + 1 - len(content), len(content))
+        finally:
+            os.close(fd)
+        if len(content) > limit:
+            raise self._failure(StoreError, path, too_large)
+        return content
+
+    def _failure(self, kind: type, path: str, what: str) -> StoreError:
+        self.settings.log.error("The workspace store %s %s.", path, what)
+        return kind(f"The workspace store {what}.")
+
+    def _write(self, path: str, data: Dict[str, Any]) -> None:
+        try:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            self._replace(os.path.realpath(path), data)
+        except OSError as e:
+            raise self._failure(StoreError, path,
+                                f"could not be written ({_reason(e)})") from None
+
+    def _replace(self, target: str, data: Dict[str, Any]) -> None:
+        directory, name = os.path.split(target)
+        self._remove_stale_temporaries(directory, name)
+        try:
+            old = os.stat(target)
+        except FileNotFoundError:
+            old = None
+        with self._writing_lock:  # never seen stale by another thread's write
+            fd, tmp = tempfile.mkstemp(prefix=f"{name}.{os.getpid()}.", suffix=".tmp",
+                                       dir=directory)
+            self._writing.add(tmp)
+        try:
+            with os.fdopen(fd, "w", encoding="utf-8") as f:
+                if old is not None:
+                    _keep_owner_and_mode(f.fileno(), old)
+                json.dump(data, f, indent=2)
+                f.write("\n")
+                f.flush()
+                os.fsync(f.fileno())
+            os.replace(tmp, target)
+        except BaseException:
+            try:
+                os.unlink(tmp)
+            except FileNotFoundError:
+                pass
+            raise
+        finally:
+            with self._writing_lock:
+                self._writing.discard(tmp)
+        _sync_directory(directory)
+
+    def _remove_stale_temporaries(self, directory: str, name: str) -> None:
+        """Removes the temporary files of the store whose writer is gone."""
+        with os.scandir(directory) as entries:
+            for entry in entries:
+                match = (_TEMPORARY.match(entry.name, len(name)) if entry.name.startswith(name)
+                         else None)
+                if (match is None or entry.is_dir(follow_symlinks=False)
+                        or not self._stale(entry.path, int(match.group(1)))):
+                    continue
+                try:
+                    os.unlink(entry.path)
+                except OSError:
+                    pass  # removed by another writer first, or not ours to remove
+
+    def _stale(self, path: str, pid: int) -> bool:
+        if pid == os.getpid():
+            # Ours: stale unless being written now (one of an earlier process
+            # with our number is stale too).
+            with self._writing_lock:
+                return path not in self._writing
+        try:
+            os.kill(pid, 0)
+        except (ProcessLookupError, OverflowError):
+            return True  # no such process (a number too large cannot be one)
+        except PermissionError:
+            pass  # someone else's live process
+        return False
 
 
 def _reason(error: OSError) -> str:
@@ -211,60 +280,8 @@ def _is_int(value: Any) -> bool:
     return type(value) is int
 
 
-def _write(path: str, data: Dict[str, Any]) -> None:
-    try:
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        _replace(os.path.realpath(path), data)
-    except OSError as e:
-        raise _failure(StoreError, path, f"could not be written ({_reason(e)})") from None
-
-
 # Temporary files: "<store file name>.<writer's process id>.<random>.tmp".
 _TEMPORARY = re.compile(r"\.([0-9]+)\.[^.]+\.tmp\Z")
-# Those this process is writing now.
-_writing: Set[str] = set()
-_writing_lock = threading.Lock()
-
-
-def _replace(target: str, data: Dict[str, Any]) -> None:
-    directory, name = os.path.split(target)
-    _remove_stale_temporaries(directory, name)
-    try:
-        old = os.stat(target)
-    except FileNotFoundError:
-        old = None
-    with _writing_lock:  # never seen stale by another thread's write
-        fd, tmp = tempfile.mkstemp(prefix=f"{name}.{os.getpid()}.", suffix=".tmp", dir=directory)
-        _writing.add(tmp)
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8") as f:
-            if old is not None:
-                _keep_owner_and_mode(f.fileno(), old)
-            json.dump(data, f, indent=2)
-            f.write("\n")
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(tmp, target)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except FileNotFoundError:
-            pass
-        raise
-    finally:
-        with _writing_lock:
-            _writing.discard(tmp)
-    # The rename itself must reach the disk too ...
-    dir_fd = os.open(directory, os.O_RDONLY)
-    try:
-        os.fsync(dir_fd)
-    except OSError as e:
-        # ... where the file system can sync a directory: some FUSE and
-        # network mounts refuse, and the rename has happened all the same.
-        if e.errno not in (errno.EINVAL, errno.ENOTSUP, errno.EOPNOTSUPP):
-            raise
-    finally:
-        os.close(dir_fd)
 
 
 def _keep_owner_and_mode(fd: int, old: os.stat_result) -> None:
@@ -276,30 +293,15 @@ def _keep_owner_and_mode(fd: int, old: os.stat_result) -> None:
     os.fchmod(fd, stat.S_IMODE(old.st_mode))
 
 
-def _remove_stale_temporaries(directory: str, name: str) -> None:
-    """Removes the temporary files of the store whose writer is gone."""
-    with os.scandir(directory) as entries:
-        for entry in entries:
-            match = _TEMPORARY.match(entry.name, len(name)) if entry.name.startswith(name) else None
-            if (match is None or entry.is_dir(follow_symlinks=False)
-                    or not _stale(entry.path, int(match.group(1)))):
-                continue
-            try:
-                os.unlink(entry.path)
-            except OSError:
-                pass  # removed by another writer first, or not ours to remove
-
-
-def _stale(path: str, pid: int) -> bool:
-    if pid == os.getpid():
-        # Ours: stale unless being written now (one of an earlier process
-        # with our number is stale too).
-        with _writing_lock:
-            return path not in _writing
+def _sync_directory(directory: str) -> None:
+    # The rename itself must reach the disk too ...
+    dir_fd = os.open(directory, os.O_RDONLY)
     try:
-        os.kill(pid, 0)
-    except (ProcessLookupError, OverflowError):
-        return True  # no such process (a number too large cannot be one)
-    except PermissionError:
-        pass  # someone else's live process
-    return False
+        os.fsync(dir_fd)
+    except OSError as e:
+        # ... where the file system can sync a directory: some FUSE and
+        # network mounts refuse, and the rename has happened all the same.
+        if e.errno not in (errno.EINVAL, errno.ENOTSUP, errno.EOPNOTSUPP):
+            raise
+    finally:
+        os.close(dir_fd)

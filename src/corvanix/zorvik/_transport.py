@@ -1,4 +1,4 @@
-"""One kept-alive connection pool per process for the platform calls, on
+"""One kept-alive connection pool per service for the platform calls, on
 connections whose every socket operation ends by the call's deadline. The
 worker threads share it: it keeps a connection for each of them.
 
@@ -21,7 +21,7 @@ import os
 import socket
 import threading
 from http.cookiejar import DefaultCookiePolicy
-from typing import Any, Iterator, Optional, Tuple
+from typing import Any, Iterator, Optional
 
 import requests
 import requests.adapters
@@ -30,7 +30,7 @@ from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
 from urllib3.exceptions import ProtocolError
 from urllib3.util.retry import Retry
 
-from corvanix.zorvik import _deadline, _settings
+from corvanix.zorvik import _deadline
 
 # The call on this thread: its deadline; connecting now; a new connection
 # made for it.
@@ -46,15 +46,6 @@ def bounded_by(deadline: _deadline.Deadline) -> Iterator[None]:
         yield
     finally:
         _attempt.deadline = None
-
-
-def request(method: str, url: str, **kwargs: Any) -> requests.Response:
-    """Within `bounded_by`."""
-    deadline = _deadline_now()
-    assert deadline is not None, "a platform call without a deadline"
-    _attempt.connecting = _attempt.connected = False
-    # The connections bound every operation; this is only the library's own ceiling.
-    return session().request(method, url, timeout=deadline.wait_limit(), **kwargs)
 
 
 def _deadline_now() -> Optional[_deadline.Deadline]:
@@ -200,33 +191,40 @@ class _Adapter(requests.adapters.HTTPAdapter):
         return manager
 
 
-_session: Optional[requests.Session] = None
-# The process and the number of workers it was made for.
-_session_for: Optional[Tuple[int, int]] = None
-_session_lock = threading.Lock()
+class Transport:
+    """The connections of one service's platform calls."""
 
+    def __init__(self, workers: int) -> None:
+        self._workers = workers
+        self._lock = threading.Lock()
+        self._session: Optional[requests.Session] = None
+        # The process it was made in.
+        self._made_in = 0
 
-def session() -> requests.Session:
-    """The process's session; a forked child makes its own, never sharing sockets."""
-    global _session, _session_for
-    made_for = (os.getpid(), _settings.current.workers)
-    with _session_lock:
-        if _session is None or _session_for != made_for:
-            if _session is not None and _session_for[0] == made_for[0]:  # type: ignore[index]
-                _session.close()
-            s = requests.Session()
-            s.mount("http://", _Adapter(made_for[1]))
-            s.mount("https://", _Adapter(made_for[1]))
-            # Each call stands alone, as before the pool: no cookies carried over.
-            s.cookies.set_policy(DefaultCookiePolicy(allowed_domains=[]))
-            _session, _session_for = s, made_for
-        return _session
+    def request(self, method: str, url: str, **kwargs: Any) -> requests.Response:
+        """Within `bounded_by`."""
+        deadline = _deadline_now()
+        assert deadline is not None, "a platform call without a deadline"
+        _attempt.connecting = _attempt.connected = False
+        # The connections bound every operation; this is only the library's own ceiling.
+        return self._session_now().request(method, url, timeout=deadline.wait_limit(), **kwargs)
 
+    def _session_now(self) -> requests.Session:
+        """The session; a forked child makes its own, never sharing sockets."""
+        pid = os.getpid()
+        with self._lock:
+            if self._session is None or self._made_in != pid:
+                s = requests.Session()
+                s.mount("http://", _Adapter(self._workers))
+                s.mount("https://", _Adapter(self._workers))
+                # Each call stands alone, as before the pool: no cookies carried over.
+                s.cookies.set_policy(DefaultCookiePolicy(allowed_domains=[]))
+                self._session, self._made_in = s, pid
+            return self._session
 
-def close() -> None:
-    """Drops the pool: the next call connects anew."""
-    global _session
-    with _session_lock:
-        if _session is not None and _session_for[0] == os.getpid():  # type: ignore[index]
-            _session.close()
-        _session = None
+    def close(self) -> None:
+        """Drops the connections: the next call connects anew."""
+        with self._lock:
+            if self._session is not None and self._made_in == os.getpid():
+                self._session.close()
+            self._session = None

@@ -37,7 +37,6 @@ import threading
 from typing import Any, Callable, List, Optional, Protocol, Set, Tuple, TypeVar
 
 from corvanix import cooperative
-from corvanix.zorvik import _settings
 from corvanix.zorvik._deadline import Deadline
 
 # How much longer than the deadline a request waits for a call a worker
@@ -81,41 +80,68 @@ class Stopping(Exception):
     """The server stops."""
 
 
-def run(fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
-        ordered_by: Optional["_Lock"] = None) -> _T:
-    """`fn(*args)`, in a worker when inside a cooperative request, else
-    inline; in a worker, under `ordered_by` (a lock that `fn` may take
-    again) until its outcome is on its way to the loop. Raises Busy, Late
-    (only with a deadline) and Stopping."""
-    if not cooperative.inside():
-        return fn(*args)
-    call = _pool().call(fn, args, deadline, ordered_by)
-    if call.quick is not None and call.ended_quickly():
-        return call.outcome()
-    return cooperative.wait(call.future)
+class Workers:
+    """One service's workers. After `stop` every call fails with Stopping."""
 
+    def __init__(self, workers: int, max_waiting: int) -> None:
+        self.workers, self.max_waiting = workers, max_waiting
+        # Made at the first cooperative call (the loop's thread only).
+        self._pool: Optional[_Pool] = None
+        self.stopped = False
 
-def stop() -> "List[asyncio.Future[Any]]":
-    """Ends the wait of every request whose call no worker has with Stopping
-    (the call is never made) and lets the workers end once their calls are
-    done; gives the futures of those calls, which end with their own
-    outcomes (by their deadlines, where they have one). On the loop's
-    thread. The next call starts a new pool."""
-    global _current
-    pool, _current = _current, None
-    return [] if pool is None else pool.stop()
+    def run(self, fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
+            ordered_by: Optional["_Lock"] = None) -> _T:
+        """`fn(*args)`, in a worker when inside a cooperative request, else
+        inline; in a worker, under `ordered_by` (a lock that `fn` may take
+        again) until its outcome is on its way to the loop. Raises Busy, Late
+        (only with a deadline) and Stopping."""
+        if self.stopped:
+            raise Stopping
+        if not cooperative.inside():
+            return fn(*args)
+        pool = self._pool
+        if pool is None:
+            pool = self._pool = _Pool(self.workers, self.max_waiting)
+        call = pool.call(fn, args, deadline, ordered_by)
+        if call.quick is not None and call.ended_quickly():
+            return call.outcome()
+        return cooperative.wait(call.future)
 
+    def stop(self) -> "List[asyncio.Future[Any]]":
+        """Ends the wait of every request whose call no worker has with
+        Stopping (the call is never made) and lets the workers end once
+        their calls are done; gives the futures of those calls, which end
+        with their own outcomes (by their deadlines, where they have one).
+        On the loop's thread."""
+        self.stopped = True
+        pool, self._pool = self._pool, None
+        return [] if pool is None else pool.stop()
 
-def pool() -> "Optional[_Pool]":
-    """The pool serving now (its `waiting` and `busy` counts), if any."""
-    return _current
+    def close(self) -> None:
+        """The workers end once what they have, and what waits, is done;
+        the next call starts new ones."""
+        pool, self._pool = self._pool, None
+        if pool is not None:
+            pool.close()
+
+    @property
+    def waiting(self) -> int:
+        """Requests waiting for a free worker now (the metrics' reading)."""
+        pool = self._pool
+        return 0 if pool is None else pool.waiting
+
+    @property
+    def busy(self) -> int:
+        """Workers running a call now (the metrics' reading)."""
+        pool = self._pool
+        return 0 if pool is None else pool.busy
 
 
 class _Pool:
     """The executor's threads, and the calls that wait for one of them."""
 
-    def __init__(self, workers: int) -> None:
-        self.workers = workers
+    def __init__(self, workers: int, max_waiting: int) -> None:
+        self.workers, self.max_waiting = workers, max_waiting
         self._executor = concurrent.futures.ThreadPoolExecutor(
             max_workers=workers, thread_name_prefix="zorvik-worker")
         # Written by the loop's thread and the workers, under the lock: the
@@ -146,7 +172,7 @@ class _Pool:
         call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
         with self._lock:
             free = self._busy < self.workers
-            if not free and len(self._waiting) >= _settings.current.max_waiting:
+            if not free and len(self._waiting) >= self.max_waiting:
                 call.discard()
                 raise Busy
             if free:
@@ -315,33 +341,3 @@ class _Call:
         if not self.started:
             self._pool.withdraw(self)
         self._pool.pending.discard(self)
-
-
-# Used on the loop's thread only.
-_current: Optional[_Pool] = None
-
-
-def waiting() -> int:
-    """Requests waiting for a free worker now (the metrics' reading)."""
-    pool = _current
-    return 0 if pool is None else pool.waiting
-
-
-def busy() -> int:
-    """Workers running a call now (the metrics' reading)."""
-    pool = _current
-    return 0 if pool is None else pool.busy
-
-
-def _pool() -> _Pool:
-    """The pool, with as many workers as the settings ask for now."""
-    global _current
-    workers = _settings.current.workers
-    pool = _current
-    if pool is not None and pool.workers == workers:
-        return pool
-    old, pool = _current, _Pool(workers)
-    _current = pool
-    if old is not None:
-        old.close()  # what it has still ends as it would have
-    return pool
