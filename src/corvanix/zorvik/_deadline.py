@@ -16,6 +16,11 @@ from corvanix.zorvik import _clock
 # less has not had the time to answer, and its silence says nothing.
 LEAST_CALL = 1.0
 
+# A store write is not begun with less than this left: on a healthy disk it
+# takes milliseconds, and one that ends after its request was answered
+# would change the file of a client told it failed.
+LEAST_WRITE = 0.5
+
 # A socket timeout of 0 would make the socket non-blocking instead.
 _LEAST_WAIT = 0.001
 
@@ -28,7 +33,7 @@ class Deadline:
         self.asked = _clock.now() if asked is None else asked
         self.seconds = seconds
         # Less than this left, a call is not begun (LEAST_CALL for a
-        # platform call).
+        # platform call, LEAST_WRITE for a store write).
         self.least = least
 
     @property

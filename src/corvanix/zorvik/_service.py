@@ -13,7 +13,7 @@ from typing import Any, Callable, List, Optional, TypeVar
 
 from corvanix.zorvik import (_client, _cooldown, _errors, _log, _metrics, _platform, _proxy,
                              _settings, _store, _transport, _workers)
-from corvanix.zorvik._deadline import LEAST_CALL, Deadline
+from corvanix.zorvik._deadline import LEAST_CALL, LEAST_WRITE, Deadline
 from corvanix.zorvik._platform import Refused
 from corvanix.zorvik.schemas import WorkspaceInfo
 
@@ -35,13 +35,15 @@ class Service:
 
     def set_joined_workspace(self, workspace_id: Optional[int]) -> None:
         self._run("join", self.store.set_joined_workspace, _client.set_joined_workspace,
-                  workspace_id, ordered_by=self.store.changing)
+                  workspace_id, ordered_by=self.store.changing, then=self.store.sync)
 
     async def stop(self) -> None:
         """Answers the requests that wait for a worker with 503 (their calls
         are never made), lets the calls the workers have end, each answered
         with its own outcome (by its deadline), and lets the workers end;
         later calls answer 503. On the event loop's thread."""
+        # No store write begins from now on, not even one a worker has.
+        self.store.stopped = True
         running = self.workers.stop()
         if running:
             await asyncio.wait(running)
@@ -85,14 +87,16 @@ class Service:
                         proxy.address, proxy.setting)
 
     def _run(self, operation: str, on_store: Callable[..., _T], on_platform: Callable[..., _T],
-             *args: Any, ordered_by: Optional[_store.WriteLock] = None) -> _T:
+             *args: Any, ordered_by: Optional[_store.WriteLock] = None,
+             then: Optional[Callable[[Any], None]] = None) -> _T:
         platform = self._checked(self.targets.place)  # reads no file
         try:
             if platform is None:
                 # The request's, from the moment it asks.
-                deadline = Deadline(self.settings.deadline)
+                deadline = Deadline(self.settings.deadline,
+                                    least=0.0 if ordered_by is None else LEAST_WRITE)
                 return self.workers.run(on_store, deadline, *args, ordered_by=ordered_by,
-                                        deadline=deadline)
+                                        deadline=deadline, then=then)
             deadline = Deadline(self.settings.deadline, least=LEAST_CALL)
             return self.workers.run(self._call_platform, on_platform, deadline, *args,
                                     deadline=deadline)
@@ -101,9 +105,8 @@ class Service:
             raise (self.store.busy() if platform is None
                    else _client.busy(self, platform.base)) from None
         except (_workers.Late, _store.Late) as late:
-            # A call that ran counts itself (the store's, a write that did not
-            # get the lock in time, too).
-            if isinstance(late, _workers.Late) and not late.started:
+            # A call that began counts itself.
+            if not late.started:
                 _metrics.refused(operation, platform is None, "timeout")
             if platform is None:
                 raise self.store.late() from None

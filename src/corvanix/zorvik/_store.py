@@ -19,7 +19,12 @@ The handler's worker threads use it at once, and other servers of the
 user may too: writers take the write lock (`_store_lock`: this process's
 threads and other processes alike), readers take none, so the file always
 holds the last change made (and answered). Every call ends by the request's
-deadline: a write that cannot have the lock in time is not made.
+deadline, and a write whose request is answered 504 leaves the file as it
+was: a write that cannot have the lock in time, or has less than
+LEAST_WRITE of the deadline left, is not begun; one whose deadline passes
+before the file is replaced (a slow disk's sync) does not replace it. Once
+the server stops, no write begins. The change is answered once the file is
+replaced; the sync of its directory, which makes the rename last, follows.
 """
 import errno
 import json
@@ -34,7 +39,7 @@ from typing import Any, Dict, List, Optional, Set
 import requests
 from jupyter_core.paths import jupyter_data_dir
 
-from corvanix.zorvik import _errors, _metrics, _settings
+from corvanix.zorvik import _errors, _metrics, _settings, _workers
 from corvanix.zorvik._deadline import Deadline
 from corvanix.zorvik._store_lock import WriteLock
 from corvanix.zorvik.schemas import WorkspaceInfo
@@ -61,7 +66,13 @@ class StoreDamagedError(StoreError):
 
 
 class Late(Exception):
-    """The write lock was not free within the deadline."""
+    """The write lock was not free within the deadline, too little of it was
+    left to begin a write, or it passed before the file was replaced; the
+    file is as it was (`started`: whether the write had begun)."""
+
+    def __init__(self, started: bool = False) -> None:
+        super().__init__("started" if started else "not begun")
+        self.started = started
 
 
 class Store:
@@ -79,6 +90,8 @@ class Store:
         # a dead writer's.
         self._writing: Set[str] = set()
         self._writing_lock = threading.Lock()
+        # Set on the loop's thread when the server stops: no write begins then.
+        self.stopped = False
 
     def path(self) -> str:
         configured = self.settings.store_path
@@ -93,12 +106,20 @@ class Store:
         return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
                 for w in data["workspaces"]]
 
-    def set_joined_workspace(self, deadline: Deadline, workspace_id: Optional[int]) -> None:
+    def set_joined_workspace(self, deadline: Deadline,
+                             workspace_id: Optional[int]) -> Optional[str]:
+        """Gives the directory whose sync, which makes the change last, is
+        left to `sync` once the change is answered (None: nothing changed).
+        Raises Late (the file unchanged) and, once stopped, Stopping."""
         if workspace_id is not None:
             # Exactly an int goes into the file (True would be written as true).
             workspace_id = int(operator.index(workspace_id))
         self._lock(deadline)
         try:
+            if self.stopped:
+                raise _workers.Stopping
+            if not deadline.enough_left():
+                raise Late  # it could end after its request was answered
             # Read under the lock: what another process wrote last included.
             with _metrics.StoreOperation("write") as operation:
                 data = self._load(deadline)
@@ -108,11 +129,30 @@ class Store:
                     # Answered like the platform's own 404.
                     raise _errors.platform_error(404,
                                                  f"Workspace {workspace_id} does not exist.")
-                if data["current"] != workspace_id:
-                    data["current"] = workspace_id
-                    self._write(self.path(), data)
+                if data["current"] == workspace_id:
+                    return None
+                data["current"] = workspace_id
+                try:
+                    return self._write(self.path(), data, deadline)
+                except Late:
+                    operation.outcome = "timeout"
+                    raise
         finally:
             self.changing.release()
+
+    def sync(self, directory: Optional[str]) -> None:
+        """Makes the replacement of the file in `directory` last (a sync of
+        the directory), once its change is answered: the change is there
+        for every reader from the rename on, and a disk slow to sync holds
+        no answer past its deadline. A failure is logged."""
+        if directory is None:
+            return
+        try:
+            _sync_directory(directory)
+        except OSError as e:
+            self.settings.log.error("The workspace store's directory %s could not be synced "
+                                    "(%s): a crash of the machine may undo the last change.",
+                                    directory, _reason(e))
 
     def late(self) -> requests.exceptions.RequestException:
         """The failure of a request whose store call did not end by its deadline."""
@@ -145,7 +185,12 @@ class Store:
                 if text is None:
                     data = {"workspaces": [dict(w) for w in EXAMPLE_WORKSPACES],
                             "current": None}
-                    self._write(path, data)
+                    directory = self._write(path, data, deadline)
+                    try:
+                        _sync_directory(directory)
+                    except OSError as e:
+                        raise self._failure(StoreError, path,
+                                            f"could not be written ({_reason(e)})") from None
                     return data
             finally:
                 self.changing.release()
@@ -192,15 +237,17 @@ class Store:
         self.settings.log.error("The workspace store %s %s.", path, what)
         return kind(f"The workspace store {what}.")
 
-    def _write(self, path: str, data: Dict[str, Any]) -> None:
+    def _write(self, path: str, data: Dict[str, Any], deadline: Deadline) -> str:
+        """Replaces the file, unless `deadline` passed before it could be;
+        gives the directory to sync."""
         try:
             os.makedirs(os.path.dirname(path), exist_ok=True)
-            self._replace(os.path.realpath(path), data)
+            return self._replace(os.path.realpath(path), data, deadline)
         except OSError as e:
             raise self._failure(StoreError, path,
                                 f"could not be written ({_reason(e)})") from None
 
-    def _replace(self, target: str, data: Dict[str, Any]) -> None:
+    def _replace(self, target: str, data: Dict[str, Any], deadline: Deadline) -> str:
         directory, name = os.path.split(target)
         self._remove_stale_temporaries(directory, name)
         try:
@@ -219,6 +266,10 @@ class Store:
                 f.write("\n")
                 f.flush()
                 os.fsync(f.fileno())
+            if deadline.passed():
+                # Its request is answered 504 (or is about to be): the file
+                # must stay as it was. Past this, the change stands.
+                raise Late(started=True)
             os.replace(tmp, target)
         except BaseException:
             try:
@@ -229,7 +280,7 @@ class Store:
         finally:
             with self._writing_lock:
                 self._writing.discard(tmp)
-        _sync_directory(directory)
+        return directory
 
     def _remove_stale_temporaries(self, directory: str, name: str) -> None:
         """Removes the temporary files of the store whose writer is gone."""

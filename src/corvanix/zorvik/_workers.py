@@ -14,10 +14,13 @@ lacks:
   worker is part of it) is waited for until shortly after it (Late); one
   that a worker reaches with too little of it left is not made (Late, with
   what was left).
-- Calls made under one lock (`ordered_by`) are answered in the order they
-  ran: the outcome is handed to the loop before the lock is let go. The
-  lock is waited for until the deadline at most, and a call whose request
-  has gone (its client left, or it was answered late) meanwhile is not made.
+- Calls made under one lock (`ordered_by`) run on one writer thread of
+  their own, so that they never hold the pool's workers while they wait for
+  one another, and are answered in the order they ran: the outcome is
+  handed to the loop before the lock is let go (what the call leaves to do
+  after its answer, `then`, is done before too). The lock is waited for
+  until the deadline at most, and a call whose request has gone (its client
+  left, or it was answered late) meanwhile is not made.
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
 - A request whose wait is cancelled (its client left) takes its call out
   of the queue, if no worker has it yet.
@@ -25,16 +28,17 @@ lacks:
   made) and lets the workers end; a call a worker has ends as it would
   have, and is answered with its own outcome.
 
-A finished call leaves nothing behind: the executor's worker drops its
-work item, the call drops what it ran and what it gave, and its timer runs
+A finished call leaves nothing behind: the worker drops its work item, the call drops what it ran and what it gave, and its timer runs
 in an empty context, so an idle worker keeps no answer alive.
 """
 import asyncio
 import collections
 import concurrent.futures
 import contextvars
+import functools
+import queue
 import threading
-from typing import Any, Callable, List, Optional, Protocol, Set, Tuple, TypeVar
+from typing import Any, Callable, List, Optional, Protocol, Set, Tuple, TypeVar, Union
 
 from corvanix import cooperative
 from corvanix.zorvik._deadline import Deadline
@@ -81,28 +85,40 @@ class Stopping(Exception):
 
 
 class Workers:
-    """One service's workers. After `stop` every call fails with Stopping."""
+    """One service's workers: `workers` threads of the executor for the
+    calls, and one writer of their own for the calls made under a lock
+    (`ordered_by`: the store's writes, which that lock lets through one at
+    a time anyway), so that reads never wait for a worker behind writes.
+    After `stop` every call fails with Stopping."""
 
     def __init__(self, workers: int, max_waiting: int) -> None:
         self.workers, self.max_waiting = workers, max_waiting
         # Made at the first cooperative call (the loop's thread only).
-        self._pool: Optional[_Pool] = None
+        self._pools: "dict[bool, _Pool]" = {}
         self.stopped = False
 
     def run(self, fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
-            ordered_by: Optional["_Lock"] = None) -> _T:
+            ordered_by: Optional["_Lock"] = None,
+            then: Optional[Callable[[_T], None]] = None) -> _T:
         """`fn(*args)`, in a worker when inside a cooperative request, else
         inline; in a worker, under `ordered_by` (a lock that `fn` may take
-        again) until its outcome is on its way to the loop. Raises Busy, Late
-        (only with a deadline) and Stopping."""
+        again) until its outcome is on its way to the loop, and then
+        `then(result)` after a success, still under the lock. Raises Busy,
+        Late (only with a deadline) and Stopping."""
         if self.stopped:
             raise Stopping
         if not cooperative.inside():
-            return fn(*args)
-        pool = self._pool
+            result = fn(*args)
+            if then is not None:
+                then(result)
+            return result
+        ordered = ordered_by is not None
+        pool = self._pools.get(ordered)
         if pool is None:
-            pool = self._pool = _Pool(self.workers, self.max_waiting)
-        call = pool.call(fn, args, deadline, ordered_by)
+            pool = self._pools[ordered] = (_Pool(1, self.max_waiting, _Writer()) if ordered
+                                           else _Pool(self.workers, self.max_waiting,
+                                                      _Executor(self.workers)))
+        call = pool.call(fn, args, deadline, ordered_by, then)
         if call.quick is not None and call.ended_quickly():
             return call.outcome()
         return cooperative.wait(call.future)
@@ -114,36 +130,80 @@ class Workers:
         with their own outcomes (by their deadlines, where they have one).
         On the loop's thread."""
         self.stopped = True
-        pool, self._pool = self._pool, None
-        return [] if pool is None else pool.stop()
+        pools, self._pools = self._pools, {}
+        return [future for pool in pools.values() for future in pool.stop()]
 
     def close(self) -> None:
         """The workers end once what they have, and what waits, is done;
         the next call starts new ones."""
-        pool, self._pool = self._pool, None
-        if pool is not None:
+        pools, self._pools = self._pools, {}
+        for pool in pools.values():
             pool.close()
 
     @property
     def waiting(self) -> int:
         """Requests waiting for a free worker now (the metrics' reading)."""
-        pool = self._pool
-        return 0 if pool is None else pool.waiting
+        return sum(pool.waiting for pool in list(self._pools.values()))
 
     @property
     def busy(self) -> int:
         """Workers running a call now (the metrics' reading)."""
-        pool = self._pool
-        return 0 if pool is None else pool.busy
+        return sum(pool.busy for pool in list(self._pools.values()))
+
+
+class _Executor:
+    """Threads of the standard library's executor."""
+
+    def __init__(self, workers: int) -> None:
+        self._executor = concurrent.futures.ThreadPoolExecutor(
+            max_workers=workers, thread_name_prefix="zorvik-worker")
+
+    def start(self, serve: Callable[[], None]) -> None:
+        self._executor.submit(serve)
+
+    def close(self) -> None:
+        self._executor.shutdown(wait=False)
+
+
+class _Writer:
+    """One daemon thread, started at the first write. Not the executor's:
+    its threads are waited for when the interpreter exits, and a write can
+    hang in the disk's sync far past its deadline, which would hold the
+    process; a write that a stopping process leaves unfinished has not
+    replaced the file (that comes last), and its request was answered 504."""
+
+    def __init__(self) -> None:
+        self._queue: "queue.SimpleQueue[Optional[Callable[[], None]]]" = queue.SimpleQueue()
+        self._thread: Optional[threading.Thread] = None
+
+    def start(self, serve: Callable[[], None]) -> None:
+        if self._thread is None:
+            self._thread = threading.Thread(target=self._run, name="zorvik-writer", daemon=True)
+            self._thread.start()
+        self._queue.put(serve)
+
+    def close(self) -> None:
+        self._queue.put(None)
+
+    def _run(self) -> None:
+        while self._serve(self._queue.get()):
+            pass
+
+    @staticmethod
+    def _serve(serve: Optional[Callable[[], None]]) -> bool:
+        # Its own frame: nothing of a call stays referenced while idle.
+        if serve is None:
+            return False
+        serve()
+        return True
 
 
 class _Pool:
     """The executor's threads, and the calls that wait for one of them."""
 
-    def __init__(self, workers: int, max_waiting: int) -> None:
-        self.workers, self.max_waiting = workers, max_waiting
-        self._executor = concurrent.futures.ThreadPoolExecutor(
-            max_workers=workers, thread_name_prefix="zorvik-worker")
+    def __init__(self, workers: int, max_waiting: int,
+                 threads: "Union[_Executor, _Writer]") -> None:
+        self.workers, self.max_waiting, self._threads = workers, max_waiting, threads
         # Written by the loop's thread and the workers, under the lock: the
         # calls admitted that no worker has (in order; a withdrawn one leaves
         # at once, holding nothing), and how many of the workers have one.
@@ -167,9 +227,9 @@ class _Pool:
         return self._busy
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[Deadline],
-             ordered_by: Optional["_Lock"]) -> "_Call":
+             ordered_by: Optional["_Lock"], then: Optional[Callable[[Any], None]]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
-        call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
+        call = _Call(self, fn, args, deadline, ordered_by, then, quick=not self.pending)
         with self._lock:
             free = self._busy < self.workers
             if not free and len(self._waiting) >= self.max_waiting:
@@ -181,7 +241,7 @@ class _Pool:
                 self._waiting[call] = None
         self.pending.add(call)
         if free:
-            self._executor.submit(self._serve, call)
+            self._threads.start(functools.partial(self._serve, call))
         return call
 
     def _serve(self, call: "Optional[_Call]") -> None:
@@ -215,7 +275,7 @@ class _Pool:
 
     def close(self) -> None:
         """The workers end once the calls they have and those that wait are done."""
-        self._executor.shutdown(wait=False)
+        self._threads.close()
 
 
 class _Call:
@@ -223,7 +283,7 @@ class _Call:
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
                  deadline: Optional[Deadline], ordered_by: Optional["_Lock"],
-                 quick: bool) -> None:
+                 then: Optional[Callable[[Any], None]], quick: bool) -> None:
         # Held until the worker has the outcome, while the loop's thread
         # waits on it (`ended_quickly`); None once that wait is over.
         self.quick: Optional[threading.Lock] = None
@@ -237,6 +297,7 @@ class _Call:
         # that reaches the call only then does not make it.
         self.abandoned = False
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
+        self._then = then
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
         # An empty context: a cancelled timer stays in the loop's heap until
@@ -250,20 +311,28 @@ class _Call:
         the call to make next."""
         self.started = True
         fn, args, self._fn, self._args = self._fn, self._args, None, ()
+        then, self._then = self._then, None
         order, deadline = self._order, self.deadline
+        held = False
         if order is None:
             result, error = self._outcome(fn, args)
-        elif not order.acquire(timeout=-1 if deadline is None else max(deadline.left(), 0)):
-            # not made: as a call no worker reached in time
-            order, (result, error) = None, (None, Late(started=False, left=0))
+        else:
+            try:
+                held = order.acquire(timeout=-1 if deadline is None else max(deadline.left(), 0))
+            except BaseException as e:  # its lock file cannot be used: handed over as it is
+                result, error = None, e
+            else:
+                # not made unless held: as a call no worker reached in time
+                result, error = (self._outcome(fn, args) if held
+                                 else (None, Late(started=False, left=0)))
         try:
-            if order is not None:
-                result, error = self._outcome(fn, args)
             following = take_next()
             self._hand_back(result, error)
+            if then is not None and error is None:
+                then(result)
         finally:
-            if order is not None:
-                order.release()
+            if held:
+                order.release()  # type: ignore[union-attr]
         return following
 
     def _outcome(self, fn: Callable[..., Any],
@@ -326,7 +395,7 @@ class _Call:
     def discard(self) -> None:
         """A call refused before it was given to the pool: nothing of it stays."""
         self.future.remove_done_callback(self._done)
-        self._fn, self._args = None, ()
+        self._fn, self._args, self._then = None, (), None
         if self._timer is not None:
             self._timer.cancel()
             self._timer = None
