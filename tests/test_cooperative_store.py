@@ -14,6 +14,7 @@ import pytest
 import corvanix.zorvik as zorvik
 from corvanix import cooperative
 from corvanix.zorvik import _errors, _store
+from corvanix.zorvik._deadline import LEAST_WRITE
 from test_cooperative import QUIET, in_request, loop, outcome, pytestmark  # noqa: F401
 
 DEADLINE = 0.5
@@ -144,3 +145,71 @@ def test_stopping_answers_each_request_with_what_happened(loop, disk):
     assert writing.done() and outcome(loop, writing) == (200, None)
     settle(loop, 0.1)
     assert current() == 2
+
+
+def test_a_write_with_too_little_left_is_not_begun(loop, disk, clock):
+    """Behind a slow write, the next one is reached with less of its deadline
+    left than a write needs: 504, and the file holds the first one's change."""
+    zorvik.configure(deadline=5, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    hang, go_on = disk
+    hang.set()
+    _, first = post(loop, 2)
+    settle(loop)
+    _, late = post(loop, 3)
+    settle(loop)
+    clock.advance(5 - LEAST_WRITE + 0.1)  # both asked then: the first one has begun
+    go_on.set()
+    assert outcome(loop, first) == (200, None)
+    assert outcome(loop, late) == (504, _store.TIMED_OUT)
+    settle(loop, 0.1)
+    assert current() == 2
+
+
+def test_no_write_begins_once_stopping(loop):
+    """A write that waits for another process's lock when the server stops
+    is answered 503 once it has the lock, and changes nothing."""
+    zorvik.configure(log=QUIET)
+    zorvik.set_joined_workspace(1)
+    with open(zorvik.store_path() + ".lock", "a") as other:
+        fcntl.flock(other.fileno(), fcntl.LOCK_EX)
+        _, waiting = post(loop, 2)
+        settle(loop)
+        stopping = loop.create_task(zorvik.stop())
+        settle(loop)
+        assert not waiting.done()
+        fcntl.flock(other.fileno(), fcntl.LOCK_UN)
+        assert outcome(loop, waiting) == (503, _errors.STOPPING)
+    loop.run_until_complete(stopping)
+    assert current() == 1
+
+
+def test_a_change_is_answered_before_its_directory_sync(loop, monkeypatch):
+    """The sync that makes the rename last follows the answer: a slow one
+    holds no answer past its deadline, and the change is there meanwhile."""
+    zorvik.configure(deadline=DEADLINE, log=QUIET)
+    zorvik.set_joined_workspace(1)
+    synced, go_on = threading.Event(), threading.Event()
+    real = os.fsync
+
+    def fsync(fd):
+        if stat.S_ISDIR(os.fstat(fd).st_mode):
+            go_on.wait(30)
+            synced.set()
+        real(fd)
+
+    monkeypatch.setattr(os, "fsync", fsync)
+    try:
+        start = time.monotonic()
+        assert outcome(loop, post(loop, 2)[1]) == (200, None)
+        assert time.monotonic() - start < DEADLINE and not synced.is_set()
+        assert current() == 2
+        # the next write waits for the sync (its change comes after), then is made
+        _, second = post(loop, 3)
+        settle(loop)
+        assert not second.done()
+        go_on.set()
+        assert outcome(loop, second) == (200, None)
+        assert synced.is_set() and current() == 3
+    finally:
+        go_on.set()
