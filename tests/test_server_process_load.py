@@ -62,3 +62,29 @@ def test_admission_serves_exactly_workers_and_waiting(loaded):
     statuses = burst(route, session, 4)
     assert statuses == {200: 3, 503: 1}, statuses
     assert session.get(route, timeout=10).json() != {"error": _client.BUSY}
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+def test_bursts_leave_the_memory_where_it_was(user_env, tmp_path):  # noqa: F811
+    """Bursts of requests waiting together, more than the workers and past
+    the queue: once the first ones have grown the server to its size, later
+    ones leave it there (a request's greenlet or call kept would show)."""
+    platform = Platform()
+    with running_platform(platform) as url:
+        with running_server(user_env, tmp_path, f"--ZorvikWorkspacesApp.url={url}",
+                            "--ZorvikWorkspacesApp.max_waiting=200") as (base, session, proc, _):
+            route = base + "api/zorvik/workspaces"
+            platform.delay = 0.02
+            for _ in range(4):  # grown to its size within three or four (measured)
+                burst(route, session, 300)
+            before = resident_kib(proc.pid)
+            for _ in range(5):
+                statuses = burst(route, session, 300)
+                assert set(statuses) <= {200, 503, 504} and statuses[200] >= 8, statuses
+            grown = resident_kib(proc.pid) - before
+    # 1,500 requests: a kilobyte kept for each would be 1.5 MB
+    assert grown < 1500, f"{grown} KiB"

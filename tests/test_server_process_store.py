@@ -108,3 +108,25 @@ def test_stopping_mid_write_answers_it_with_what_it_did(slow_disk, tmp_path):
     assert len(made) == 1, answers
     assert sorted(answers, key=lambda a: a[0])[1:] == [(503, {"error": _errors.STOPPING})] * 4
     assert current(store) == ids[made[0]]
+
+
+def test_two_servers_on_one_store_keep_the_change_answered_last(slow_disk, tmp_path):
+    """Writes of two servers at once, on a disk slow enough that each write
+    takes a while: the file holds the change whose 200 came last."""
+    env, store = slow_disk(0.1)
+    options = (f"--ZorvikWorkspacesApp.store_path={store}", "--ZorvikWorkspacesApp.deadline=30")
+    (tmp_path / "a").mkdir()
+    (tmp_path / "b").mkdir()
+    with running_server(env, tmp_path / "a", *options) as (base_a, session_a, _, _), \
+            running_server(env, tmp_path / "b", *options) as (base_b, session_b, _, _):
+        for _ in range(3):
+            posts = [(workspace_id, timed(requests.post, base + "api/zorvik/workspaces",
+                                          json={"workspace_id": workspace_id},
+                                          headers=session.headers, timeout=60))
+                     for workspace_id, (base, session) in zip(
+                         (2, 3) * 4, [(base_a, session_a), (base_b, session_b)] * 4)]
+            for _, (thread, _) in posts:
+                thread.join(60)
+            assert [r["value"].status_code for _, (_, r) in posts] == [200] * 8
+            last = max(posts, key=lambda p: p[1][1]["ended"])[0]
+            assert current(store) == last
