@@ -79,8 +79,8 @@ class ZorvikWorkspacesApp(ExtensionAppJinjaMixin, ExtensionApp):
         Largest embedded store file, in bytes; a larger one answers 500 unread.
         """).tag(config=True)
     workers = Int(zorvik.DEFAULT_WORKERS, min=1, help="""
-        Threads that make the platform calls, or the store's reads and writes,
-        while the server serves other requests.
+        Threads that make the platform calls, or the store's reads, while the
+        server serves other requests; the store's writes have one of their own.
         """).tag(config=True)
     max_waiting = Int(zorvik.DEFAULT_MAX_WAITING, min=0, help="""
         Requests that may wait with no worker free; past them a request answers 503

@@ -34,8 +34,9 @@ class Settings(NamedTuple):
     store_path: Optional[str] = None
     # Bytes of the embedded store's file.
     max_store_bytes: int = DEFAULT_MAX_STORE_BYTES
-    # Threads that make the platform calls and the store's reads and writes
-    # for requests, and how many calls may wait for one of them.
+    # Threads that make the platform calls and the store's reads for
+    # requests (the writes have one of their own), and how many calls may
+    # wait for one of them.
     workers: int = DEFAULT_WORKERS
     max_waiting: int = DEFAULT_MAX_WAITING
     log: logging.Logger = logging.getLogger("corvanix.zorvik")
