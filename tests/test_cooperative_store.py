@@ -62,6 +62,20 @@ def settle(loop, seconds=0.05):
     loop.run_until_complete(asyncio.sleep(seconds))
 
 
+def a_write_and_one_behind(loop, disk, **options):
+    """The tasks of two changes of a store at 1, to 2 and then to 3: the
+    first hung in its file's sync (until `disk` goes on), the second waiting
+    for the writer."""
+    zorvik.configure(log=QUIET, **options)
+    zorvik.set_joined_workspace(1)
+    disk[0].set()
+    _, first = post(loop, 2)
+    settle(loop)
+    _, behind = post(loop, 3)
+    settle(loop)
+    return first, behind
+
+
 @pytest.mark.parametrize("workers", [1, 8])
 def test_a_read_and_late_writes_while_a_write_hangs(loop, disk, workers):
     """The read is served at once, whatever the writes hold; every write is
@@ -129,18 +143,11 @@ def test_another_process_writing_holds_the_writes_off(loop):
 def test_stopping_answers_each_request_with_what_happened(loop, disk):
     """The write in progress ends and is answered 200; the one waiting for a
     worker is answered 503 and never made."""
-    zorvik.configure(workers=1, log=QUIET)
-    zorvik.set_joined_workspace(1)
-    hang, go_on = disk
-    hang.set()
-    _, writing = post(loop, 2)
-    settle(loop)
-    _, waiting = post(loop, 3)
-    settle(loop)
+    writing, waiting = a_write_and_one_behind(loop, disk, workers=1)
     stopping = loop.create_task(zorvik.stop())
     assert outcome(loop, waiting) == (503, _errors.STOPPING)
     assert not stopping.done()
-    go_on.set()
+    disk[1].set()
     loop.run_until_complete(stopping)
     assert writing.done() and outcome(loop, writing) == (200, None)
     settle(loop, 0.1)
@@ -150,16 +157,9 @@ def test_stopping_answers_each_request_with_what_happened(loop, disk):
 def test_a_write_with_too_little_left_is_not_begun(loop, disk, clock):
     """Behind a slow write, the next one is reached with less of its deadline
     left than a write needs: 504, and the file holds the first one's change."""
-    zorvik.configure(deadline=5, log=QUIET)
-    zorvik.set_joined_workspace(1)
-    hang, go_on = disk
-    hang.set()
-    _, first = post(loop, 2)
-    settle(loop)
-    _, late = post(loop, 3)
-    settle(loop)
+    first, late = a_write_and_one_behind(loop, disk, deadline=5)
     clock.advance(5 - LEAST_WRITE + 0.1)  # both asked then: the first one has begun
-    go_on.set()
+    disk[1].set()
     assert outcome(loop, first) == (200, None)
     assert outcome(loop, late) == (504, _store.TIMED_OUT)
     settle(loop, 0.1)
