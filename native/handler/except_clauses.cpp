@@ -15,8 +15,8 @@ namespace wsh {
 namespace {
 
 // requests.exceptions.<name>, with `requests` read at `where`.
-Ref requests_exception_class(StringId name, HandlerReadingPlace where) {
-    return read_dotted(reading_place(where), s_requests, s_exceptions, name);
+Ref requests_exception_class(StringId name, ReadingPlace& where) {
+    return read_dotted(where, s_requests, s_exceptions, name);
 }
 
 // Evaluates a clause's class, then matches. 1 for a match, 0 for none (the
@@ -25,8 +25,8 @@ Ref requests_exception_class(StringId name, HandlerReadingPlace where) {
 // the class, evaluating it runs no code and matching runs none either, so
 // the class is used borrowed with the exception left where it is; else the
 // exception is taken out of the thread while the class is read.
-int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace where) {
-    if (Borrowed clause = cached_chain<2>(reading_place(where))) {
+int clause_matches(PyThreadState* thread, StringId name, ReadingPlace& where) {
+    if (Borrowed clause = cached_chain<2>(where)) {
         return exception_matches(thread, clause) ? 1 : 0;
     }
     RaisedException raised = take_raised(thread);
@@ -67,7 +67,7 @@ public:
     }
 
     Ref request_failure() {
-        Ref parse = read_global(s_parse_zorvik_exception, reading_place(clauses_.places.parse));
+        Ref parse = read_global(s_parse_zorvik_exception, clauses_.places.parse);
         if (!parse) return fail(clauses_.lines.parse);
         Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.parse);

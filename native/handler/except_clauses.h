@@ -8,14 +8,14 @@
 
 #include <Python.h>
 
-#include "handler/reading_places.h"
-#include "runtime/argument_binding.h"
+#include "handler/method_record.h"
 #include "runtime/exception_state.h"
+#include "runtime/lookup.h"
 
 namespace wsh {
 
 struct ExceptClauses {
-    const MethodSignature& method;  // whose traceback entries these are
+    const HandlerMethod& method;  // whose traceback entries these are
     struct {
         int guarded;            // the guarded call; also the line of an unmatched exception
         int connection_clause;  // evaluating ConnectionError, taking the exception
@@ -27,11 +27,11 @@ struct ExceptClauses {
         int exception_answer;
     } lines;
     struct {
-        HandlerReadingPlace requests_connection;
-        HandlerReadingPlace requests_request;
-        HandlerReadingPlace bad_gateway;
-        HandlerReadingPlace parse;
-        HandlerReadingPlace internal_error;
+        ReadingPlace& requests_connection;
+        ReadingPlace& requests_request;
+        ReadingPlace& bad_gateway;
+        ReadingPlace& parse;
+        ReadingPlace& internal_error;
     } places;
 };
 

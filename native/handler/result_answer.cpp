@@ -15,8 +15,8 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
     return answered ? 0 : -1;
 }
 
-Ref http_status(StringId member, HandlerReadingPlace where) {
-    return read_dotted(reading_place(where), s_HTTPStatus, member);
+Ref http_status(StringId member, ReadingPlace& where) {
+    return read_dotted(where, s_HTTPStatus, member);
 }
 
 Ref one_key_dict(StringId key, PyObject* value) {

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "handler/reading_places.h"
+#include "runtime/lookup.h"
 #include "runtime/ref.h"
 #include "runtime/runtime_state.h"
 
@@ -15,7 +15,7 @@ namespace wsh {
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
 
 // The member `member` of the module global HTTPStatus, read at `where`.
-Ref http_status(StringId member, HandlerReadingPlace where);
+Ref http_status(StringId member, ReadingPlace& where);
 
 // A new dictionary with the one entry key -> value: the answer's body.
 Ref one_key_dict(StringId key, PyObject* value);

@@ -2,7 +2,7 @@
 // check and traceback entries.
 #include <string>
 
-#include "handler/source_lines.h"
+#include "handler/method_table.h"
 #include "module/source_lines.h"
 #include "module/state.h"
 #include "module/version.h"
@@ -35,8 +35,12 @@ PyObject* string_stream_info(PyObject*, PyObject*) {
 
 PyObject* code_objects(PyObject*, PyObject*) {
     ModuleState& st = module_state();
-    return PyTuple_Pack(3, st.code_finish_with_result.get(), st.code_get.get(),
-                        st.code_post.get());
+    Ref codes = Ref::steal(PyTuple_New(handler_method_count));
+    if (!codes) return nullptr;
+    for (std::size_t m = 0; m < handler_method_count; ++m) {
+        PyTuple_SET_ITEM(codes.get(), static_cast<Py_ssize_t>(m), st.method_code[m].new_reference());
+    }
+    return codes.release();
 }
 
 // The interpreter's own empty code object (first line 1).
@@ -100,21 +104,25 @@ PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
 
 }  // namespace
 
-// source_lines() -> {name: line}: the module's and the handler's tables of
-// the lines their traceback entries show.
+// source_lines() -> {name: line}: the module's table and the methods'
+// records of the lines their traceback entries show. A method's lines are
+// named "<method>.<line>", its `def` by the method's name alone.
 PyObject* source_lines(PyObject*, PyObject*) {
     Ref lines = Ref::steal(PyDict_New());
     if (!lines) return nullptr;
-    auto add = [&](const SourceLine& entry) {
-        Ref line = Ref::steal(PyLong_FromLong(entry.line));
-        return line && PyDict_SetItemString(lines.get(), std::string(entry.name).c_str(),
-                                            line.get()) == 0;
+    auto add = [&](const std::string& name, int at) {
+        Ref line = Ref::steal(PyLong_FromLong(at));
+        return line && PyDict_SetItemString(lines.get(), name.c_str(), line.get()) == 0;
     };
     for (const SourceLine& entry : module_source_lines) {
-        if (!add(entry)) return nullptr;
+        if (!add(std::string(entry.name), entry.line)) return nullptr;
     }
-    for (const SourceLine& entry : handler_source_lines) {
-        if (!add(entry)) return nullptr;
+    for (const HandlerMethod* method : HandlerMethods::records) {
+        const std::string name = method->signature.plain_name;
+        if (!add(name, method->signature.def_line)) return nullptr;
+        for (const SourceLine& entry : method->lines) {
+            if (!add(name + "." + std::string(entry.name), entry.line)) return nullptr;
+        }
     }
     return lines.release();
 }
