@@ -27,11 +27,11 @@ struct ExceptClauses {
         int exception_answer;
     } lines;
     struct {
-        ReadingPlace& requests_connection;
-        ReadingPlace& requests_request;
-        ReadingPlace& bad_gateway;
-        ReadingPlace& parse;
-        ReadingPlace& internal_error;
+        Place<2> requests_connection;  // requests.exceptions.ConnectionError
+        Place<2> requests_request;     // requests.exceptions.RequestException
+        Place<1> bad_gateway;          // HTTPStatus.BAD_GATEWAY
+        Place<0> parse;                // parse_zorvik_exception
+        Place<1> internal_error;       // HTTPStatus.INTERNAL_SERVER_ERROR
     } places;
 };
 

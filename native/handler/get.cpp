@@ -18,9 +18,9 @@ constexpr ExceptClauses fetch_clauses = {
     {method.line("fetch"), method.line("connection_clause"), method.line("connection_answer"),
      method.line("request_clause"), method.line("parse"), method.line("request_answer"),
      method.line("exception_clause"), method.line("exception_answer")},
-    {reading_place<method>(place_get_requests_connection), reading_place<method>(place_get_requests_request),
-     reading_place<method>(place_get_status_bad_gateway), reading_place<method>(place_get_parse),
-     reading_place<method>(place_get_status_internal_error)},
+    {place_of<method, 2>(place_get_requests_connection),
+     place_of<method, 2>(place_get_requests_request), place_of<method, 1>(place_get_status_bad_gateway),
+     place_of<method, 0>(place_get_parse), place_of<method, 1>(place_get_status_internal_error)},
 };
 
 // The look-up of workspace.to_dict, repeated for every workspace.
@@ -29,7 +29,7 @@ constinit MethodLookupCache to_dict_method;
 // get_joined_workspaces(): exactly a list or None, else null with the
 // exception pending.
 Ref fetch_joined_workspaces() {
-    Ref fetch = read_global(s_get_joined_workspaces, reading_place<method>(place_get_fetch));
+    Ref fetch = read_at<method, place_get_fetch>();
     if (!fetch) return fetch;
     Ref joined = call_fast_dict(fetch.get(), nullptr, 0, nullptr);
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
@@ -66,7 +66,7 @@ Ref get_body(PyObject*, PyObject* self) {
 
     Ref workspaces = workspace_dicts(joined.get());
     if (!workspaces) return method.fail(method.line("workspaces"));
-    Ref status = http_status(s_OK, reading_place<method>(place_get_status_ok));
+    Ref status = read_at<method, place_get_status_ok>();
     if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) {
         return method.fail(method.line("answer"));
     }

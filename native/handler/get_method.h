@@ -6,7 +6,7 @@
 
 namespace wsh {
 
-// Its reading places.
+// Its reading places and what each reads.
 enum GetReadingPlace : int {
     place_get_fetch,
     place_get_requests_connection,
@@ -15,7 +15,16 @@ enum GetReadingPlace : int {
     place_get_parse,
     place_get_status_internal_error,
     place_get_status_ok,
-    get_place_count
+};
+
+inline constexpr GlobalRead get_reads[] = {
+    {place_get_fetch, s_get_joined_workspaces},
+    {place_get_requests_connection, s_requests, s_exceptions, s_ConnectionError},
+    {place_get_status_bad_gateway, s_HTTPStatus, s_BAD_GATEWAY},
+    {place_get_requests_request, s_requests, s_exceptions, s_RequestException},
+    {place_get_parse, s_parse_zorvik_exception},
+    {place_get_status_internal_error, s_HTTPStatus, s_INTERNAL_SERVER_ERROR},
+    {place_get_status_ok, s_HTTPStatus, s_OK},
 };
 
 inline constexpr StringId get_parameters[] = {s_self};
@@ -53,7 +62,7 @@ inline constexpr HandlerMethod get_method{
     .locals = get_locals,
     .annotations = get_annotations,
     .decorated = true,
-    .place_count = get_place_count,
+    .reads = get_reads,
     .keyword_calls = {},
     .wrapper = method_wrapper<get_signature, get_body>,
     .fast_entry = method_fast_entry<get_signature, get_body>,

@@ -8,7 +8,7 @@ namespace wsh {
 
 constinit NeverDestroyed<HandlerState> handler_state_storage;
 
-Ref names_tuple(KeywordNames names) {
+Ref names_tuple(std::span<const StringId> names) {
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
     if (!tuple) return tuple;
     Py_ssize_t i = 0;

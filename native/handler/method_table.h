@@ -18,6 +18,7 @@ template <const HandlerMethod&... methods>
 struct MethodList {
     static constexpr std::size_t count = sizeof...(methods);
     static constexpr const HandlerMethod* records[] = {&methods...};
+    static_assert((well_formed(methods) && ...), "a record's tables out of enumerator order");
 
     // Runs `step.template operator()<method>()` for each method in order,
     // stopping at the first that fails: 0, or -1 with an exception set.

@@ -21,11 +21,10 @@ constexpr ExceptClauses set_joined_clauses = {
      method.line("connection_answer"), method.line("request_clause"), method.line("parse"),
      method.line("request_answer"), method.line("exception_clause"),
      method.line("exception_answer")},
-    {reading_place<method>(place_post_requests_connection),
-     reading_place<method>(place_post_requests_request),
-     reading_place<method>(place_post_status_bad_gateway),
-     reading_place<method>(place_post_parse),
-     reading_place<method>(place_post_status_internal_error)},
+    {place_of<method, 2>(place_post_requests_connection),
+     place_of<method, 2>(place_post_requests_request),
+     place_of<method, 1>(place_post_status_bad_gateway), place_of<method, 0>(place_post_parse),
+     place_of<method, 1>(place_post_status_internal_error)},
 };
 
 // self.get_json_body(): exactly a dict or None.
@@ -77,7 +76,7 @@ Ref missing_field_text(PyObject* exp) {
 }
 
 Ref answer_missing_field(PyObject* self, PyObject* exp) {
-    Ref status = http_status(s_BAD_REQUEST, reading_place<method>(place_post_status_bad_request));
+    Ref status = read_at<method, place_post_status_bad_request>();
     if (!status) return method.fail(method.line("missing_status"));
     Ref body = Ref::steal(PyDict_New());
     if (!body) return method.fail(method.line("missing_body"));
@@ -92,7 +91,7 @@ Ref answer_missing_field(PyObject* self, PyObject* exp) {
 }
 
 int set_joined(PyObject* workspace_id) {
-    Ref set_joined = read_global(s_set_joined_workspace, reading_place<method>(place_post_set_joined));
+    Ref set_joined = read_at<method, place_post_set_joined>();
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
     Ref done = Ref::steal(compat::vectorcall(set_joined.get(), args + 1,
@@ -122,7 +121,7 @@ Ref post_body(PyObject*, PyObject* self) {
         return answer_from_clauses(PyThreadState_Get(), self, set_joined_clauses);
     }
 
-    Ref status = http_status(s_OK, reading_place<method>(place_post_status_ok));
+    Ref status = read_at<method, place_post_status_ok>();
     if (!status) return method.fail(method.line("answer"));
     Ref body = one_key_dict(s_success, Py_True);
     if (!body || make_result_answer(self, status.get(), body.get()) < 0) {

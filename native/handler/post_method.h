@@ -6,7 +6,7 @@
 
 namespace wsh {
 
-// Its reading places.
+// Its reading places and what each reads.
 enum PostReadingPlace : int {
     place_post_status_bad_request,
     place_post_set_joined,
@@ -16,7 +16,17 @@ enum PostReadingPlace : int {
     place_post_parse,
     place_post_status_internal_error,
     place_post_status_ok,
-    post_place_count
+};
+
+inline constexpr GlobalRead post_reads[] = {
+    {place_post_status_bad_request, s_HTTPStatus, s_BAD_REQUEST},
+    {place_post_set_joined, s_set_joined_workspace},
+    {place_post_requests_connection, s_requests, s_exceptions, s_ConnectionError},
+    {place_post_status_bad_gateway, s_HTTPStatus, s_BAD_GATEWAY},
+    {place_post_requests_request, s_requests, s_exceptions, s_RequestException},
+    {place_post_parse, s_parse_zorvik_exception},
+    {place_post_status_internal_error, s_HTTPStatus, s_INTERNAL_SERVER_ERROR},
+    {place_post_status_ok, s_HTTPStatus, s_OK},
 };
 
 // Its keyword calls.
@@ -52,7 +62,7 @@ inline constexpr StringId post_locals[] = {s_self,        s_data,    s_workspace
                                            s_status_code, s_message, s_e};
 inline constexpr Annotation post_annotations[] = {{s_return_, s_None}};
 inline constexpr StringId post_set_joined_keywords[] = {s_workspace_id};
-inline constexpr KeywordNames post_keyword_calls[] = {post_set_joined_keywords};
+inline constexpr KeywordCall post_keyword_calls[] = {{post_call_set_joined, post_set_joined_keywords}};
 
 Ref post_body(PyObject* function, PyObject* self);
 
@@ -65,7 +75,7 @@ inline constexpr HandlerMethod post_method{
     .locals = post_locals,
     .annotations = post_annotations,
     .decorated = true,
-    .place_count = post_place_count,
+    .reads = post_reads,
     .keyword_calls = post_keyword_calls,
     .wrapper = method_wrapper<post_signature, post_body>,
     .fast_entry = method_fast_entry<post_signature, post_body>,

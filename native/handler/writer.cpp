@@ -11,10 +11,10 @@ namespace {
 
 constexpr const HandlerMethod& method = writer_method;
 
-// json.dumps(result), with `json` read at `where`. Inlined at both uses, so
-// the place is a constant there.
-[[gnu::always_inline]] inline Ref dumps(PyObject* result, ReadingPlace& where) {
-    Ref dumps = read_dotted(where, s_json, s_dumps);
+// json.dumps(result), read at `where`.
+template <int where>
+[[gnu::always_inline]] inline Ref dumps(PyObject* result) {
+    Ref dumps = read_at<method, where>();
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return call_fast_dict(dumps.get(), args, 1, nullptr);
@@ -30,7 +30,7 @@ int set_header(PyObject* self, StringId name, PyObject* value) {
 // The serialisation is ASCII-only, so its length in characters is the body's
 // length in bytes.
 Ref content_length(PyObject* result) {
-    Ref text = dumps(result, reading_place<method>(place_writer_json_length));
+    Ref text = dumps<place_writer_json_length>(result);
     if (!text) return text;
     const Py_ssize_t length = PyObject_Length(text.get());
     if (length < 0) return Ref();
@@ -54,7 +54,7 @@ int set_status(PyObject* self, PyObject* status_code) {
 }
 
 int finish(PyObject* self, PyObject* result) {
-    Ref text = dumps(result, reading_place<method>(place_writer_json_body));
+    Ref text = dumps<place_writer_json_body>(result);
     if (!text) return -1;
     PyObject* args[] = {self, text.get()};
     Ref done = call_method_by_name(str(s_finish), args, 2);

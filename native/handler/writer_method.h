@@ -7,11 +7,15 @@
 
 namespace wsh {
 
-// Its reading places: `json` for the length and for the body.
+// Its reading places and what each reads.
 enum WriterReadingPlace : int {
     place_writer_json_length,
     place_writer_json_body,
-    writer_place_count
+};
+
+inline constexpr GlobalRead writer_reads[] = {
+    {place_writer_json_length, s_json, s_dumps},
+    {place_writer_json_body, s_json, s_dumps},
 };
 
 // Its keyword calls.
@@ -38,8 +42,10 @@ inline constexpr Annotation writer_annotations[] = {
     {s_status_code, s_ann_status_code}, {s_result, s_ann_result}, {s_return_, s_None}};
 inline constexpr StringId writer_set_header_keywords[] = {s_name, s_value};
 inline constexpr StringId writer_set_status_keywords[] = {s_status_code};
-inline constexpr KeywordNames writer_keyword_calls[] = {writer_set_header_keywords,
-                                                        writer_set_status_keywords};
+inline constexpr KeywordCall writer_keyword_calls[] = {
+    {writer_call_set_header, writer_set_header_keywords},
+    {writer_call_set_status, writer_set_status_keywords},
+};
 
 Ref writer_body(PyObject* function, PyObject* self, PyObject* status_code,
                             PyObject* result);
@@ -53,7 +59,7 @@ inline constexpr HandlerMethod writer_method{
     .locals = writer_parameters,
     .annotations = writer_annotations,
     .decorated = false,
-    .place_count = writer_place_count,
+    .reads = writer_reads,
     .keyword_calls = writer_keyword_calls,
     .wrapper = method_wrapper<writer_signature, writer_body>,
     .fast_entry = method_fast_entry<writer_signature, writer_body>,

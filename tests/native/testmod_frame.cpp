@@ -35,12 +35,12 @@ PyObject* string_stream_info(PyObject*, PyObject*) {
 
 PyObject* code_objects(PyObject*, PyObject*) {
     ModuleState& st = module_state();
-    Ref codes = Ref::steal(PyTuple_New(handler_method_count));
-    if (!codes) return nullptr;
+    PyObject* codes = PyTuple_New(handler_method_count);
+    if (codes == nullptr) return nullptr;
     for (std::size_t m = 0; m < handler_method_count; ++m) {
-        PyTuple_SET_ITEM(codes.get(), static_cast<Py_ssize_t>(m), st.method_code[m].new_reference());
+        PyTuple_SET_ITEM(codes, static_cast<Py_ssize_t>(m), st.method_code[m].new_reference());
     }
-    return codes.release();
+    return codes;
 }
 
 // The interpreter's own empty code object (first line 1).
@@ -127,8 +127,35 @@ PyObject* source_lines(PyObject*, PyObject*) {
     return lines.release();
 }
 
+// method_reads() -> [[(global, attribute, ...), ...], ...]: what each
+// reading place of each method's record reads, in the method table's and
+// the enumerators' order. Every new object goes into its container at once.
+PyObject* method_reads(PyObject*, PyObject*) {
+    Ref methods = Ref::steal(PyList_New(handler_method_count));
+    if (!methods) return nullptr;
+    for (std::size_t m = 0; m < handler_method_count; ++m) {
+        const HandlerMethod& method = handler_method(m);
+        PyObject* reads = PyList_New(static_cast<Py_ssize_t>(method.reads.size()));
+        if (reads == nullptr) return nullptr;
+        PyList_SET_ITEM(methods.get(), static_cast<Py_ssize_t>(m), reads);
+        for (std::size_t r = 0; r < method.reads.size(); ++r) {
+            const GlobalRead& read = method.reads[r];
+            PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(read.links + 1));
+            if (names == nullptr) return nullptr;
+            PyList_SET_ITEM(reads, static_cast<Py_ssize_t>(r), names);
+            PyTuple_SET_ITEM(names, 0, new_reference(str(read.global)));
+            for (std::size_t i = 0; i < read.links; ++i) {
+                PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i + 1),
+                                 new_reference(str(read.attributes[i])));
+            }
+        }
+    }
+    return methods.release();
+}
+
 PyMethodDef frame_methods[] = {
     {"source_lines", source_lines, METH_NOARGS, nullptr},
+    {"method_reads", method_reads, METH_NOARGS, nullptr},
     {"strings", strings, METH_NOARGS, nullptr},
     {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
     {"code_objects", code_objects, METH_NOARGS, nullptr},
