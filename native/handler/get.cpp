@@ -19,8 +19,9 @@ constexpr ExceptClauses fetch_clauses = {
      method.line("request_clause"), method.line("parse"), method.line("request_answer"),
      method.line("exception_clause"), method.line("exception_answer")},
     {place_of<method, 2>(place_get_requests_connection),
-     place_of<method, 2>(place_get_requests_request), place_of<method, 1>(place_get_status_bad_gateway),
-     place_of<method, 0>(place_get_parse), place_of<method, 1>(place_get_status_internal_error)},
+     place_of<method, 2>(place_get_requests_request),
+     place_of<method, 1>(place_get_status_bad_gateway), place_of<method, 0>(place_get_parse),
+     place_of<method, 1>(place_get_status_internal_error)},
 };
 
 // The look-up of workspace.to_dict, repeated for every workspace.

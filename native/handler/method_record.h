@@ -40,7 +40,10 @@ struct GlobalRead {
 
     template <typename... Attributes>
     constexpr GlobalRead(int place_, StringId global_, Attributes... attributes_)
-        : place(place_), global(global_), attributes{attributes_...}, links(sizeof...(attributes_)) {
+        : place(place_),
+          global(global_),
+          attributes{attributes_...},
+          links(sizeof...(attributes_)) {
         static_assert(sizeof...(attributes_) <= most_links);
     }
 

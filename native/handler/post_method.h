@@ -62,7 +62,9 @@ inline constexpr StringId post_locals[] = {s_self,        s_data,    s_workspace
                                            s_status_code, s_message, s_e};
 inline constexpr Annotation post_annotations[] = {{s_return_, s_None}};
 inline constexpr StringId post_set_joined_keywords[] = {s_workspace_id};
-inline constexpr KeywordCall post_keyword_calls[] = {{post_call_set_joined, post_set_joined_keywords}};
+inline constexpr KeywordCall post_keyword_calls[] = {
+    {post_call_set_joined, post_set_joined_keywords},
+};
 
 Ref post_body(PyObject* function, PyObject* self);
 

@@ -22,8 +22,8 @@ template <int where>
 
 int set_header(PyObject* self, StringId name, PyObject* value) {
     PyObject* args[] = {self, str(name), value};
-    Ref done =
-        call_method_keywords(str(s_set_header), args, keyword_names<method>(writer_call_set_header));
+    Ref done = call_method_keywords(str(s_set_header), args,
+                                    keyword_names<method>(writer_call_set_header));
     return done ? 0 : -1;
 }
 
@@ -48,8 +48,8 @@ int set_status(PyObject* self, PyObject* status_code) {
         status = converted.get();
     }
     PyObject* args[] = {self, status};
-    Ref done =
-        call_method_keywords(str(s_set_status), args, keyword_names<method>(writer_call_set_status));
+    Ref done = call_method_keywords(str(s_set_status), args,
+                                    keyword_names<method>(writer_call_set_status));
     return done ? 0 : -1;
 }
 
