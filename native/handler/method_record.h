@@ -39,17 +39,15 @@ struct GlobalRead {
     static constexpr std::size_t most_links = ReadingPlace::attribute_chain_length;
 
     template <typename... Attributes>
-    constexpr GlobalRead(int place_, StringId global_, Attributes... attributes_)
-        : place(place_),
-          global(global_),
-          attributes{attributes_...},
-          links(sizeof...(attributes_)) {
-        static_assert(sizeof...(attributes_) <= most_links);
+    constexpr GlobalRead(int tag, StringId global_name, Attributes... attribute_names)
+        : place(tag), names{global_name, attribute_names...}, links(sizeof...(attribute_names)) {
+        static_assert(sizeof...(attribute_names) <= most_links);
     }
 
+    constexpr StringId global() const { return names[0]; }
+
     int place;
-    StringId global;
-    std::array<StringId, most_links> attributes;
+    std::array<StringId, 1 + most_links> names;  // the global, then its attributes
     std::size_t links;
 };
 
@@ -128,11 +126,11 @@ consteval Place<links> place_of(int where) {
 template <std::size_t links>
 inline Ref read_place(const Place<links>& place) {
     if constexpr (links == 0) {
-        return read_global(place.read.global, place.caches);
+        return read_global(place.read.global(), place.caches);
     } else {
         if (Borrowed value = cached_chain<links>(place.caches)) return Ref::borrow(value);
-        return read_dotted_uncached(place.caches, place.read.global,
-                                    std::span(place.read.attributes.data(), links));
+        return read_dotted_uncached(place.caches, place.read.global(),
+                                    std::span(place.read.names.data() + 1, links));
     }
 }
 
@@ -142,10 +140,10 @@ inline Ref read_at() {
     constexpr GlobalRead read = method.reads[where];
     ReadingPlace& caches = reading_places<method>[where];
     if constexpr (read.links == 0) {
-        return read_global(read.global, caches);
+        return read_global(read.global(), caches);
     } else {
         return [&]<std::size_t... i>(std::index_sequence<i...>) {
-            return read_dotted(caches, read.global, read.attributes[i]...);
+            return read_dotted(caches, read.global(), read.names[1 + i]...);
         }(std::make_index_sequence<read.links>());
     }
 }

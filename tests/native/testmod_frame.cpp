@@ -5,6 +5,7 @@
 #include "handler/method_table.h"
 #include "module/source_lines.h"
 #include "module/state.h"
+#include "runtime/list.h"
 #include "module/version.h"
 #include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
@@ -129,26 +130,18 @@ PyObject* source_lines(PyObject*, PyObject*) {
 
 // method_reads() -> [[(global, attribute, ...), ...], ...]: what each
 // reading place of each method's record reads, in the method table's and
-// the enumerators' order. Every new object goes into its container at once.
+// the enumerators' order.
 PyObject* method_reads(PyObject*, PyObject*) {
-    Ref methods = Ref::steal(PyList_New(handler_method_count));
+    Ref methods = list_with_room(handler_method_count);
     if (!methods) return nullptr;
-    for (std::size_t m = 0; m < handler_method_count; ++m) {
-        const HandlerMethod& method = handler_method(m);
-        PyObject* reads = PyList_New(static_cast<Py_ssize_t>(method.reads.size()));
-        if (reads == nullptr) return nullptr;
-        PyList_SET_ITEM(methods.get(), static_cast<Py_ssize_t>(m), reads);
-        for (std::size_t r = 0; r < method.reads.size(); ++r) {
-            const GlobalRead& read = method.reads[r];
-            PyObject* names = PyTuple_New(static_cast<Py_ssize_t>(read.links + 1));
-            if (names == nullptr) return nullptr;
-            PyList_SET_ITEM(reads, static_cast<Py_ssize_t>(r), names);
-            PyTuple_SET_ITEM(names, 0, new_reference(str(read.global)));
-            for (std::size_t i = 0; i < read.links; ++i) {
-                PyTuple_SET_ITEM(names, static_cast<Py_ssize_t>(i + 1),
-                                 new_reference(str(read.attributes[i])));
-            }
+    for (const HandlerMethod* method : HandlerMethods::records) {
+        Ref reads = list_with_room(static_cast<Py_ssize_t>(method->reads.size()));
+        if (!reads) return nullptr;
+        for (const GlobalRead& read : method->reads) {
+            Ref names = names_tuple(std::span(read.names.data(), read.links + 1));
+            if (!names || list_append(reads.get(), std::move(names)) < 0) return nullptr;
         }
+        if (list_append(methods.get(), std::move(reads)) < 0) return nullptr;
     }
     return methods.release();
 }
