@@ -93,6 +93,7 @@ consteval bool in_enumerator_order(std::span<const Entry> entries) {
     return true;
 }
 
+// Asserted of every record by the method table.
 consteval bool well_formed(const HandlerMethod& method) {
     return in_enumerator_order<GlobalRead, &GlobalRead::place>(method.reads) &&
            in_enumerator_order<KeywordCall, &KeywordCall::call>(method.keyword_calls);
