@@ -218,7 +218,7 @@ def test_hollow_globals(Double, siblings, monkeypatch, method, sibling, behaviou
     assert [c[0] for c in h.calls if c[0] != "get_json_body"] == writer
     # the writer's own entry, then the method's at the answer's line
     assert method_entries(raised, method) == [line(answer_line)]
-    assert_no_leaks(lambda: check_call(Double({"workspace_id": 1}), method), repeat=100)
+    assert_no_leaks(lambda: check_call(Double({"workspace_id": 1}), method), repeat=400)
 
 
 def test_missing_field_answer_with_hollow_globals(Double, siblings, monkeypatch):

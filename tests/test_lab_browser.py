@@ -31,6 +31,7 @@ EXAMPLES = ["Research", "Data Engineering", "Sandbox"]
 SIZE = {"width": 1100, "height": 640}
 SCREENSHOT = os.path.join(os.path.dirname(__file__), os.pardir, "docs", "zorvik-workspaces-lab.png")
 TOKEN = "lab-browser-token"
+SANITIZER_PRELOAD = os.environ.get("LD_PRELOAD")
 STARTUP_SECONDS = 90
 # Lab's first load in a headless browser takes a while; every action after it less.
 LOAD_LIMIT_MS = 60_000
@@ -62,7 +63,11 @@ def running_lab(tmp_path, zorvik_url=None) -> Iterator[str]:
         path.write_text(json.dumps(value))
     env = jupyter_env(str(home), {k: v for k, v in os.environ.items()
                                   if not k.startswith(("JUPYTER_", "WSH_")) and k != "ZORVIK_URL"})
+    # The server imports our module, which the sanitized run builds against
+    # the runtime it preloads (the browser fixture took that out of os.environ).
     env.pop("LD_PRELOAD", None)
+    if SANITIZER_PRELOAD:
+        env["LD_PRELOAD"] = SANITIZER_PRELOAD
     env["HOME"] = str(home)
     if zorvik_url:
         env["ZORVIK_URL"] = zorvik_url

@@ -14,23 +14,18 @@ namespace wsh {
 
 namespace {
 
-// requests.exceptions.<name>, with `requests` read at `where`.
-Ref requests_exception_class(StringId name, HandlerReadingPlace where) {
-    return read_dotted(reading_place(where), s_requests, s_exceptions, name);
-}
-
 // Evaluates a clause's class, then matches. 1 for a match, 0 for none (the
 // exception raised again in both cases), -1 when the evaluation failed: its
 // error replaces the exception being matched. While the place's caches hold
 // the class, evaluating it runs no code and matching runs none either, so
 // the class is used borrowed with the exception left where it is; else the
 // exception is taken out of the thread while the class is read.
-int clause_matches(PyThreadState* thread, StringId name, HandlerReadingPlace where) {
-    if (Borrowed clause = cached_chain<2>(reading_place(where))) {
+int clause_matches(PyThreadState* thread, const Place<2>& where) {
+    if (Borrowed clause = cached_chain<2>(where.caches)) {
         return exception_matches(thread, clause) ? 1 : 0;
     }
     RaisedException raised = take_raised(thread);
-    Ref clause = requests_exception_class(name, where);
+    Ref clause = read_place(where);
     if (!clause) return -1;
     restore_error(thread, std::move(raised));
     return exception_matches(thread, clause.get()) ? 1 : 0;
@@ -62,12 +57,12 @@ public:
     }
 
     Ref connection_failure() {
-        return answer(http_status(s_BAD_GATEWAY, clauses_.places.bad_gateway), str(s_zorvik_url_invalid),
+        return answer(read_place(clauses_.places.bad_gateway), str(s_zorvik_url_invalid),
                       clauses_.lines.connection_answer);
     }
 
     Ref request_failure() {
-        Ref parse = read_global(s_parse_zorvik_exception, reading_place(clauses_.places.parse));
+        Ref parse = read_place(clauses_.places.parse);
         if (!parse) return fail(clauses_.lines.parse);
         Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.parse);
@@ -84,7 +79,7 @@ public:
     }
 
     Ref internal_error() {
-        Ref status = http_status(s_INTERNAL_SERVER_ERROR, clauses_.places.internal_error);
+        Ref status = read_place(clauses_.places.internal_error);
         if (!status) return fail(clauses_.lines.exception_answer);
         Ref text = text_of(block_.caught());
         if (!text) return fail(clauses_.lines.exception_answer);
@@ -103,7 +98,7 @@ Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClaus
     ClauseRun run(thread, self, clauses);
 
     const int connection =
-        clause_matches(thread, s_ConnectionError, clauses.places.requests_connection);
+        clause_matches(thread, clauses.places.requests_connection);
     if (connection < 0) return run.fail(clauses.lines.connection_clause);
     if (connection == 1) {
         if (!run.enter(clauses.lines.connection_clause)) return Ref();
@@ -111,7 +106,7 @@ Ref answer_from_clauses(PyThreadState* thread, PyObject* self, const ExceptClaus
     }
 
     const int request =
-        clause_matches(thread, s_RequestException, clauses.places.requests_request);
+        clause_matches(thread, clauses.places.requests_request);
     if (request < 0) return run.fail(clauses.lines.request_clause);
     if (request == 1) {
         if (!run.enter(clauses.lines.request_clause)) return Ref();

@@ -8,14 +8,14 @@
 
 #include <Python.h>
 
-#include "handler/reading_places.h"
-#include "runtime/argument_binding.h"
+#include "handler/method_record.h"
 #include "runtime/exception_state.h"
+#include "runtime/lookup.h"
 
 namespace wsh {
 
 struct ExceptClauses {
-    const MethodSignature& method;  // whose traceback entries these are
+    const HandlerMethod& method;  // whose traceback entries these are
     struct {
         int guarded;            // the guarded call; also the line of an unmatched exception
         int connection_clause;  // evaluating ConnectionError, taking the exception
@@ -27,11 +27,11 @@ struct ExceptClauses {
         int exception_answer;
     } lines;
     struct {
-        HandlerReadingPlace requests_connection;
-        HandlerReadingPlace requests_request;
-        HandlerReadingPlace bad_gateway;
-        HandlerReadingPlace parse;
-        HandlerReadingPlace internal_error;
+        Place<2> requests_connection;  // requests.exceptions.ConnectionError
+        Place<2> requests_request;     // requests.exceptions.RequestException
+        Place<1> bad_gateway;          // HTTPStatus.BAD_GATEWAY
+        Place<0> parse;                // parse_zorvik_exception
+        Place<1> internal_error;       // HTTPStatus.INTERNAL_SERVER_ERROR
     } places;
 };
 

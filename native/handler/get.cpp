@@ -1,9 +1,7 @@
 // GET: the workspaces the user has joined, as a JSON list.
 #include "handler/except_clauses.h"
-#include "handler/handler_state.h"
-#include "handler/method_bodies.h"
+#include "handler/get_method.h"
 #include "handler/result_answer.h"
-#include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/list.h"
 #include "runtime/lookup.h"
@@ -13,20 +11,26 @@ namespace wsh {
 
 namespace {
 
+constexpr const HandlerMethod& method = get_method;
+
 constexpr ExceptClauses fetch_clauses = {
-    get_signature,
-    {handler_line("get.fetch"), handler_line("get.connection_clause"),
-     handler_line("get.connection_answer"), handler_line("get.request_clause"),
-     handler_line("get.parse"), handler_line("get.request_answer"),
-     handler_line("get.exception_clause"), handler_line("get.exception_answer")},
-    {place_get_requests_connection, place_get_requests_request, place_get_status_bad_gateway,
-     place_get_parse, place_get_status_internal_error},
+    method,
+    {method.line("fetch"), method.line("connection_clause"), method.line("connection_answer"),
+     method.line("request_clause"), method.line("parse"), method.line("request_answer"),
+     method.line("exception_clause"), method.line("exception_answer")},
+    {place_of<method, 2>(place_get_requests_connection),
+     place_of<method, 2>(place_get_requests_request),
+     place_of<method, 1>(place_get_status_bad_gateway), place_of<method, 0>(place_get_parse),
+     place_of<method, 1>(place_get_status_internal_error)},
 };
+
+// The look-up of workspace.to_dict, repeated for every workspace.
+constinit MethodLookupCache to_dict_method;
 
 // get_joined_workspaces(): exactly a list or None, else null with the
 // exception pending.
 Ref fetch_joined_workspaces() {
-    Ref fetch = read_global(s_get_joined_workspaces, reading_place(place_get_fetch));
+    Ref fetch = read_at<method, place_get_fetch>();
     if (!fetch) return fetch;
     Ref joined = call_fast_dict(fetch.get(), nullptr, 0, nullptr);
     if (joined && joined.get() != Py_None && !PyList_CheckExact(joined.get())) {
@@ -49,7 +53,7 @@ Ref workspace_dicts(PyObject* joined) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(joined); ++i) {
         Ref workspace = Ref::borrow(PyList_GET_ITEM(joined, i));
         PyObject* args[] = {workspace.get()};
-        Ref dict = call_method_cached(str(s_to_dict), args, 1, handler_state().to_dict_method);
+        Ref dict = call_method_cached(str(s_to_dict), args, 1, to_dict_method);
         if (!dict || list_append(workspaces.get(), std::move(dict)) < 0) return Ref();
     }
     return workspaces;
@@ -62,10 +66,10 @@ Ref get_body(PyObject*, PyObject* self) {
     if (!joined) return answer_from_clauses(PyThreadState_Get(), self, fetch_clauses);
 
     Ref workspaces = workspace_dicts(joined.get());
-    if (!workspaces) return get_signature.fail(handler_line("get.workspaces"));
-    Ref status = http_status(s_OK, place_get_status_ok);
+    if (!workspaces) return method.fail(method.line("workspaces"));
+    Ref status = read_at<method, place_get_status_ok>();
     if (!status || make_result_answer(self, status.get(), workspaces.get()) < 0) {
-        return get_signature.fail(handler_line("get.answer"));
+        return method.fail(method.line("answer"));
     }
     return Ref::borrow(Py_None);
 }

@@ -1,7 +1,6 @@
 #include "handler/handler_state.h"
 
-#include <initializer_list>
-
+#include "handler/method_table.h"
 #include "runtime/runtime_state.h"
 #include "string_table_data.h"
 
@@ -9,9 +8,7 @@ namespace wsh {
 
 constinit NeverDestroyed<HandlerState> handler_state_storage;
 
-namespace {
-
-Ref names_tuple(std::initializer_list<StringId> names) {
+Ref names_tuple(std::span<const StringId> names) {
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
     if (!tuple) return tuple;
     Py_ssize_t i = 0;
@@ -19,27 +16,21 @@ Ref names_tuple(std::initializer_list<StringId> names) {
     return tuple;
 }
 
+namespace {
+
+constexpr StringId status_code_result[] = {s_status_code, s_result};
+constexpr StringId error_str[] = {s_error_str};
+
 }  // namespace
 
 int init_handler_state() {
     HandlerState& st = handler_state();
-    struct Entry {
-        Ref HandlerState::*field;
-        std::initializer_list<StringId> names;
-    };
-    const Entry entries[] = {
-        {&HandlerState::keywords_name_value, {s_name, s_value}},
-        {&HandlerState::keywords_status_code, {s_status_code}},
-        {&HandlerState::keywords_status_code_result, {s_status_code, s_result}},
-        {&HandlerState::keywords_workspace_id, {s_workspace_id}},
-        {&HandlerState::keywords_error_str, {s_error_str}},
-    };
-    for (const Entry& entry : entries) {
-        Ref tuple = names_tuple(entry.names);
-        if (!tuple) return -1;
-        st.*entry.field = std::move(tuple);
-    }
-    return 0;
+    st.keywords_status_code_result = names_tuple(status_code_result);
+    if (!st.keywords_status_code_result) return -1;
+    st.keywords_error_str = names_tuple(error_str);
+    if (!st.keywords_error_str) return -1;
+    return HandlerMethods::each(
+        []<const HandlerMethod& method>() { return init_method_keywords<method>(); });
 }
 
 }  // namespace wsh

@@ -1,36 +1,27 @@
-// What the handler's methods keep for the process: the keyword-name tuples
-// of their keyword calls and the caches of their global reads. Filled once
-// after the constant table exists; never released (see never_destroyed.h).
+// What the handler keeps for the process beside its methods' own places and
+// keyword names (method_record.h): the keyword-name tuples of the calls the
+// methods share. Filled once after the constant table exists; never
+// released (see never_destroyed.h).
 #pragma once
 
-#include "handler/reading_places.h"
-#include "runtime/call.h"
-#include "runtime/lookup.h"
 #include "runtime/never_destroyed.h"
 #include "runtime/ref.h"
 
 namespace wsh {
 
 struct HandlerState {
-    // Keyword names of the bodies' keyword calls, e.g. set_header(name=, value=).
-    Ref keywords_name_value;
-    Ref keywords_status_code;
+    // The result answer's _finish_with_result(status_code=, result=).
     Ref keywords_status_code_result;
-    Ref keywords_workspace_id;
+    // The except clauses' parse_zorvik_exception(error_str=).
     Ref keywords_error_str;
-    ReadingPlace places[handler_place_count];
-    // The look-up of workspace.to_dict, repeated for every workspace.
-    MethodLookupCache to_dict_method;
 };
 
 extern constinit NeverDestroyed<HandlerState> handler_state_storage;
 
 inline HandlerState& handler_state() noexcept { return handler_state_storage.get(); }
 
-// The cache of the global read at `place`.
-inline ReadingPlace& reading_place(HandlerReadingPlace where) noexcept { return handler_state().places[where]; }
-
-// Builds the keyword-name tuples: 0, or -1 with an exception set.
+// Builds the keyword-name tuples, the shared ones and every method's: 0, or
+// -1 with an exception set.
 int init_handler_state();
 
 }  // namespace wsh

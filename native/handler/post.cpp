@@ -1,9 +1,7 @@
 // POST: makes the workspace named by the body's "workspace_id" the joined one.
 #include "handler/except_clauses.h"
-#include "handler/handler_state.h"
-#include "handler/method_bodies.h"
+#include "handler/post_method.h"
 #include "handler/result_answer.h"
-#include "handler/signatures.h"
 #include "runtime/call.h"
 #include "runtime/compat.h"
 #include "runtime/exception_matching.h"
@@ -15,14 +13,18 @@ namespace wsh {
 
 namespace {
 
+constexpr const HandlerMethod& method = post_method;
+
 constexpr ExceptClauses set_joined_clauses = {
-    post_signature,
-    {handler_line("post.set_joined"), handler_line("post.connection_clause"),
-     handler_line("post.connection_answer"), handler_line("post.request_clause"),
-     handler_line("post.parse"), handler_line("post.request_answer"),
-     handler_line("post.exception_clause"), handler_line("post.exception_answer")},
-    {place_post_requests_connection, place_post_requests_request, place_post_status_bad_gateway,
-     place_post_parse, place_post_status_internal_error},
+    method,
+    {method.line("set_joined"), method.line("connection_clause"),
+     method.line("connection_answer"), method.line("request_clause"), method.line("parse"),
+     method.line("request_answer"), method.line("exception_clause"),
+     method.line("exception_answer")},
+    {place_of<method, 2>(place_post_requests_connection),
+     place_of<method, 2>(place_post_requests_request),
+     place_of<method, 1>(place_post_status_bad_gateway), place_of<method, 0>(place_post_parse),
+     place_of<method, 1>(place_post_status_internal_error)},
 };
 
 // self.get_json_body(): exactly a dict or None.
@@ -74,27 +76,27 @@ Ref missing_field_text(PyObject* exp) {
 }
 
 Ref answer_missing_field(PyObject* self, PyObject* exp) {
-    Ref status = http_status(s_BAD_REQUEST, place_post_status_bad_request);
-    if (!status) return post_signature.fail(handler_line("post.missing_status"));
+    Ref status = read_at<method, place_post_status_bad_request>();
+    if (!status) return method.fail(method.line("missing_status"));
     Ref body = Ref::steal(PyDict_New());
-    if (!body) return post_signature.fail(handler_line("post.missing_body"));
+    if (!body) return method.fail(method.line("missing_body"));
     Ref text = missing_field_text(exp);
     if (!text || PyDict_SetItem(body.get(), str(s_message), text.get()) < 0) {
-        return post_signature.fail(handler_line("post.missing_body"));
+        return method.fail(method.line("missing_body"));
     }
     if (make_result_answer(self, status.get(), body.get()) < 0) {
-        return post_signature.fail(handler_line("post.missing_answer"));
+        return method.fail(method.line("missing_answer"));
     }
     return Ref::borrow(Py_None);
 }
 
 int set_joined(PyObject* workspace_id) {
-    Ref set_joined = read_global(s_set_joined_workspace, reading_place(place_post_set_joined));
+    Ref set_joined = read_at<method, place_post_set_joined>();
     if (!set_joined) return -1;
     PyObject* args[] = {nullptr, workspace_id};
     Ref done = Ref::steal(compat::vectorcall(set_joined.get(), args + 1,
                                              compat::vectorcall_offset_flag,
-                                             handler_state().keywords_workspace_id.get()));
+                                             keyword_names<method>(post_call_set_joined)));
     return done ? 0 : -1;
 }
 
@@ -102,16 +104,16 @@ int set_joined(PyObject* workspace_id) {
 
 Ref post_body(PyObject*, PyObject* self) {
     Ref data = read_body(self);
-    if (!data) return post_signature.fail(handler_line("post.body"));
+    if (!data) return method.fail(method.line("body"));
     Ref workspace_id = read_workspace_id(data.get());
     if (!workspace_id) {
         PyThreadState* thread = PyThreadState_Get();
         const bool missing = exception_matches(thread, PyExc_KeyError);
         // The entry goes with the exception, caught below or not.
-        post_signature.fail(handler_line("post.workspace_id"));
+        method.fail(method.line("workspace_id"));
         if (!missing) return Ref();
         ExceptBlock block(thread);
-        if (block.enter() < 0) return post_signature.fail(handler_line("post.key_error_clause"));
+        if (block.enter() < 0) return method.fail(method.line("key_error_clause"));
         return answer_missing_field(self, block.caught());
     }
 
@@ -119,11 +121,11 @@ Ref post_body(PyObject*, PyObject* self) {
         return answer_from_clauses(PyThreadState_Get(), self, set_joined_clauses);
     }
 
-    Ref status = http_status(s_OK, place_post_status_ok);
-    if (!status) return post_signature.fail(handler_line("post.answer"));
+    Ref status = read_at<method, place_post_status_ok>();
+    if (!status) return method.fail(method.line("answer"));
     Ref body = one_key_dict(s_success, Py_True);
     if (!body || make_result_answer(self, status.get(), body.get()) < 0) {
-        return post_signature.fail(handler_line("post.answer"));
+        return method.fail(method.line("answer"));
     }
     return Ref::borrow(Py_None);
 }

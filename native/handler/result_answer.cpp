@@ -2,7 +2,6 @@
 
 #include "handler/handler_state.h"
 #include "runtime/call.h"
-#include "runtime/lookup.h"
 #include "string_table_data.h"
 
 namespace wsh {
@@ -13,10 +12,6 @@ int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result) 
     Ref answered = call_method_keywords(
         str(s_finish_with_result), args, handler_state().keywords_status_code_result.get());
     return answered ? 0 : -1;
-}
-
-Ref http_status(StringId member, HandlerReadingPlace where) {
-    return read_dotted(reading_place(where), s_HTTPStatus, member);
 }
 
 Ref one_key_dict(StringId key, PyObject* value) {

@@ -4,7 +4,6 @@
 
 #include <Python.h>
 
-#include "handler/reading_places.h"
 #include "runtime/ref.h"
 #include "runtime/runtime_state.h"
 
@@ -13,9 +12,6 @@ namespace wsh {
 // The result answer: self._finish_with_result(status_code=..., result=...),
 // its return value dropped. 0, or -1 with an exception set.
 int make_result_answer(PyObject* self, PyObject* status_code, PyObject* result);
-
-// The member `member` of the module global HTTPStatus, read at `where`.
-Ref http_status(StringId member, HandlerReadingPlace where);
 
 // A new dictionary with the one entry key -> value: the answer's body.
 Ref one_key_dict(StringId key, PyObject* value);

@@ -1,7 +1,5 @@
 // The result writer: headers, status and body of one JSON answer.
-#include "handler/handler_state.h"
-#include "handler/method_bodies.h"
-#include "handler/signatures.h"
+#include "handler/writer_method.h"
 #include "runtime/call.h"
 #include "runtime/lookup.h"
 #include "runtime/text.h"
@@ -11,10 +9,12 @@ namespace wsh {
 
 namespace {
 
-// json.dumps(result), with `json` read at `where`. Inlined at both uses, so
-// the place is a constant there.
-[[gnu::always_inline]] inline Ref dumps(PyObject* result, HandlerReadingPlace where) {
-    Ref dumps = read_dotted(reading_place(where), s_json, s_dumps);
+constexpr const HandlerMethod& method = writer_method;
+
+// json.dumps(result), read at `where`.
+template <int where>
+[[gnu::always_inline]] inline Ref dumps(PyObject* result) {
+    Ref dumps = read_at<method, where>();
     if (!dumps) return dumps;
     PyObject* args[] = {result};
     return call_fast_dict(dumps.get(), args, 1, nullptr);
@@ -22,15 +22,15 @@ namespace {
 
 int set_header(PyObject* self, StringId name, PyObject* value) {
     PyObject* args[] = {self, str(name), value};
-    Ref done =
-        call_method_keywords(str(s_set_header), args, handler_state().keywords_name_value.get());
+    Ref done = call_method_keywords(str(s_set_header), args,
+                                    keyword_names<method>(writer_call_set_header));
     return done ? 0 : -1;
 }
 
 // The serialisation is ASCII-only, so its length in characters is the body's
 // length in bytes.
 Ref content_length(PyObject* result) {
-    Ref text = dumps(result, place_writer_json_length);
+    Ref text = dumps<place_writer_json_length>(result);
     if (!text) return text;
     const Py_ssize_t length = PyObject_Length(text.get());
     if (length < 0) return Ref();
@@ -48,13 +48,13 @@ int set_status(PyObject* self, PyObject* status_code) {
         status = converted.get();
     }
     PyObject* args[] = {self, status};
-    Ref done =
-        call_method_keywords(str(s_set_status), args, handler_state().keywords_status_code.get());
+    Ref done = call_method_keywords(str(s_set_status), args,
+                                    keyword_names<method>(writer_call_set_status));
     return done ? 0 : -1;
 }
 
 int finish(PyObject* self, PyObject* result) {
-    Ref text = dumps(result, place_writer_json_body);
+    Ref text = dumps<place_writer_json_body>(result);
     if (!text) return -1;
     PyObject* args[] = {self, text.get()};
     Ref done = call_method_by_name(str(s_finish), args, 2);
@@ -63,20 +63,18 @@ int finish(PyObject* self, PyObject* result) {
 
 }  // namespace
 
-Ref finish_with_result_body(PyObject*, PyObject* self, PyObject* status_code,
-                            PyObject* result) {
-    const MethodSignature& method = finish_with_result_signature;
+Ref writer_body(PyObject*, PyObject* self, PyObject* status_code, PyObject* result) {
     if (set_header(self, s_Content_Type, str(s_application_json)) < 0) {
-        return method.fail(handler_line("_finish_with_result.content_type"));
+        return method.fail(method.line("content_type"));
     }
     Ref length = content_length(result);
     if (!length || set_header(self, s_Content_Length, length.get()) < 0) {
-        return method.fail(handler_line("_finish_with_result.content_length"));
+        return method.fail(method.line("content_length"));
     }
     if (set_status(self, status_code) < 0) {
-        return method.fail(handler_line("_finish_with_result.status"));
+        return method.fail(method.line("status"));
     }
-    if (finish(self, result) < 0) return method.fail(handler_line("_finish_with_result.finish"));
+    if (finish(self, result) < 0) return method.fail(method.line("finish"));
     return Ref::borrow(Py_None);
 }
 

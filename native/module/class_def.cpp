@@ -1,7 +1,6 @@
 #include "module/class_def.h"
 
-#include "handler/methods.h"
-#include "handler/signatures.h"
+#include "handler/method_table.h"
 #include "module/source_lines.h"
 #include "runtime/call.h"
 #include "runtime/exception_matching.h"
@@ -13,57 +12,25 @@ namespace wsh {
 
 namespace {
 
-struct Annotation {
-    StringId name;
-    StringId text;
-};
-
-struct MethodDefinition {
-    const MethodSignature& signature;  // the line of its `def`
-    StringId name;
-    PyMethodDef* method;
-    const vectorcallfunc& entry;  // its function object's fast-call entry
-    StringId qualname;
-    Ref ModuleState::*code;
-    const Annotation* annotations;
-    int annotation_count;
-    // Decorated by tornado.web.authenticated, with `tornado` read at `tornado_place`.
-    bool decorated;
-    ClassReadingPlace tornado_place;
-};
-
-constexpr Annotation finish_annotations[] = {
-    {s_status_code, s_ann_status_code}, {s_result, s_ann_result}, {s_return_, s_None}};
-constexpr Annotation returns_none[] = {{s_return_, s_None}};
-
-const MethodDefinition method_definitions[] = {
-    {finish_with_result_signature, s_finish_with_result, &finish_with_result_method,
-     finish_with_result_fast_entry, s_qual_finish_with_result,
-     &ModuleState::code_finish_with_result, finish_annotations, 3, false, class_place_count},
-    {get_signature, s_get, &get_method, get_fast_entry, s_qual_get, &ModuleState::code_get,
-     returns_none, 1, true, place_class_tornado_get},
-    {post_signature, s_post, &post_method, post_fast_entry, s_qual_post, &ModuleState::code_post,
-     returns_none, 1, true, place_class_tornado_post},
-};
-
-Ref annotations_dict(const MethodDefinition& m) {
+Ref annotations_dict(const HandlerMethod& method) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return dict;
-    for (int i = 0; i < m.annotation_count; ++i) {
-        if (PyDict_SetItem(dict.get(), str(m.annotations[i].name), str(m.annotations[i].text)) < 0) {
+    for (const Annotation& annotation : method.annotations) {
+        if (PyDict_SetItem(dict.get(), str(annotation.name), str(annotation.text)) < 0) {
             return Ref();
         }
     }
     return dict;
 }
 
-Ref make_function(ModuleState& st, const MethodDefinition& m) {
-    Ref annotations = annotations_dict(m);
+// The function object of the method table's `m`th method.
+Ref make_function(ModuleState& st, std::size_t m) {
+    const HandlerMethod& method = handler_method(m);
+    Ref annotations = annotations_dict(method);
     if (!annotations) return annotations;
-    Ref function = create_function(m.method, 0, str(m.qualname), nullptr,
-                                              str(s_module_name),
-                                              runtime_state().module_dict.get(),
-                                              (st.*m.code).get(), m.entry);
+    Ref function = create_function(&handler_method_definitions[m], 0, str(method.qualname),
+                                   nullptr, str(s_module_name), runtime_state().module_dict.get(),
+                                   st.method_code[m].get(), method.fast_entry);
     if (!function) return function;
     reinterpret_cast<BindingFunction*>(function.get())->annotations = annotations.release();
     return function;
@@ -71,9 +38,9 @@ Ref make_function(ModuleState& st, const MethodDefinition& m) {
 
 // The method's value in the class namespace: the function object, or what
 // tornado.web.authenticated returns for it.
-Ref method_value(ModuleState& st, const MethodDefinition& m) {
-    if (!m.decorated) return make_function(st, m);
-    Ref tornado = read_global(s_tornado, st.places[m.tornado_place]);
+Ref method_value(ModuleState& st, std::size_t m) {
+    if (!handler_method(m).decorated) return make_function(st, m);
+    Ref tornado = read_global(s_tornado, st.decorator_places[m]);
     if (!tornado) return tornado;
     Ref web = Ref::steal(PyObject_GetAttr(tornado.get(), str(s_web)));
     if (!web) return web;
@@ -181,7 +148,7 @@ int define_handler_class(ModuleState& st, int* failed_line) {
     constexpr int class_line = module_line("class");
     *failed_line = class_line;
     PyObject* class_name = str(s_ZRVZorvikWorkspaceHandler);
-    Ref api_handler = read_global(s_APIHandler, st.places[place_class_APIHandler]);
+    Ref api_handler = read_global(s_APIHandler, st.base_place);
     if (!api_handler) return -1;
     Ref declared = Ref::steal(PyTuple_Pack(1, api_handler.get()));
     if (!declared) return -1;
@@ -199,10 +166,11 @@ int define_handler_class(ModuleState& st, int* failed_line) {
     }
     declared.reset();
 
-    for (const MethodDefinition& m : method_definitions) {
-        *failed_line = m.signature.def_line;
+    for (std::size_t m = 0; m < handler_method_count; ++m) {
+        const HandlerMethod& method = handler_method(m);
+        *failed_line = method.signature.def_line;
         Ref value = method_value(st, m);
-        if (!value || namespace_store(ns.get(), str(m.name), value.get()) < 0) return -1;
+        if (!value || namespace_store(ns.get(), str(method.name), value.get()) < 0) return -1;
     }
 
     *failed_line = class_line;

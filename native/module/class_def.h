@@ -1,5 +1,5 @@
 // The class statement of the module body: PEP 560 base substitution,
-// metaclass selection, the namespace, the three methods and the class.
+// metaclass selection, the namespace, the handler's methods and the class.
 #pragma once
 
 #include <Python.h>

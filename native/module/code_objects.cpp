@@ -1,9 +1,8 @@
 #include "module/code_objects.h"
 
 #include <algorithm>
-#include <iterator>
 
-#include "handler/source_lines.h"
+#include "handler/method_table.h"
 #include "runtime/compat.h"
 #include "runtime/runtime_state.h"
 #include "string_table_data.h"
@@ -14,34 +13,19 @@ namespace {
 
 constexpr int co_flags_new_function = CO_OPTIMIZED | CO_NEWLOCALS;
 
-struct MethodCode {
-    CodeShape shape;
-    StringId name;
-    std::span<const StringId> locals;  // the parameters first
-    Ref ModuleState::*field;
-};
-
-constexpr StringId locals_finish_with_result[] = {s_self, s_status_code, s_result};
-constexpr StringId locals_get[] = {s_self,        s_joined_workspaces, s_exp,
-                                   s_status_code, s_message,           s_e,
-                                   s_workspaces,  s_workspace};
-constexpr StringId locals_post[] = {s_self,        s_data,    s_workspace_id, s_exp,
-                                    s_status_code, s_message, s_e};
-
 // A method of positional-or-keyword parameters only, starting at its `def`.
-constexpr CodeShape method_shape(int argcount, int def_line) {
-    return {argcount, 0, 0, co_flags_new_function, def_line};
+constexpr CodeShape method_shape(const HandlerMethod& method) {
+    return {static_cast<int>(method.signature.parameters.size()), 0, 0, co_flags_new_function,
+            method.signature.def_line};
 }
 
-constexpr MethodCode method_codes[] = {
-    {method_shape(3, handler_line("_finish_with_result")), s_finish_with_result,
-     locals_finish_with_result, &ModuleState::code_finish_with_result},
-    {method_shape(1, handler_line("get")), s_get, locals_get, &ModuleState::code_get},
-    {method_shape(1, handler_line("post")), s_post, locals_post, &ModuleState::code_post},
-};
-
-constexpr std::size_t max_locals =
-    std::max({std::size(locals_finish_with_result), std::size(locals_get), std::size(locals_post)});
+constexpr std::size_t max_locals = [] {
+    std::size_t most = 0;
+    for (const HandlerMethod* method : HandlerMethods::records) {
+        most = std::max(most, method->locals.size());
+    }
+    return most;
+}();
 
 }  // namespace
 
@@ -68,13 +52,14 @@ Ref make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
 int make_code_objects(ModuleState& st) {
     Ref dedup = Ref::steal(PyDict_New());
     if (!dedup) return -1;
-    for (const MethodCode& method : method_codes) {
+    for (std::size_t m = 0; m < handler_method_count; ++m) {
+        const HandlerMethod& method = handler_method(m);
         PyObject* locals[max_locals];
         for (std::size_t i = 0; i < method.locals.size(); ++i) locals[i] = str(method.locals[i]);
-        Ref code = make_code_object(method.shape, std::span(locals, method.locals.size()),
+        Ref code = make_code_object(method_shape(method), std::span(locals, method.locals.size()),
                                     str(s_source_file), str(method.name), dedup.get());
         if (!code) return -1;
-        st.*method.field = std::move(code);
+        st.method_code[m] = std::move(code);
     }
     return 0;
 }

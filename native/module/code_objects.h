@@ -24,7 +24,7 @@ struct CodeShape {
 Ref make_code_object(const CodeShape& shape, std::span<PyObject* const> locals,
                      PyObject* file_name, PyObject* name, PyObject* dedup);
 
-// Makes the three method code objects into `st`: 0, or -1 with an exception.
+// Makes the handler methods' code objects into `st`: 0, or -1 with an exception.
 int make_code_objects(ModuleState& st);
 
 }  // namespace wsh

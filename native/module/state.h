@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "handler/method_table.h"
 #include "runtime/lookup.h"
 #include "runtime/never_destroyed.h"
 #include "runtime/ref.h"
@@ -17,23 +18,18 @@
 
 namespace wsh {
 
-// The places of the class statement that read a module global.
-enum ClassReadingPlace : int {
-    place_class_APIHandler,
-    place_class_tornado_get,
-    place_class_tornado_post,
-    class_place_count
-};
 
 struct ModuleState {
     Ref runtime_module;
     // The constant table: every name, key and text the module uses (the
     // runtime reads it through its own state).
     Ref strings[string_count];
-    Ref code_finish_with_result;
-    Ref code_get;
-    Ref code_post;
-    ReadingPlace places[class_place_count];
+    // The handler methods' code objects, in the method table's order.
+    Ref method_code[handler_method_count];
+    // The class statement's reading places: `APIHandler`, and `tornado` for
+    // each decorated method (in the method table's order).
+    ReadingPlace base_place;
+    ReadingPlace decorator_places[handler_method_count];
 };
 
 struct LoadingStatics {

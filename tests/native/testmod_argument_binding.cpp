@@ -1,6 +1,6 @@
 // The method wrappers with the handler's real parameter tables around
 // stand-in bodies that hand back what they were given.
-#include "handler/signatures.h"
+#include "handler/method_table.h"
 #include "runtime/argument_binding.h"
 #include "tests/native/testmod.h"
 
@@ -27,7 +27,7 @@ PyObject* t_standin_body_calls(PyObject*, PyObject*) { return PyLong_FromSsize_t
 
 PyMethodDef argparse_methods[] = {
     {"bind_finish_with_result",
-     stored_entry_point(method_wrapper<finish_with_result_signature, standin_finish_with_result_body>),
+     stored_entry_point(method_wrapper<writer_signature, standin_finish_with_result_body>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"bind_get", stored_entry_point(method_wrapper<get_signature, standin_self_body>),
      METH_FASTCALL | METH_KEYWORDS, nullptr},

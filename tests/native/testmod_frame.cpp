@@ -2,9 +2,10 @@
 // check and traceback entries.
 #include <string>
 
-#include "handler/source_lines.h"
+#include "handler/method_table.h"
 #include "module/source_lines.h"
 #include "module/state.h"
+#include "runtime/list.h"
 #include "module/version.h"
 #include "runtime/runtime_state.h"
 #include "runtime/traceback.h"
@@ -35,8 +36,12 @@ PyObject* string_stream_info(PyObject*, PyObject*) {
 
 PyObject* code_objects(PyObject*, PyObject*) {
     ModuleState& st = module_state();
-    return PyTuple_Pack(3, st.code_finish_with_result.get(), st.code_get.get(),
-                        st.code_post.get());
+    PyObject* codes = PyTuple_New(handler_method_count);
+    if (codes == nullptr) return nullptr;
+    for (std::size_t m = 0; m < handler_method_count; ++m) {
+        PyTuple_SET_ITEM(codes, static_cast<Py_ssize_t>(m), st.method_code[m].new_reference());
+    }
+    return codes;
 }
 
 // The interpreter's own empty code object (first line 1).
@@ -100,27 +105,50 @@ PyObject* traceback_cache_position_of(PyObject*, PyObject* arg) {
 
 }  // namespace
 
-// source_lines() -> {name: line}: the module's and the handler's tables of
-// the lines their traceback entries show.
+// source_lines() -> {name: line}: the module's table and the methods'
+// records of the lines their traceback entries show. A method's lines are
+// named "<method>.<line>", its `def` by the method's name alone.
 PyObject* source_lines(PyObject*, PyObject*) {
     Ref lines = Ref::steal(PyDict_New());
     if (!lines) return nullptr;
-    auto add = [&](const SourceLine& entry) {
-        Ref line = Ref::steal(PyLong_FromLong(entry.line));
-        return line && PyDict_SetItemString(lines.get(), std::string(entry.name).c_str(),
-                                            line.get()) == 0;
+    auto add = [&](const std::string& name, int at) {
+        Ref line = Ref::steal(PyLong_FromLong(at));
+        return line && PyDict_SetItemString(lines.get(), name.c_str(), line.get()) == 0;
     };
     for (const SourceLine& entry : module_source_lines) {
-        if (!add(entry)) return nullptr;
+        if (!add(std::string(entry.name), entry.line)) return nullptr;
     }
-    for (const SourceLine& entry : handler_source_lines) {
-        if (!add(entry)) return nullptr;
+    for (const HandlerMethod* method : HandlerMethods::records) {
+        const std::string name = method->signature.plain_name;
+        if (!add(name, method->signature.def_line)) return nullptr;
+        for (const SourceLine& entry : method->lines) {
+            if (!add(name + "." + std::string(entry.name), entry.line)) return nullptr;
+        }
     }
     return lines.release();
 }
 
+// method_reads() -> [[(global, attribute, ...), ...], ...]: what each
+// reading place of each method's record reads, in the method table's and
+// the enumerators' order.
+PyObject* method_reads(PyObject*, PyObject*) {
+    Ref methods = list_with_room(handler_method_count);
+    if (!methods) return nullptr;
+    for (const HandlerMethod* method : HandlerMethods::records) {
+        Ref reads = list_with_room(static_cast<Py_ssize_t>(method->reads.size()));
+        if (!reads) return nullptr;
+        for (const GlobalRead& read : method->reads) {
+            Ref names = names_tuple(std::span(read.names.data(), read.links + 1));
+            if (!names || list_append(reads.get(), std::move(names)) < 0) return nullptr;
+        }
+        if (list_append(methods.get(), std::move(reads)) < 0) return nullptr;
+    }
+    return methods.release();
+}
+
 PyMethodDef frame_methods[] = {
     {"source_lines", source_lines, METH_NOARGS, nullptr},
+    {"method_reads", method_reads, METH_NOARGS, nullptr},
     {"strings", strings, METH_NOARGS, nullptr},
     {"string_stream_info", string_stream_info, METH_NOARGS, nullptr},
     {"code_objects", code_objects, METH_NOARGS, nullptr},
