@@ -35,7 +35,7 @@ class Service:
 
     def set_joined_workspace(self, workspace_id: Optional[int]) -> None:
         self._run("join", self.store.set_joined_workspace, _client.set_joined_workspace,
-                  workspace_id, ordered_by=self.store.changing, then=self.store.sync)
+                  workspace_id, ordered_by=self.store.changing)
 
     async def stop(self) -> None:
         """Answers the requests that wait for a worker with 503 (their calls
@@ -87,8 +87,7 @@ class Service:
                         proxy.address, proxy.setting)
 
     def _run(self, operation: str, on_store: Callable[..., _T], on_platform: Callable[..., _T],
-             *args: Any, ordered_by: Optional[_store.WriteLock] = None,
-             then: Optional[Callable[[Any], None]] = None) -> _T:
+             *args: Any, ordered_by: Optional[_store.WriteLock] = None) -> _T:
         platform = self._checked(self.targets.place)  # reads no file
         try:
             if platform is None:
@@ -96,7 +95,7 @@ class Service:
                 deadline = Deadline(self.settings.deadline,
                                     least=0.0 if ordered_by is None else LEAST_WRITE)
                 return self.workers.run(on_store, deadline, *args, ordered_by=ordered_by,
-                                        deadline=deadline, then=then)
+                                        deadline=deadline)
             deadline = Deadline(self.settings.deadline, least=LEAST_CALL)
             return self.workers.run(self._call_platform, on_platform, deadline, *args,
                                     deadline=deadline)

@@ -106,11 +106,8 @@ class Store:
         return [WorkspaceInfo(w["id"], w["name"], w["id"] == data["current"])
                 for w in data["workspaces"]]
 
-    def set_joined_workspace(self, deadline: Deadline,
-                             workspace_id: Optional[int]) -> Optional[str]:
-        """Gives the directory whose sync, which makes the change last, is
-        left to `sync` once the change is answered (None: nothing changed).
-        Raises Late (the file unchanged) and, once stopped, Stopping."""
+    def set_joined_workspace(self, deadline: Deadline, workspace_id: Optional[int]) -> None:
+        """Raises Late (the file unchanged) and, once stopped, Stopping."""
         if workspace_id is not None:
             # Exactly an int goes into the file (True would be written as true).
             workspace_id = int(operator.index(workspace_id))
@@ -133,20 +130,20 @@ class Store:
                     return None
                 data["current"] = workspace_id
                 try:
-                    return self._write(self.path(), data, deadline)
+                    directory = self._write(self.path(), data, deadline)
                 except Late:
                     operation.outcome = "timeout"
                     raise
+                # Answered once it lasts: a crash of the machine after a 200
+                # must not undo the change.
+                self.sync(directory)
         finally:
             self.changing.release()
 
-    def sync(self, directory: Optional[str]) -> None:
+    def sync(self, directory: str) -> None:
         """Makes the replacement of the file in `directory` last (a sync of
-        the directory), once its change is answered: the change is there
-        for every reader from the rename on, and a disk slow to sync holds
-        no answer past its deadline. A failure is logged."""
-        if directory is None:
-            return
+        the directory). A failure is logged, not raised: the change is there
+        for every reader from the rename on."""
         try:
             _sync_directory(directory)
         except OSError as e:

@@ -17,8 +17,7 @@ lacks:
 - Calls made under one lock (`ordered_by`) run on one writer thread of
   their own, so that they never hold the pool's workers while they wait for
   one another, and are answered in the order they ran: the outcome is
-  handed to the loop before the lock is let go (what the call leaves to do
-  after its answer, `then`, is done before too). The lock is waited for
+  handed to the loop before the lock is let go. The lock is waited for
   until the deadline at most, and a call whose request has gone (its client
   left, or it was answered late) meanwhile is not made.
 - A call alone is first waited for on the loop's thread, briefly (QUICK).
@@ -28,8 +27,9 @@ lacks:
   made) and lets the workers end; a call a worker has ends as it would
   have, and is answered with its own outcome.
 
-A finished call leaves nothing behind: the worker drops its work item, the call drops what it ran and what it gave, and its timer runs
-in an empty context, so an idle worker keeps no answer alive.
+A finished call leaves nothing behind: the worker drops its work item,
+the call drops what it ran and what it gave, and its timer runs in an
+empty context, so an idle worker keeps no answer alive.
 """
 import asyncio
 import collections
@@ -98,27 +98,22 @@ class Workers:
         self.stopped = False
 
     def run(self, fn: Callable[..., _T], *args: Any, deadline: Optional[Deadline] = None,
-            ordered_by: Optional["_Lock"] = None,
-            then: Optional[Callable[[_T], None]] = None) -> _T:
+            ordered_by: Optional["_Lock"] = None) -> _T:
         """`fn(*args)`, in a worker when inside a cooperative request, else
         inline; in a worker, under `ordered_by` (a lock that `fn` may take
-        again) until its outcome is on its way to the loop, and then
-        `then(result)` after a success, still under the lock. Raises Busy,
+        again) until its outcome is on its way to the loop. Raises Busy,
         Late (only with a deadline) and Stopping."""
         if self.stopped:
             raise Stopping
         if not cooperative.inside():
-            result = fn(*args)
-            if then is not None:
-                then(result)
-            return result
+            return fn(*args)
         ordered = ordered_by is not None
         pool = self._pools.get(ordered)
         if pool is None:
             pool = self._pools[ordered] = (_Pool(1, self.max_waiting, _Writer()) if ordered
                                            else _Pool(self.workers, self.max_waiting,
                                                       _Executor(self.workers)))
-        call = pool.call(fn, args, deadline, ordered_by, then)
+        call = pool.call(fn, args, deadline, ordered_by)
         if call.quick is not None and call.ended_quickly():
             return call.outcome()
         return cooperative.wait(call.future)
@@ -227,9 +222,9 @@ class _Pool:
         return self._busy
 
     def call(self, fn: Callable[..., Any], args: Tuple[Any, ...], deadline: Optional[Deadline],
-             ordered_by: Optional["_Lock"], then: Optional[Callable[[Any], None]]) -> "_Call":
+             ordered_by: Optional["_Lock"]) -> "_Call":
         # Alone, it cannot be answered out of order with another.
-        call = _Call(self, fn, args, deadline, ordered_by, then, quick=not self.pending)
+        call = _Call(self, fn, args, deadline, ordered_by, quick=not self.pending)
         with self._lock:
             free = self._busy < self.workers
             if not free and len(self._waiting) >= self.max_waiting:
@@ -283,7 +278,7 @@ class _Call:
 
     def __init__(self, pool: _Pool, fn: Callable[..., Any], args: Tuple[Any, ...],
                  deadline: Optional[Deadline], ordered_by: Optional["_Lock"],
-                 then: Optional[Callable[[Any], None]], quick: bool) -> None:
+                 quick: bool) -> None:
         # Held until the worker has the outcome, while the loop's thread
         # waits on it (`ended_quickly`); None once that wait is over.
         self.quick: Optional[threading.Lock] = None
@@ -297,7 +292,6 @@ class _Call:
         # that reaches the call only then does not make it.
         self.abandoned = False
         self._pool, self._fn, self._args, self._order = pool, fn, args, ordered_by
-        self._then = then
         self._loop = asyncio.get_running_loop()
         self.future: "asyncio.Future[Any]" = self._loop.create_future()
         # An empty context: a cancelled timer stays in the loop's heap until
@@ -311,7 +305,6 @@ class _Call:
         the call to make next."""
         self.started = True
         fn, args, self._fn, self._args = self._fn, self._args, None, ()
-        then, self._then = self._then, None
         order, deadline = self._order, self.deadline
         held = False
         if order is None:
@@ -328,8 +321,6 @@ class _Call:
         try:
             following = take_next()
             self._hand_back(result, error)
-            if then is not None and error is None:
-                then(result)
         finally:
             if held:
                 order.release()  # type: ignore[union-attr]
@@ -395,7 +386,7 @@ class _Call:
     def discard(self) -> None:
         """A call refused before it was given to the pool: nothing of it stays."""
         self.future.remove_done_callback(self._done)
-        self._fn, self._args, self._then = None, (), None
+        self._fn, self._args = None, ()
         if self._timer is not None:
             self._timer.cancel()
             self._timer = None
