@@ -27,8 +27,10 @@ import argparse
 import asyncio
 import collections
 import contextlib
+import datetime
 import http.client
 import os
+import platform
 import re
 import secrets
 import shutil
@@ -43,6 +45,7 @@ from typing import Any, Dict, Iterator, List, Optional, Tuple
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
 from loopback import free_port, jupyter_env, stop_process  # noqa: E402  (after its directory)
+from machine import machine  # noqa: E402  (beside this file)
 
 STANDIN = os.path.join(HERE, "standin_platform.py")
 COUNTED_SERVER = os.path.join(HERE, "counted_server.py")
@@ -479,7 +482,10 @@ def ms(seconds: float) -> str:
 
 
 def section(counts: Dict[str, Any]) -> List[str]:
-    out = [HEADING, ""]
+    out = [HEADING, "",
+           f"- Machine: {machine()}",
+           f"- Interpreter: CPython {platform.python_version()}",
+           f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC", ""]
     if shutil.which("wrk"):
         e2e = end_to_end(counts)
         out += [f"### Cooperative end to end (embedded store; wrk, 1 thread, 2 connections, "
