@@ -267,6 +267,17 @@ async def status_while(server: Server, method: str, body: str = "") -> Tuple[int
     return status, seconds, latencies
 
 
+def all_at_once(server: Server, n: int) -> Tuple[float, List[Tuple[int, float]]]:
+    """(seconds until the last answer, each one's (status, seconds)) of `n`
+    GETs sent at once, each on a connection of its own."""
+    async def requests():
+        start = time.monotonic()
+        answers = await asyncio.gather(*(one_request(server) for _ in range(n)))
+        return time.monotonic() - start, answers
+
+    return asyncio.run(requests())
+
+
 # -- the measurements -----------------------------------------------------------
 
 def end_to_end(counts: Dict[str, Any]) -> Dict[str, Dict[str, float]]:
@@ -332,13 +343,8 @@ def concurrent(counts: Dict[str, Any]) -> Dict[str, Tuple[float, collections.Cou
             with Server(*variant_options(variant), env={"ZORVIK_URL": url}) as server:
                 assert server.get(ROUTE) == 200  # connections made, workers started
 
-                async def all_at_once():
-                    start = time.monotonic()
-                    answers = await asyncio.gather(*(one_request(server)
-                                                     for _ in range(counts["concurrent"])))
-                    return time.monotonic() - start, collections.Counter(s for s, _ in answers)
-
-                results[variant] = asyncio.run(all_at_once())
+                took, answers = all_at_once(server, counts["concurrent"])
+                results[variant] = took, collections.Counter(s for s, _ in answers)
     return results
 
 
@@ -413,13 +419,7 @@ def burst(counts: Dict[str, Any]) -> Dict[str, Dict[str, Any]]:
                 server.reset_peak()
                 before = server.memory_kb("VmRSS")
 
-                async def all_at_once():
-                    start = time.monotonic()
-                    answers = await asyncio.gather(*(one_request(server)
-                                                     for _ in range(counts["burst"])))
-                    return time.monotonic() - start, answers
-
-                took, answers = asyncio.run(all_at_once())
+                took, answers = all_at_once(server, counts["burst"])
                 results[variant] = {
                     "statuses": collections.Counter(s for s, _ in answers),
                     "max": max(seconds for _, seconds in answers), "all": took,
@@ -443,11 +443,8 @@ def repeated_bursts(counts: Dict[str, Any]) -> List[Tuple[str, collections.Count
 
         row("one GET", collections.Counter([200]))
         for n in range(counts["bursts"]):
-            async def all_at_once():
-                return await asyncio.gather(*(one_request(server)
-                                              for _ in range(counts["burst_size"])))
-
-            row(f"burst {n + 1}", collections.Counter(s for s, _ in asyncio.run(all_at_once())))
+            answers = all_at_once(server, counts["burst_size"])[1]
+            row(f"burst {n + 1}", collections.Counter(s for s, _ in answers))
     return rows
 
 
@@ -458,13 +455,7 @@ def queueing(counts: Dict[str, Any]) -> Dict[str, Any]:
             *variant_options("cooperative"), env={"ZORVIK_URL": url}) as server:
         assert server.get(ROUTE) == 200
 
-        async def all_at_once():
-            start = time.monotonic()
-            answers = await asyncio.gather(*(one_request(server)
-                                             for _ in range(counts["queued"])))
-            return time.monotonic() - start, answers
-
-        took, answers = asyncio.run(all_at_once())
+        took, answers = all_at_once(server, counts["queued"])
         time.sleep(1)
         status, body = server.fetch(ROUTE)
         return {"statuses": collections.Counter(s for s, _ in answers), "all": took,
