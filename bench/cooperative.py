@@ -10,7 +10,13 @@ of its own on 127.0.0.1, run one after the other in one benchmark run:
   preloaded into the server);
 - resident memory per request waiting on a stalled platform;
 - 500 concurrent GETs against a stalled platform: how long each took from
-  the moment it was sent, and the server's peak memory growth.
+  the moment it was sent, and the server's peak memory growth;
+- bursts of 1,000 concurrent GETs against a platform answering in 0.3 s,
+  one after another: the server's live greenlets and resident memory after
+  each (counted_server.py launches that server);
+- 100 GETs at once against a platform answering every call in 0.5 s: the
+  answers, and a lone GET a second later (a healthy platform, so no
+  cool-down may follow).
 
 Prints the tables; a full run also puts them into bench/RESULTS-<version>.md
 in place of those of an earlier run (tools/bench runs it after run.py).
@@ -21,11 +27,14 @@ import argparse
 import asyncio
 import collections
 import contextlib
+import datetime
 import http.client
 import os
+import platform
 import re
 import secrets
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -36,16 +45,20 @@ from typing import Any, Dict, Iterator, List, Optional, Tuple
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, "tools"))
 from loopback import free_port, jupyter_env, stop_process  # noqa: E402  (after its directory)
+from machine import machine  # noqa: E402  (beside this file)
 
 STANDIN = os.path.join(HERE, "standin_platform.py")
+COUNTED_SERVER = os.path.join(HERE, "counted_server.py")
 ROUTE = "/api/zorvik/workspaces"
 VARIANTS = ("cooperative", "inline")
 HEADING = "## Cooperative route against inline"
 
 FULL = dict(e2e_seconds=2, e2e_rounds=7, concurrent=20, delay=0.2, deadline=5.0, fsync=1.0,
-            waiting=200, burst=500)
+            waiting=200, burst=500, bursts=8, burst_size=1000, burst_delay=0.3, queued=100,
+            queue_delay=0.5)
 SMOKE = dict(e2e_seconds=1, e2e_rounds=1, concurrent=4, delay=0.2, deadline=1.0, fsync=0.2,
-             waiting=10, burst=20)
+             waiting=10, burst=20, bursts=2, burst_size=20, burst_delay=0.3, queued=12,
+             queue_delay=0.5)
 
 WRK_SCRIPT = """
 wrk.method = os.getenv("BENCH_METHOD")
@@ -64,16 +77,24 @@ end
 
 
 class Server:
-    """`jupyter server` with the extension, in a process of its own."""
+    """`jupyter server` with the extension, in a process of its own; with
+    `counted`, under the bench's launcher that reports its live greenlets."""
 
-    def __init__(self, *options: str, env: Optional[Dict[str, str]] = None) -> None:
+    def __init__(self, *options: str, env: Optional[Dict[str, str]] = None,
+                 counted: bool = False) -> None:
         self.dir = tempfile.mkdtemp(prefix="wsh-bench-coop-")
         self.port = free_port()
         self.token = secrets.token_hex(16)
         environment = jupyter_env(self.dir)
         environment.pop("ZORVIK_URL", None)
         environment.update(env or {})
-        command = [os.path.join(sys.prefix, "bin", "jupyter-server"), "--no-browser",
+        self.count_file = os.path.join(self.dir, "greenlets")
+        if counted:
+            environment["BENCH_COUNT_FILE"] = self.count_file
+            launcher = [sys.executable, COUNTED_SERVER]
+        else:
+            launcher = [os.path.join(sys.prefix, "bin", "jupyter-server")]
+        command = [*launcher, "--no-browser",
                    "--ip=127.0.0.1", f"--port={self.port}", "--ServerApp.port_retries=0",
                    f"--IdentityProvider.token={self.token}", f"--ServerApp.root_dir={self.dir}",
                    "--ServerApp.log_level=WARN",
@@ -112,14 +133,29 @@ class Server:
             return f.read()
 
     def get(self, path: str) -> int:
+        return self.fetch(path)[0]
+
+    def fetch(self, path: str) -> Tuple[int, bytes]:
+        """(status, body) of a GET."""
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         try:
             connection.request("GET", path, headers={"Authorization": "token " + self.token})
             response = connection.getresponse()
-            response.read()
-            return response.status
+            return response.status, response.read()
         finally:
             connection.close()
+
+    def live_greenlets(self) -> int:
+        """The counted server's live greenlets after a full collection."""
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(self.count_file)
+        os.kill(self.proc.pid, signal.SIGUSR2)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            with contextlib.suppress(FileNotFoundError), open(self.count_file) as f:
+                return int(f.read())
+            time.sleep(0.05)
+        raise RuntimeError("the server did not report its greenlets:\n" + self.read_log())
 
     def memory_kb(self, field: str) -> int:
         with open(f"/proc/{self.proc.pid}/status") as f:
@@ -231,6 +267,17 @@ async def status_while(server: Server, method: str, body: str = "") -> Tuple[int
     return status, seconds, latencies
 
 
+def all_at_once(server: Server, n: int) -> Tuple[float, List[Tuple[int, float]]]:
+    """(seconds until the last answer, each one's (status, seconds)) of `n`
+    GETs sent at once, each on a connection of its own."""
+    async def requests():
+        start = time.monotonic()
+        answers = await asyncio.gather(*(one_request(server) for _ in range(n)))
+        return time.monotonic() - start, answers
+
+    return asyncio.run(requests())
+
+
 # -- the measurements -----------------------------------------------------------
 
 def end_to_end(counts: Dict[str, Any]) -> Dict[str, Dict[str, float]]:
@@ -296,13 +343,8 @@ def concurrent(counts: Dict[str, Any]) -> Dict[str, Tuple[float, collections.Cou
             with Server(*variant_options(variant), env={"ZORVIK_URL": url}) as server:
                 assert server.get(ROUTE) == 200  # connections made, workers started
 
-                async def all_at_once():
-                    start = time.monotonic()
-                    answers = await asyncio.gather(*(one_request(server)
-                                                     for _ in range(counts["concurrent"])))
-                    return time.monotonic() - start, collections.Counter(s for s, _ in answers)
-
-                results[variant] = asyncio.run(all_at_once())
+                took, answers = all_at_once(server, counts["concurrent"])
+                results[variant] = took, collections.Counter(s for s, _ in answers)
     return results
 
 
@@ -377,18 +419,47 @@ def burst(counts: Dict[str, Any]) -> Dict[str, Dict[str, Any]]:
                 server.reset_peak()
                 before = server.memory_kb("VmRSS")
 
-                async def all_at_once():
-                    start = time.monotonic()
-                    answers = await asyncio.gather(*(one_request(server)
-                                                     for _ in range(counts["burst"])))
-                    return time.monotonic() - start, answers
-
-                took, answers = asyncio.run(all_at_once())
+                took, answers = all_at_once(server, counts["burst"])
                 results[variant] = {
                     "statuses": collections.Counter(s for s, _ in answers),
                     "max": max(seconds for _, seconds in answers), "all": took,
                     "growth_mb": (server.memory_kb("VmHWM") - before) / 1024}
     return results
+
+
+def repeated_bursts(counts: Dict[str, Any]) -> List[Tuple[str, collections.Counter, int, float]]:
+    """Rows (after what, its answers, live greenlets, resident MB) of bursts
+    of concurrent GETs, one after another, against a slow platform; default
+    options."""
+    rows = []
+    with standin("--delay", str(counts["burst_delay"])) as url, Server(
+            *variant_options("cooperative"), env={"ZORVIK_URL": url}, counted=True) as server:
+        assert server.get(ROUTE) == 200  # a worker and its connection made
+
+        def row(label: str, answers: collections.Counter) -> None:
+            time.sleep(1)  # the last connections closed
+            rows.append((label, answers, server.live_greenlets(),
+                         server.memory_kb("VmRSS") / 1024))
+
+        row("one GET", collections.Counter([200]))
+        for n in range(counts["bursts"]):
+            answers = all_at_once(server, counts["burst_size"])[1]
+            row(f"burst {n + 1}", collections.Counter(s for s, _ in answers))
+    return rows
+
+
+def queueing(counts: Dict[str, Any]) -> Dict[str, Any]:
+    """Many GETs at once, default options, against a platform that answers
+    every call, slowly; then one GET a second after the last answer."""
+    with standin("--delay", str(counts["queue_delay"])) as url, Server(
+            *variant_options("cooperative"), env={"ZORVIK_URL": url}) as server:
+        assert server.get(ROUTE) == 200
+
+        took, answers = all_at_once(server, counts["queued"])
+        time.sleep(1)
+        status, body = server.fetch(ROUTE)
+        return {"statuses": collections.Counter(s for s, _ in answers), "all": took,
+                "after": status, "after body": body.decode("utf-8", "replace")}
 
 
 # -- the tables -------------------------------------------------------------------
@@ -402,7 +473,10 @@ def ms(seconds: float) -> str:
 
 
 def section(counts: Dict[str, Any]) -> List[str]:
-    out = [HEADING, ""]
+    out = [HEADING, "",
+           f"- Machine: {machine()}",
+           f"- Interpreter: CPython {platform.python_version()}",
+           f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC", ""]
     if shutil.which("wrk"):
         e2e = end_to_end(counts)
         out += [f"### Cooperative end to end (embedded store; wrk, 1 thread, 2 connections, "
@@ -458,6 +532,26 @@ def section(counts: Dict[str, Any]) -> List[str]:
         out.append(f"| {variant} | {statuses(b['statuses'])} | {ms(b['max'])} | {ms(b['all'])} "
                    f"| {b['growth_mb']:.1f} |")
     out.append("")
+
+    rows = repeated_bursts(counts)
+    out += [f"### Cooperative repeated bursts ({counts['bursts']} bursts of "
+            f"{counts['burst_size']:,} GETs at once, one after another, against a platform "
+            f"answering each call after {ms(counts['burst_delay'])} ms; default options)", "",
+            "Live greenlets: every greenlet object the server's collector still tracks after a "
+            "full collection, counted by a signal hook of the benchmark's own server launcher "
+            "(`bench/counted_server.py`); resident memory: the server's VmRSS, read right "
+            "after.", "",
+            "| After | answers | live greenlets | resident MB |", "|---|---|--:|--:|"]
+    out += [f"| {label} | {statuses(answers)} | {live} | {mb:.1f} |"
+            for label, answers, live, mb in rows]
+    out.append("")
+
+    q = queueing(counts)
+    after = str(q["after"]) if q["after"] == 200 else f"{q['after']} {q['after body']}"
+    out += [f"### Cooperative queueing ({counts['queued']} GETs at once, default options, "
+            f"against a platform answering every call after {ms(counts['queue_delay'])} ms)",
+            "", "| answers | all answered after ms | a lone GET 1 s later |", "|---|--:|---|",
+            f"| {statuses(q['statuses'])} | {ms(q['all'])} | {after} |", ""]
     return out
 
 

@@ -25,6 +25,7 @@ import entry_cost
 import import_time
 import platform_latency
 import timing
+from machine import machine
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -34,17 +35,6 @@ FULL = dict(instructions=100, warmup=1100, entry_calls=1000, rounds=15, batch_ms
 # calls, so the full run warms up beyond that; the smoke run skips it.
 SMOKE = dict(instructions=2, warmup=5, entry_calls=2, rounds=3, batch_ms=1, e2e_requests=20,
              e2e_rounds=1, import_rounds=2, platform_calls=5)
-
-
-def machine():
-    model = platform.processor() or platform.machine()
-    try:
-        with open("/proc/cpuinfo") as f:
-            model = next(line.split(":", 1)[1].strip() for line in f
-                         if line.startswith("model name"))
-    except (OSError, StopIteration):
-        pass
-    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}"
 
 
 def percent(value):

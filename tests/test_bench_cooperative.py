@@ -40,6 +40,15 @@ def test_smoke_run_fills_every_table(tmp_path, monkeypatch):
                                    (("GET on a stalled", "504"), ("POST on a disk", "200"))
                                    for variant in ("cooperative", "inline")])
     assert re.search(rf"^{number} KiB of resident memory per GET waiting", text, re.M)
+    # bursts leave no greenlet behind (a leak would add one per request, 20 a burst)
+    rows = re.findall(rf"^\| (one GET|burst \d) \| (\d+)× 200 \| (\d+) \| {number} \|$",
+                      text, re.M)
+    assert [(after, answered) for after, answered, _ in rows] == [
+        ("one GET", "1"), ("burst 1", "20"), ("burst 2", "20")], rows
+    live = [int(n) for _, _, n in rows]
+    assert max(live) <= live[0] + 2, live
+    # a slow but healthy platform: every GET answered, and no cool-down after
+    assert re.search(rf"^\| 12× 200 \| {number} \| 200 \|$", text, re.M)
     # a later run's tables replace those of the run before
     monkeypatch.syspath_prepend(BENCH)
     from cooperative import HEADING, write_into
