@@ -6,6 +6,7 @@ import json
 import socket
 import os
 import re
+import signal
 import subprocess
 import sys
 import threading
@@ -96,6 +97,13 @@ def reset_peak_memory(pid):
         pass  # then the peak of the start-up stands: growth is only measured above it
 
 
+def _interruptible():
+    # SIGINT reaches the server as it reaches a supervisor's: a shell ignores
+    # it for what it starts in the background (as CI's lanes are), and the
+    # server would inherit that.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 @contextlib.contextmanager
 def running_server(env, tmp_path, *options):
     """`jupyter server` at debug level with `options`; gives (base URL,
@@ -108,7 +116,7 @@ def running_server(env, tmp_path, *options):
     with open(log_path, "w") as log:
         proc = subprocess.Popen(command, cwd=str(tmp_path), env=env, stdout=log,
                                 stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                                start_new_session=True)
+                                start_new_session=True, preexec_fn=_interruptible)
     try:
         base, token = wait_for_url(log_path, proc)
         session = requests.Session()
