@@ -164,8 +164,9 @@ class _Writer:
     """One daemon thread, started at the first write. Not the executor's:
     its threads are waited for when the interpreter exits, and a write can
     hang in the disk's sync far past its deadline, which would hold the
-    process; a write that a stopping process leaves unfinished has not
-    replaced the file (that comes last), and its request was answered 504."""
+    process; a write that a stopping process leaves unfinished in its
+    file's sync has not replaced the file, and its request was answered
+    504 (one left in its directory's sync has replaced it, and stands)."""
 
     def __init__(self) -> None:
         self._queue: "queue.SimpleQueue[Optional[Callable[[], None]]]" = queue.SimpleQueue()
